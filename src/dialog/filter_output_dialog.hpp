@@ -1,0 +1,14 @@
+// The "Filter & Output" dialog that edits the record of the configured instance.
+#pragma once
+
+#include <cstdint>
+
+#include "host/host_state.hpp"
+
+namespace qv {
+
+// Runs the dialog modally, owned by ownerWindow (0: no owner), on the record of
+// host.configuredInstance. Always returns 0.
+std::int32_t ShowFilterOutputDialog(HostWindow ownerWindow);
+
+}  // namespace qv

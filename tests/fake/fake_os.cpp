@@ -1,0 +1,191 @@
+// The fake platform behind the seam, for unit tests.
+#include "fake/fake_os.hpp"
+
+#include <cstdlib>
+#include <cstring>
+#include <thread>
+
+#include "os/english_months.hpp"
+#include "os/ini_text.hpp"
+
+namespace fake {
+
+namespace {
+Os* instance = new Os;  // never destroyed: a collector thread may outlive a test's scope
+}
+
+Os& machine() { return *instance; }
+
+void reset() {
+  Os& m = machine();
+  std::function<void()> none;
+  std::lock_guard lock(m.mutex);
+  m.tcpRows = std::vector<os::TcpRow>{};
+  m.udpRows = std::vector<os::UdpRow>{};
+  m.processes.clear();
+  m.ptrAnswers.clear();
+  m.files.clear();
+  m.dnsQueries.clear();
+  m.sleeps.clear();
+  m.openProcessHandles = 0;
+  m.failAllocation = false;
+  m.failThreadStart = false;
+  m.date = {2026, 12, 8};
+  m.onTcpTable = nullptr;
+  m.onUdpTable = nullptr;
+  m.onDnsQuery = nullptr;
+  m.onSleep = nullptr;
+}
+
+std::uint32_t address(std::uint8_t o1, std::uint8_t o2, std::uint8_t o3, std::uint8_t o4) {
+  const std::uint8_t bytes[4] = {o1, o2, o3, o4};
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+std::uint32_t port(std::uint16_t hostOrder) {
+  const std::uint8_t bytes[4] = {static_cast<std::uint8_t>(hostOrder >> 8),
+                                 static_cast<std::uint8_t>(hostOrder & 0xFF), 0xCC, 0xCC};
+  std::uint32_t value;
+  std::memcpy(&value, bytes, sizeof value);
+  return value;
+}
+
+}  // namespace fake
+
+namespace os {
+
+using fake::machine;
+
+namespace {
+void call(const std::function<void()>& hook) {
+  if (hook) hook();
+}
+}  // namespace
+
+std::optional<std::vector<TcpRow>> tcp_table() {
+  call(machine().onTcpTable);
+  std::lock_guard lock(machine().mutex);
+  return machine().tcpRows;
+}
+
+std::optional<std::vector<UdpRow>> udp_table() {
+  call(machine().onUdpTable);
+  std::lock_guard lock(machine().mutex);
+  return machine().udpRows;
+}
+
+std::optional<ProcessHandle> open_process(std::uint32_t pid) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().processes.find(pid);
+  if (found == machine().processes.end() || !found->second.openable) return std::nullopt;
+  ++machine().openProcessHandles;
+  return ProcessHandle{pid};
+}
+
+bool process_modules_readable(ProcessHandle process) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().processes.find(static_cast<std::uint32_t>(process.value));
+  return found != machine().processes.end() && found->second.modulesReadable;
+}
+
+std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().processes.find(static_cast<std::uint32_t>(process.value));
+  if (found == machine().processes.end() || !found->second.executablePath || buffer.empty()) {
+    return 0;
+  }
+  const std::string& path = *found->second.executablePath;
+  const std::size_t length = std::min(path.size(), buffer.size() - 1);
+  std::memcpy(buffer.data(), path.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+void close_process(ProcessHandle /*process*/) {
+  std::lock_guard lock(machine().mutex);
+  --machine().openProcessHandles;
+}
+
+std::optional<std::string> process_image_path_limited(std::uint32_t pid) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().processes.find(pid);
+  if (found == machine().processes.end()) return std::nullopt;
+  return found->second.limitedPath;
+}
+
+std::optional<std::string> query_ptr_first_name(const char* queryName) {
+  const std::string name = queryName;
+  if (machine().onDnsQuery) machine().onDnsQuery(name);
+  std::lock_guard lock(machine().mutex);
+  machine().dnsQueries.push_back(name);
+  const auto found = machine().ptrAnswers.find(name);
+  if (found == machine().ptrAnswers.end()) return std::nullopt;
+  return found->second;
+}
+
+std::size_t read_profile_string(const char* section, const char* key, const char* defaultText,
+                                std::span<char> buffer, const char* file) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().files.find(file);
+  const std::string_view text = found == machine().files.end() ? "" : found->second;
+  return ini::read_value(text, section, key, defaultText, buffer);
+}
+
+bool write_profile_string(const char* section, const char* key, const char* value,
+                          const char* file) {
+  std::lock_guard lock(machine().mutex);
+  std::string& text = machine().files[file];
+  text = ini::write_value(text, section, key, value);
+  return true;
+}
+
+void* allocate_zeroed(std::size_t bytes) {
+  {
+    std::lock_guard lock(machine().mutex);
+    if (machine().failAllocation) return nullptr;
+  }
+  return std::calloc(1, bytes);
+}
+
+void release(void* block) { std::free(block); }
+
+std::optional<ThreadHandle> start_thread(void (*routine)(void*), void* argument) {
+  {
+    std::lock_guard lock(machine().mutex);
+    if (machine().failThreadStart) return std::nullopt;
+  }
+  auto* thread = new std::thread(routine, argument);
+  return ThreadHandle{reinterpret_cast<std::uintptr_t>(thread)};
+}
+
+void wait_thread(ThreadHandle thread) {
+  auto* running = reinterpret_cast<std::thread*>(thread.value);
+  running->join();
+  delete running;
+}
+
+void sleep_ms(std::uint32_t milliseconds) {
+  {
+    std::lock_guard lock(machine().mutex);
+    machine().sleeps.push_back(milliseconds);
+  }
+  if (machine().onSleep) {
+    machine().onSleep(milliseconds);
+  } else {
+    // Passes of the fake collector follow each other quickly but not in a busy loop.
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
+void yield() { std::this_thread::yield(); }
+
+LocalDate local_date() {
+  std::lock_guard lock(machine().mutex);
+  return machine().date;
+}
+
+std::string month_name(int month) { return english_month_name(month); }
+
+}  // namespace os

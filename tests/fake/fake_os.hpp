@@ -1,0 +1,55 @@
+// A scriptable operating system for unit tests: endpoint tables, processes, DNS answers, profile
+// files and heap failures are plain data that a test sets (and may change between passes).
+// Threads are real; the pause between passes is whatever the test makes of it.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/os.hpp"
+
+namespace fake {
+
+struct Process {
+  bool openable = true;
+  bool modulesReadable = true;
+  std::optional<std::string> executablePath;  // nullopt: the path query fails
+  std::optional<std::string> limitedPath;     // what the limited query gives
+};
+
+struct Os {
+  std::mutex mutex;  // guards everything below against the collector thread
+  std::optional<std::vector<os::TcpRow>> tcpRows = std::vector<os::TcpRow>{};
+  std::optional<std::vector<os::UdpRow>> udpRows = std::vector<os::UdpRow>{};
+  std::map<std::uint32_t, Process> processes;  // pids not listed cannot be opened
+  std::map<std::string, std::string> ptrAnswers;  // query name -> first record's name
+  std::map<std::string, std::string> files;       // profile files by name
+  std::vector<std::string> dnsQueries;            // every query name asked, in order
+  std::vector<std::uint32_t> sleeps;              // every pause asked, in order
+  int openProcessHandles = 0;
+  bool failAllocation = false;
+  bool failThreadStart = false;
+  os::LocalDate date{2026, 12, 8};
+  // Called (outside the mutex) at the points the collector reaches; tests use them to change the
+  // world between and within passes, or to hold a pass still.
+  std::function<void()> onTcpTable;
+  std::function<void()> onUdpTable;
+  std::function<void(const std::string&)> onDnsQuery;
+  std::function<void(std::uint32_t)> onSleep;
+};
+
+// The one fake machine; reset() puts it back to an empty world.
+Os& machine();
+void reset();
+
+// Builders for rows in their delivered form.
+std::uint32_t address(std::uint8_t o1, std::uint8_t o2, std::uint8_t o3, std::uint8_t o4);
+std::uint32_t port(std::uint16_t hostOrder);
+
+}  // namespace fake

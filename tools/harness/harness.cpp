@@ -1,0 +1,73 @@
+// Stands in for the meter host: loads Quorvane.dll by name, finds its exports by name, and plays
+// host scenarios, checking what comes back. Usage: harness SCENARIO [ARGS...]
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "harness.hpp"
+
+namespace harness {
+
+int failures = 0;
+
+bool ok(bool condition, const char* what) {
+  if (!condition) {
+    ++failures;
+    std::printf("FAIL: %s\n", what);
+  }
+  return condition;
+}
+
+Plugin load_plugin(const char* path) {
+  Plugin plugin{};
+  plugin.module = LoadLibraryA(path);
+  if (plugin.module == nullptr) {
+    std::printf("FAIL: LoadLibrary(%s) error %lu\n", path, GetLastError());
+    std::exit(2);
+  }
+  const auto find = [&](auto& slot, const char* name) {
+    slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
+        reinterpret_cast<void*>(GetProcAddress(plugin.module, name)));
+    if (slot == nullptr) {
+      std::printf("FAIL: export %s not found\n", name);
+      std::exit(2);
+    }
+  };
+  find(plugin.dlltype, "dlltype");
+  find(plugin.dllstartup, "dllstartup");
+  find(plugin.dllshutdown, "dllshutdown");
+  find(plugin.getinfo, "getinfo");
+  find(plugin.init, "init");
+  find(plugin.getparam, "getparam");
+  find(plugin.configure, "configure");
+  find(plugin.source_configure, "source_configure");
+  find(plugin.pastemeter, "pastemeter");
+  find(plugin.src_load_settings, "src_load_settings");
+  find(plugin.src_save_settings, "src_save_settings");
+  find(plugin.ListPorts, "ListPorts");
+  return plugin;
+}
+
+}  // namespace harness
+
+int main(int argc, char** argv) {
+  if (argc < 2) {
+    std::fprintf(stderr, "usage: harness SCENARIO [ARGS...]\n");
+    return 2;
+  }
+  for (const auto& scenario : harness::scenarios()) {
+    if (std::strcmp(argv[1], scenario.name) == 0) {
+      const int status = scenario.run(argc - 2, argv + 2);
+      if (status != 0 || harness::failures != 0) {
+        std::printf("%s: %d check(s) failed\n", scenario.name, harness::failures);
+        return 1;
+      }
+      std::printf("%s: all checks passed\n", scenario.name);
+      return 0;
+    }
+  }
+  std::fprintf(stderr, "harness: unknown scenario %s\n", argv[1]);
+  return 2;
+}

@@ -1,0 +1,14 @@
+// The table of scenarios; each scenario file adds its entry here.
+#include "harness.hpp"
+#include "scenarios.hpp"
+
+namespace harness {
+
+const std::vector<Scenario>& scenarios() {
+  static const std::vector<Scenario> all = {
+      {"describe", describe},
+  };
+  return all;
+}
+
+}  // namespace harness
