@@ -2,7 +2,7 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
+#include <cstddef>
 
 #include "host/instance_settings.hpp"
 
@@ -10,11 +10,27 @@ namespace qv {
 
 using HostWindow = std::uintptr_t;
 
+// One record per instance number from 0 up; index 0 exists but is never handed out. A plain heap
+// block that growth may move (realloc), so records are always reached afresh by index.
+struct InstanceTable {
+  InstanceSettings* records = nullptr;
+  std::size_t count = 0;
+
+  InstanceTable() = default;
+  InstanceTable(const InstanceTable&) = delete;
+  InstanceTable& operator=(const InstanceTable&) = delete;
+  ~InstanceTable() { release(); }
+
+  // Grows to count records, the new ones all zero; on failure nothing changes.
+  bool grow(std::size_t newCount);
+  void release();
+};
+
 struct HostState {
-  std::int32_t instanceCount;
-  HostWindow hostWindow;
-  std::int32_t configuredInstance;
-  std::vector<InstanceSettings> instanceTable;  // index = instance number; index 0 never handed out
+  std::int32_t instanceCount = 0;
+  HostWindow hostWindow = 0;
+  std::int32_t configuredInstance = 0;
+  InstanceTable instanceTable;
 };
 
 extern HostState host;

@@ -21,35 +21,35 @@ class HostStateTest : public ::testing::Test {
 };
 
 TEST_F(HostStateTest, LoadCreatesIndexesZeroAndOneAllZero) {
-  ASSERT_EQ(qv::host.instanceTable.size(), 2U);
+  ASSERT_EQ(qv::host.instanceTable.count, 2U);
   const qv::InstanceSettings zero{};
-  for (const auto& record : qv::host.instanceTable) {
-    EXPECT_EQ(std::memcmp(&record, &zero, sizeof zero), 0);
+  for (std::size_t i = 0; i < qv::host.instanceTable.count; ++i) {
+    EXPECT_EQ(std::memcmp(&qv::host.instanceTable.records[i], &zero, sizeof zero), 0);
   }
   EXPECT_EQ(qv::host.instanceCount, 0);
 }
 
 TEST_F(HostStateTest, StartupNumbersFromOneAndGrowsKeepingRecords) {
   EXPECT_EQ(dllstartup(0x1234, 0), 1);
-  EXPECT_EQ(qv::host.instanceTable.size(), 2U);
-  qv::store_text(qv::host.instanceTable[1].outputTemplate, "kept");
-  qv::host.instanceTable[1].rangeLow = 42;
+  EXPECT_EQ(qv::host.instanceTable.count, 2U);
+  qv::store_text(qv::host.instanceTable.records[1].outputTemplate, "kept");
+  qv::host.instanceTable.records[1].rangeLow = 42;
   EXPECT_EQ(dllstartup(0x5678, 0), 2);
-  ASSERT_EQ(qv::host.instanceTable.size(), 3U);
-  EXPECT_STREQ(qv::host.instanceTable[1].outputTemplate, "kept");
-  EXPECT_EQ(qv::host.instanceTable[1].rangeLow, 42);
+  ASSERT_EQ(qv::host.instanceTable.count, 3U);
+  EXPECT_STREQ(qv::host.instanceTable.records[1].outputTemplate, "kept");
+  EXPECT_EQ(qv::host.instanceTable.records[1].rangeLow, 42);
   EXPECT_EQ(qv::host.hostWindow, 0x5678U);
   EXPECT_EQ(dllstartup(0, 0), 3);
-  EXPECT_EQ(qv::host.instanceTable.size(), 4U);
+  EXPECT_EQ(qv::host.instanceTable.count, 4U);
 }
 
 TEST_F(HostStateTest, TableThatCannotGrowKeepsRecordsAndStillHandsOutTheNumber) {
-  qv::store_text(qv::host.instanceTable[1].outputTemplate, "kept");
+  qv::store_text(qv::host.instanceTable.records[1].outputTemplate, "kept");
   // A table of this many records cannot be had: the growth fails, nothing else does.
   qv::host.instanceCount = 0x7FFFFFF0;
   EXPECT_EQ(dllstartup(7, 0), 0x7FFFFFF1);
-  EXPECT_EQ(qv::host.instanceTable.size(), 2U);
-  EXPECT_STREQ(qv::host.instanceTable[1].outputTemplate, "kept");
+  EXPECT_EQ(qv::host.instanceTable.count, 2U);
+  EXPECT_STREQ(qv::host.instanceTable.records[1].outputTemplate, "kept");
   EXPECT_EQ(qv::host.hostWindow, 7U);
 }
 
@@ -71,7 +71,7 @@ TEST_F(HostStateTest, NumbersOutsideTheTableTouchNothing) {
 TEST_F(HostStateTest, PastemeterCopiesTheWholeRecord) {
   dllstartup(0, 0);
   dllstartup(0, 0);
-  auto& source = qv::host.instanceTable[1];
+  auto& source = qv::host.instanceTable.records[1];
   qv::store_text(source.outputText, "last listing");
   qv::store_text(source.outputTemplate, "%lip ");
   source.rangeLow = 10000000001;
@@ -81,7 +81,7 @@ TEST_F(HostStateTest, PastemeterCopiesTheWholeRecord) {
   source.noLeadingZeros = 1;
   source.selectedOption = 7;
   EXPECT_EQ(pastemeter(1, 2), 0);
-  EXPECT_EQ(std::memcmp(&qv::host.instanceTable[2], &source, sizeof source), 0);
+  EXPECT_EQ(std::memcmp(&qv::host.instanceTable.records[2], &source, sizeof source), 0);
   EXPECT_EQ(pastemeter(1, 1), 0);
   EXPECT_STREQ(source.outputText, "last listing");
 }

@@ -1,7 +1,4 @@
-// Placeholders until the Linux endpoint, process, resolver and profile layers land.
-#include <cstring>
-
-#include "os/ini_text.hpp"
+// Placeholders until the Linux endpoint, process and resolver layers land.
 #include "os/os.hpp"
 
 namespace os {
@@ -14,12 +11,5 @@ std::size_t process_executable_path(ProcessHandle, std::span<char>) { return 0; 
 void close_process(ProcessHandle) {}
 std::optional<std::string> process_image_path_limited(std::uint32_t) { return std::nullopt; }
 std::optional<std::string> query_ptr_first_name(const char*) { return std::nullopt; }
-
-std::size_t read_profile_string(const char* section, const char* key, const char* defaultText,
-                                std::span<char> buffer, const char*) {
-  return ini::read_value("", section, key, defaultText, buffer);
-}
-
-bool write_profile_string(const char*, const char*, const char*, const char*) { return false; }
 
 }  // namespace os
