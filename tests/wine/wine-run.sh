@@ -5,7 +5,7 @@
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 source "$here/../../scripts/wine-env.sh"
-wine_prefix_ready
 program=$1
 shift
+wine_prefix_ready "$(pe_bitness "$program")"
 exec "$(wine_loader_for "$program")" "$program" "$@"
