@@ -76,6 +76,11 @@ struct Fields {
   LRESULT noZeros;
 };
 
+// MAKEIPADDRESS as an unsigned value on either bitness.
+constexpr DWORD field_address(DWORD a, DWORD b, DWORD c, DWORD d) {
+  return a << 24 | b << 16 | c << 8 | d;
+}
+
 enum class Ending { Okay, AltF4Key, CloseCommand };
 
 struct Run {
@@ -505,8 +510,8 @@ int dialog(int argc, char** argv) {
   const std::string& file = host.file;
 
   const Fields loaded{"%lip:%lpt -> %rip:%rpt %stat",
-                      MAKEIPADDRESS(10, 0, 0, 138),
-                      MAKEIPADDRESS(192, 168, 0, 255),
+                      field_address(10, 0, 0, 138),
+                      field_address(192, 168, 0, 255),
                       BST_CHECKED,
                       BST_UNCHECKED,
                       BST_CHECKED};
@@ -515,8 +520,8 @@ int dialog(int argc, char** argv) {
   longTemplate.resize(600);
   // "from" above "to" is stored as entered; "to" is entered with its middle parts blank.
   const Fields okayed{longTemplate,
-                      MAKEIPADDRESS(192, 168, 0, 1),
-                      MAKEIPADDRESS(10, 0, 0, 5),
+                      field_address(192, 168, 0, 1),
+                      field_address(10, 0, 0, 5),
                       BST_UNCHECKED,
                       BST_CHECKED,
                       BST_UNCHECKED};
@@ -530,7 +535,7 @@ int dialog(int argc, char** argv) {
   Fields reopened = okayed;
   reopened.outputTemplate = longTemplate.substr(0, 511);
   const Fields discarded{
-      "%hn",      MAKEIPADDRESS(1, 2, 3, 4), MAKEIPADDRESS(5, 6, 7, 8), BST_CHECKED, BST_UNCHECKED,
+      "%hn",      field_address(1, 2, 3, 4), field_address(5, 6, 7, 8), BST_CHECKED, BST_UNCHECKED,
       BST_CHECKED};
 
   const DWORD hostThread = GetCurrentThreadId();
@@ -550,8 +555,8 @@ int dialog(int argc, char** argv) {
   const std::int32_t handEdited = plugin.dllstartup(reinterpret_cast<std::uintptr_t>(owner), 0);
   plugin.src_load_settings(handEdited, file.c_str(), "HandEdited");
   const Fields nearest{"",
-                       MAKEIPADDRESS(0, 0, 0, 0),
-                       MAKEIPADDRESS(192, 255, 0, 255),
+                       field_address(0, 0, 0, 0),
+                       field_address(192, 255, 0, 255),
                        BST_UNCHECKED,
                        BST_UNCHECKED,
                        BST_UNCHECKED};
