@@ -10,7 +10,7 @@ if [ -z "${QV_SCREENSHOT_DISPLAY:-}" ]; then
   cd "$root"
   cmake --preset win64 >/dev/null
   cmake --build build/win64 -j2 --target harness >/dev/null
-  exec "$root/scripts/with-xvfb.sh" env QV_SCREENSHOT_DISPLAY=1 "$0" "$out"
+  exec "$root/scripts/wine-xvfb.sh" env QV_SCREENSHOT_DISPLAY=1 "$0" "$out"
 fi
 
 cd "$root/build/win64/bin"
