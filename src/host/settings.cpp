@@ -52,8 +52,10 @@ std::int64_t read_based(std::string_view text) {
     if (is_digit(c)) digit = static_cast<unsigned>(c - '0');
     if (lower >= 'a' && lower <= 'f') digit = static_cast<unsigned>(lower - 'a' + 10);
     if (digit >= base) break;
-    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base) beyond = true;
-    else magnitude = magnitude * base + digit;
+    if (magnitude > (std::numeric_limits<std::uint64_t>::max() - digit) / base)
+      beyond = true;
+    else
+      magnitude = magnitude * base + digit;
   }
   return signed_value(false, magnitude, beyond);
 }
@@ -74,9 +76,9 @@ std::int64_t rounded(bool negative, std::string_view digits, std::int64_t scale)
   }
   if (wholeLength >= 0 && static_cast<std::size_t>(wholeLength) < digits.size()) {
     const std::string_view fraction = digits.substr(static_cast<std::size_t>(wholeLength));
-    const bool aboveHalf = fraction.front() > '5' ||
-                           (fraction.front() == '5' &&
-                            fraction.find_first_not_of('0', 1) != std::string_view::npos);
+    const bool aboveHalf =
+        fraction.front() > '5' ||
+        (fraction.front() == '5' && fraction.find_first_not_of('0', 1) != std::string_view::npos);
     const bool half = fraction.front() == '5' && !aboveHalf;
     if (aboveHalf || (half && magnitude % 2 == 1)) ++magnitude;
   }

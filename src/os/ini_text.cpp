@@ -25,7 +25,8 @@ std::string_view trim(std::string_view text) {
   return trim_end(text);
 }
 
-// Names and values are NUL-terminated strings inside the service, so a NUL byte in the file ends them.
+// Names and values are NUL-terminated strings inside the service, so a NUL byte in the file ends
+// them.
 std::string_view up_to_nul(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
@@ -33,8 +34,8 @@ char fold(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a
 // Wine compares names without regard to case for ASCII letters only (measured: no folding of
 // accented letters).
 bool same_name(std::string_view a, std::string_view b) {
-  return a.size() == b.size() &&
-         std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return fold(x) == fold(y); });
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(),
+                                            [](char x, char y) { return fold(x) == fold(y); });
 }
 
 std::string_view name_of(const char* text) { return text == nullptr ? "" : trim(text); }

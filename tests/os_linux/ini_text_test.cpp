@@ -36,7 +36,9 @@ TEST(IniTextRead, AnswersAsTheProfileServiceDoes) {
       "inner=\"a\"b\"\r\n"
       "eq = a = b\r\n"
       "ctlz=\x1avalue\x1a\r\n"
-      "nul=ab" + std::string(1, '\0') + "cd\r\n"
+      "nul=ab" +
+      std::string(1, '\0') +
+      "cd\r\n"
       "[c\r\n"
       "afterbroken=1\r\n"
       "[SEC]\r\n"
@@ -114,8 +116,8 @@ TEST(IniTextWrite, ChangesOneLineAndKeepsEveryOtherByte) {
       {"replace the first of duplicates", "[a]\nk=1\nk=2\n", "a", "k", "3", "[a]\nk=3\nk=2\n"},
       {"give a bare key its value", "[a]\nbare\n", "a", "bare", "v", "[a]\nbare=v\n"},
       {"replace without final line break", "[a]\nk=1", "a", "k", "2", "[a]\nk=2"},
-      {"add at the end of the section, before blank lines", "[a]\nk=1\n\n[b]\nx=1\n", "a", "j",
-       "2", "[a]\nk=1\nj=2\n\n[b]\nx=1\n"},
+      {"add at the end of the section, before blank lines", "[a]\nk=1\n\n[b]\nx=1\n", "a", "j", "2",
+       "[a]\nk=1\nj=2\n\n[b]\nx=1\n"},
       {"add to the first section of the name", "[a]\nk=1\n[A]\nj=1\n", "a", "j", "2",
        "[a]\nk=1\nj=2\n[A]\nj=1\n"},
       {"add after a header that ends the file", "[a]", "a", "k", "v", "[a]\r\nk=v\r\n"},

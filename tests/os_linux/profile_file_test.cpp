@@ -2,10 +2,9 @@
 // binary, through a link; a write changes only its own line and leaves no stray files.
 #include <dirent.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <fstream>

@@ -21,13 +21,17 @@ std::string unescape(const std::string& field) {
       continue;
     }
     const char code = field[++i];
-    if (code == 't') out += '\t';
-    else if (code == 'n') out += '\n';
-    else if (code == 'r') out += '\r';
+    if (code == 't')
+      out += '\t';
+    else if (code == 'n')
+      out += '\n';
+    else if (code == 'r')
+      out += '\r';
     else if (code == 'x' && i + 2 < field.size()) {
       out += static_cast<char>(std::strtoul(field.substr(i + 1, 2).c_str(), nullptr, 16));
       i += 2;
-    } else out += code;
+    } else
+      out += code;
   }
   return out;
 }
@@ -36,12 +40,14 @@ std::string escape(const char* text) {
   std::string out;
   for (; *text != '\0'; ++text) {
     const auto byte = static_cast<unsigned char>(*text);
-    if (byte == '\\') out += "\\\\";
+    if (byte == '\\')
+      out += "\\\\";
     else if (byte < 0x20 || byte >= 0x7F) {
       char code[5];
       std::snprintf(code, sizeof code, "\\x%02X", byte);
       out += code;
-    } else out += static_cast<char>(byte);
+    } else
+      out += static_cast<char>(byte);
   }
   return out;
 }
@@ -80,8 +86,8 @@ int main(int argc, char** argv) {
     line.clear();
     if (f.size() == 5 && f[0] == "R") {
       std::vector<char> buffer(std::strtoul(f[4].c_str(), nullptr, 10) + 1, '\0');
-      const std::size_t count = os::read_profile_string(
-          f[1].c_str(), f[2].c_str(), f[3].c_str(), {buffer.data(), buffer.size() - 1}, file);
+      const std::size_t count = os::read_profile_string(f[1].c_str(), f[2].c_str(), f[3].c_str(),
+                                                        {buffer.data(), buffer.size() - 1}, file);
       std::printf("%zu\t%s\n", count, escape(buffer.data()).c_str());
     } else if (f.size() == 4 && f[0] == "W") {
       std::printf("%d\n", os::write_profile_string(f[1].c_str(), f[2].c_str(), f[3].c_str(), file));

@@ -101,8 +101,10 @@ bool replace_file(const std::string& path, const std::string& text, const struct
     std::string candidate = folder + "/.quorvane-" + std::to_string(::getpid()) + "-" +
                             std::to_string(serial.fetch_add(1)) + ".tmp";
     fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0) temp.path = std::move(candidate);
-    else if (errno != EEXIST) return false;
+    if (fd >= 0)
+      temp.path = std::move(candidate);
+    else if (errno != EEXIST)
+      return false;
   }
   if (fd < 0) return false;
   FileDescriptor file(fd);
