@@ -7,6 +7,7 @@ namespace harness {
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
       {"describe", describe},
+      {"settings", settings},
   };
   return all;
 }

@@ -5,5 +5,7 @@ namespace harness {
 
 // The description exports and instance numbering.
 int describe(int argc, char** argv);
+// Settings loaded from a profile file and saved to another, under the real profile service.
+int settings(int argc, char** argv);
 
 }  // namespace harness
