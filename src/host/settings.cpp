@@ -71,7 +71,7 @@ std::int64_t rounded(bool negative, std::string_view digits, std::int64_t scale)
   }
   std::uint64_t magnitude = 0;
   for (std::int64_t i = 0; i < wholeLength; ++i) {
-    const std::size_t at = static_cast<std::size_t>(i);
+    const auto at = static_cast<std::size_t>(i);
     magnitude = magnitude * 10 + (at < digits.size() ? static_cast<unsigned>(digits[at] - '0') : 0);
   }
   if (wholeLength >= 0 && static_cast<std::size_t>(wholeLength) < digits.size()) {

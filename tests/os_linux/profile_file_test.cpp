@@ -1,12 +1,12 @@
 // The Linux settings file layer on awkward files: missing, unwritable, not a file, too large,
 // binary, through a link; a write changes only its own line and leaves no stray files.
-#include <dirent.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -23,9 +23,7 @@ class ProfileFileTest : public ::testing::Test {
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     folder = pattern;
   }
-  void TearDown() override {
-    ASSERT_EQ(std::system(("chmod -R u+w '" + folder + "' && rm -rf '" + folder + "'").c_str()), 0);
-  }
+  void TearDown() override { std::filesystem::remove_all(folder); }
 
   std::string path(const char* name) const { return folder + "/" + name; }
 
@@ -42,14 +40,11 @@ class ProfileFileTest : public ::testing::Test {
     os::read_profile_string(section, key, "default", buffer, file.c_str());
     return buffer;
   }
-  std::vector<std::string> entries() const {
+  [[nodiscard]] std::vector<std::string> entries() const {
     std::vector<std::string> names;
-    DIR* dir = ::opendir(folder.c_str());
-    while (const dirent* entry = ::readdir(dir)) {
-      const std::string name = entry->d_name;
-      if (name != "." && name != "..") names.push_back(name);
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+      names.push_back(entry.path().filename().string());
     }
-    ::closedir(dir);
     return names;
   }
 
