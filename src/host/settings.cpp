@@ -4,7 +4,6 @@
 #include <charconv>
 #include <cstring>
 #include <limits>
-#include <string>
 #include <type_traits>
 
 #include "common/text.hpp"
@@ -60,57 +59,83 @@ std::int64_t read_based(std::string_view text) {
   return signed_value(false, magnitude, beyond);
 }
 
+// The digits of a decimal number as written: the runs before and after its point.
+struct Digits {
+  std::string_view whole;
+  std::string_view fraction;
+
+  [[nodiscard]] std::size_t size() const { return whole.size() + fraction.size(); }
+  unsigned operator[](std::size_t i) const {
+    return static_cast<unsigned>((i < whole.size() ? whole[i] : fraction[i - whole.size()]) - '0');
+  }
+};
+
 // The value digits × 10^scale, rounded to a whole number with ties to the even neighbour. Exact
-// for every text (no detour through floating point), so 9007199254740993 stays itself.
-std::int64_t rounded(bool negative, std::string_view digits, std::int64_t scale) {
-  while (!digits.empty() && digits.front() == '0') digits.remove_prefix(1);
-  if (digits.empty()) return 0;
-  const std::int64_t wholeLength = static_cast<std::int64_t>(digits.size()) + scale;
+// for every text (no detour through floating point, so 9007199254740993 stays itself) and
+// without allocating, so a load cannot fail half way.
+std::int64_t rounded(bool negative, Digits digits, std::int64_t scale) {
+  while (!digits.whole.empty() && digits.whole.front() == '0') digits.whole.remove_prefix(1);
+  while (digits.whole.empty() && !digits.fraction.empty() && digits.fraction.front() == '0') {
+    digits.fraction.remove_prefix(1);
+  }
+  const std::size_t count = digits.size();
+  if (count == 0) return 0;
+  const std::int64_t wholeLength = static_cast<std::int64_t>(count) + scale;
   if (wholeLength > static_cast<std::int64_t>(kMaxMagnitudeDigits)) {
     return signed_value(negative, 0, true);
   }
   std::uint64_t magnitude = 0;
   for (std::int64_t i = 0; i < wholeLength; ++i) {
     const auto at = static_cast<std::size_t>(i);
-    magnitude = magnitude * 10 + (at < digits.size() ? static_cast<unsigned>(digits[at] - '0') : 0);
+    magnitude = magnitude * 10 + (at < count ? digits[at] : 0);
   }
-  if (wholeLength >= 0 && static_cast<std::size_t>(wholeLength) < digits.size()) {
-    const std::string_view fraction = digits.substr(static_cast<std::size_t>(wholeLength));
-    const bool aboveHalf =
-        fraction.front() > '5' ||
-        (fraction.front() == '5' && fraction.find_first_not_of('0', 1) != std::string_view::npos);
-    const bool half = fraction.front() == '5' && !aboveHalf;
-    if (aboveHalf || (half && magnitude % 2 == 1)) ++magnitude;
+  if (wholeLength >= 0 && static_cast<std::size_t>(wholeLength) < count) {
+    const auto first = static_cast<std::size_t>(wholeLength);
+    bool moreThanHalf = false;
+    for (std::size_t at = first + 1; at < count && !moreThanHalf; ++at) {
+      moreThanHalf = digits[at] != 0;
+    }
+    const unsigned next = digits[first];
+    if (next > 5 || (next == 5 && (moreThanHalf || magnitude % 2 == 1))) ++magnitude;
   }
   return signed_value(negative, magnitude, false);
 }
 
+// The length of the run of decimal digits at the start of text.
+std::size_t digit_run(std::string_view text) {
+  std::size_t length = 0;
+  while (length < text.size() && is_digit(text[length])) ++length;
+  return length;
+}
+
 // The longest prefix of the form [+|-] digits [. digits] [(E|D) [+|-] digits].
 std::int64_t read_decimal(std::string_view text) {
-  std::size_t at = 0;
   bool negative = false;
-  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
-  std::string digits;
-  std::int64_t scale = 0;
-  for (; at < text.size() && is_digit(text[at]); ++at) digits += text[at];
-  if (at < text.size() && text[at] == '.') {
-    for (++at; at < text.size() && is_digit(text[at]); ++at) {
-      digits += text[at];
-      --scale;
-    }
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+    negative = text.front() == '-';
+    text.remove_prefix(1);
   }
-  if (digits.empty()) return 0;
-  if (at < text.size() && ((text[at] | 0x20) == 'e' || (text[at] | 0x20) == 'd')) {
-    std::size_t exponentAt = at + 1;
+  Digits digits{text.substr(0, digit_run(text)), {}};
+  text.remove_prefix(digits.whole.size());
+  if (!text.empty() && text.front() == '.') {
+    text.remove_prefix(1);
+    digits.fraction = text.substr(0, digit_run(text));
+    text.remove_prefix(digits.fraction.size());
+  }
+  if (digits.size() == 0) return 0;
+  std::int64_t scale = -static_cast<std::int64_t>(digits.fraction.size());
+  if (!text.empty() && ((text.front() | 0x20) == 'e' || (text.front() | 0x20) == 'd')) {
+    text.remove_prefix(1);
     bool negativeExponent = false;
-    if (exponentAt < text.size() && (text[exponentAt] == '+' || text[exponentAt] == '-')) {
-      negativeExponent = text[exponentAt++] == '-';
+    if (!text.empty() && (text.front() == '+' || text.front() == '-')) {
+      negativeExponent = text.front() == '-';
+      text.remove_prefix(1);
     }
     // Past this bound an exponent only decides between saturation and zero.
     constexpr std::int64_t kExponentBound = std::int64_t{1} << 40;
     std::int64_t exponent = 0;
-    for (; exponentAt < text.size() && is_digit(text[exponentAt]); ++exponentAt) {
-      if (exponent < kExponentBound) exponent = exponent * 10 + (text[exponentAt] - '0');
+    for (std::size_t at = 0, run = digit_run(text); at < run; ++at) {
+      if (exponent < kExponentBound) exponent = exponent * 10 + (text[at] - '0');
     }
     scale += negativeExponent ? -exponent : exponent;
   }
