@@ -9,6 +9,7 @@ const std::vector<Scenario>& scenarios() {
       {"describe", describe},
       {"dialog", dialog},
       {"dialog-show", dialog_show},
+      {"settings", settings},
   };
   return all;
 }

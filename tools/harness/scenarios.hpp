@@ -9,5 +9,7 @@ int describe(int argc, char** argv);
 int dialog(int argc, char** argv);
 // The configuration dialog held open for a screenshot until a line arrives on standard input.
 int dialog_show(int argc, char** argv);
+// Settings loaded from a profile file and saved to another, under the real profile service.
+int settings(int argc, char** argv);
 
 }  // namespace harness
