@@ -411,12 +411,6 @@ void check_saved(const Plugin& plugin, std::int32_t instance, const std::string&
   }
 }
 
-std::string full_path(const char* name) {
-  char path[MAX_PATH];
-  GetFullPathNameA(name, sizeof path, path, nullptr);
-  return path;
-}
-
 HWND create_owner() {
   WNDCLASSA windowClass{};
   windowClass.lpfnWndProc = DefWindowProcA;

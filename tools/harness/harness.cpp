@@ -4,6 +4,8 @@
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 #include "harness.hpp"
@@ -18,6 +20,18 @@ bool ok(bool condition, const char* what) {
     std::printf("FAIL: %s\n", what);
   }
   return condition;
+}
+
+std::string full_path(const char* name) {
+  char path[MAX_PATH];
+  const DWORD length = GetFullPathNameA(name, sizeof path, path, nullptr);
+  return length > 0 && length < sizeof path ? std::string(path) : std::string(name);
+}
+
+std::string file_contents(const std::string& path) {
+  std::ostringstream text;
+  text << std::ifstream(path, std::ios::binary).rdbuf();
+  return text.str();
 }
 
 Plugin load_plugin(const char* path) {

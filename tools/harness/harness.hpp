@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 namespace harness {
@@ -32,6 +33,11 @@ Plugin load_plugin(const char* path = "Quorvane.dll");
 // Records a failed check (printed) and passes the condition through.
 bool ok(bool condition, const char* what);
 extern int failures;
+
+// A file name made absolute (the profile service looks for bare names in the Windows folder).
+std::string full_path(const char* name);
+// A file's bytes, empty when it cannot be read.
+std::string file_contents(const std::string& path);
 
 struct Scenario {
   const char* name;
