@@ -10,6 +10,8 @@ const std::vector<Scenario>& scenarios() {
       {"dialog", dialog},
       {"dialog-show", dialog_show},
       {"settings", settings},
+      {"lifecycle", lifecycle},
+      {"unload", unload},
   };
   return all;
 }

@@ -1,0 +1,364 @@
+// Scenario "lifecycle": the plug-in's whole life as the host drives it, from LoadLibrary to
+// FreeLibrary, with two meter instances. Usage: harness lifecycle SETTINGS.ini SAVED.ini
+// SETTINGS.ini holds the sections Meter1 and Meter2 (read); SAVED.ini is written anew.
+#include <winsock2.h>
+#include <windows.h>
+
+#include <atomic>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness.hpp"
+#include "scenarios.hpp"
+
+namespace harness {
+
+namespace {
+
+constexpr char kDialogCaption[] = "Filter & Output";
+constexpr int kTemplateEdit = 1017;
+// Bounds for a hung step only: under qemu every step is slow, and a pass takes its time.
+constexpr DWORD kPatienceMs = 180000;
+constexpr DWORD kPollMs = 100;
+
+// Shows both texts when they differ.
+bool ok_text(const char* got, const std::string& expected, const std::string& what) {
+  const bool same = got != nullptr && expected == got;
+  if (!same) {
+    std::printf("  got \"%s\"\n  expected \"%s\"\n", got != nullptr ? got : "(null)",
+                expected.c_str());
+  }
+  return ok(same, what.c_str());
+}
+
+// Static text of the plug-in's image lives as long as the library; a stack or scratch buffer
+// would not outlive the call.
+bool inside_module(HMODULE module, const char* text) {
+  MEMORY_BASIC_INFORMATION region{};
+  return VirtualQuery(text, &region, sizeof region) != 0 && region.AllocationBase == module;
+}
+
+// The version record of the loaded file, read back as Explorer reads it.
+void check_version_record(HMODULE module) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, MAX_PATH);
+  DWORD unused = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path, &unused);
+  if (!ok(size != 0, "the DLL carries a version record")) return;
+  std::vector<char> record(size);
+  if (!ok(GetFileVersionInfoA(path, 0, size, record.data()) != 0, "version record read")) return;
+
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT length = 0;
+  if (ok(VerQueryValueA(record.data(), "\\", reinterpret_cast<void**>(&fixed), &length) != 0 &&
+             length >= sizeof *fixed && fixed->dwSignature == VS_FFI_SIGNATURE,
+         "fixed version part")) {
+    ok(fixed->dwFileVersionMS == 0 && fixed->dwFileVersionLS == 0, "fixed file version 0.0.0.0");
+    ok(fixed->dwProductVersionMS == MAKELONG(0, 1) && fixed->dwProductVersionLS == MAKELONG(1, 0),
+       "fixed product version 1.0.0.1");
+  }
+
+  struct Translation {
+    WORD language;
+    WORD codePage;
+  }* translation = nullptr;
+  if (!ok(VerQueryValueA(record.data(), "\\VarFileInfo\\Translation",
+                         reinterpret_cast<void**>(&translation), &length) != 0 &&
+              length >= sizeof *translation,
+          "version record names its language")) {
+    return;
+  }
+  const struct {
+    const char* key;
+    const char* text;
+  } strings[] = {{"FileDescription", "Quorvane for Samurize"},
+                 {"FileVersion", "0.02"},
+                 {"ProductVersion", "1.00.0001"}};
+  for (const auto& [key, text] : strings) {
+    char query[64];
+    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation->language,
+                  translation->codePage, key);
+    char* value = nullptr;
+    const bool found = VerQueryValueA(record.data(), query, reinterpret_cast<void**>(&value),
+                                      &length) != 0;
+    ok_text(found ? value : nullptr, text, std::string("version record ") + key);
+  }
+}
+
+// "December 08 2026": the month name in the user's language, day and year of the local date.
+std::string today_text() {
+  SYSTEMTIME now;
+  GetLocalTime(&now);
+  char month[20] = {};
+  GetLocaleInfoA(0, static_cast<LCTYPE>(55 + now.wMonth), month, sizeof month);
+  char text[64];
+  std::snprintf(text, sizeof text, "%s %02u %04u", month, now.wDay, now.wYear);
+  return text;
+}
+
+void check_description(const Plugin& plugin) {
+  ok(plugin.dlltype() == 1, "dlltype is 1");
+  const char* const fixed[] = {"Quorvane", "Orvexa", "Beta 0.1", "Today", nullptr,
+                               "No Homepage", "No"};
+  for (int index = 0; index <= 6; ++index) {
+    const char* text = plugin.getinfo(index);
+    ok(inside_module(plugin.module, text), "getinfo's text lives in the plug-in");
+    if (fixed[index] != nullptr) {
+      ok_text(text, fixed[index], "getinfo(" + std::to_string(index) + ")");
+    }
+  }
+  // The date may turn over during the call: either side of it is right.
+  const std::string before = today_text();
+  const std::string date = plugin.getinfo(4);
+  const std::string after = today_text();
+  ok_text(date.c_str(), date == after ? after : before, "getinfo(4) is today's date");
+  ok(date.find(' ') > 0, "the month has a name");
+  ok_text(plugin.getinfo(7), "", "getinfo(7)");
+  ok_text(plugin.getinfo(-1), "", "getinfo(-1)");
+  ok_text(plugin.init(), "ListPorts", "init");
+  ok(inside_module(plugin.module, plugin.init()), "init's text lives in the plug-in");
+  ok_text(plugin.getparam(0), "", "getparam(0)");
+  ok_text(plugin.getparam(12345), "", "getparam(12345)");
+  ok(plugin.configure() == 0, "configure returns 0");
+}
+
+// The harness's own endpoints, for the listing to show: a TCP listener and a UDP socket that has
+// carried a datagram, both on loopback.
+struct OwnSockets {
+  SOCKET listener = INVALID_SOCKET;
+  SOCKET datagram = INVALID_SOCKET;
+  unsigned tcpPort = 0;
+  unsigned udpPort = 0;
+
+  OwnSockets() {
+    WSADATA data;
+    WSAStartup(MAKEWORD(2, 2), &data);
+    sockaddr_in loopback{};
+    loopback.sin_family = AF_INET;
+    loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    datagram = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    auto* address = reinterpret_cast<sockaddr*>(&loopback);
+    if (bind(listener, address, sizeof loopback) == 0 && listen(listener, 1) == 0) {
+      tcpPort = bound_port(listener);
+    }
+    if (bind(datagram, address, sizeof loopback) == 0) {
+      udpPort = bound_port(datagram);
+      loopback.sin_port = htons(static_cast<u_short>(udpPort));
+      sendto(datagram, "q", 1, 0, address, sizeof loopback);
+    }
+  }
+  OwnSockets(const OwnSockets&) = delete;
+  OwnSockets& operator=(const OwnSockets&) = delete;
+  ~OwnSockets() {
+    closesocket(listener);
+    closesocket(datagram);
+    WSACleanup();
+  }
+
+  static unsigned bound_port(SOCKET s) {
+    sockaddr_in bound{};
+    int size = sizeof bound;
+    getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size);
+    return ntohs(bound.sin_port);
+  }
+};
+
+// This program's file name as the plug-in names programs: the path's last part.
+std::string own_program_name() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  const std::string full = path;
+  return full.substr(full.find_last_of('\\') + 1);
+}
+
+// Calls ListPorts until the listing holds every expected text, or patience runs out.
+std::string list_until(const Plugin& plugin, std::int32_t instance,
+                       const std::vector<std::string>& expected) {
+  std::string listing;
+  for (DWORD waited = 0;; waited += kPollMs) {
+    listing = plugin.ListPorts(instance);
+    bool complete = true;
+    for (const auto& text : expected) complete = complete && listing.find(text) != listing.npos;
+    if (complete || waited >= kPatienceMs) return listing;
+    Sleep(kPollMs);
+  }
+}
+
+bool contains_all(const std::string& listing, const std::vector<std::string>& expected,
+                  const char* what) {
+  bool all = true;
+  for (const auto& text : expected) {
+    if (listing.find(text) == listing.npos) {
+      std::printf("  \"%s\" is missing\n", text.c_str());
+      all = false;
+    }
+  }
+  if (!all) std::printf("  listing: \"%s\"\n", listing.c_str());
+  return ok(all, what);
+}
+
+// Watches the host thread for the configuration dialog while source_configure runs, and closes
+// it at once with the system close command, as Alt+F4 would.
+struct DialogWatch {
+  DWORD hostThread;
+  HWND owner;
+  std::atomic<bool> stop{false};
+  HANDLE thread = nullptr;
+  // What the watch saw; read them after finish().
+  HWND dialog = nullptr;
+  bool ownerDisabled = false;
+  std::string shownTemplate;
+
+  DialogWatch(DWORD host, HWND ownerWindow) : hostThread(host), owner(ownerWindow) {
+    thread = CreateThread(nullptr, 0, run, this, 0, nullptr);
+  }
+  DialogWatch(const DialogWatch&) = delete;
+  DialogWatch& operator=(const DialogWatch&) = delete;
+  ~DialogWatch() { finish(); }
+
+  void finish() {
+    stop = true;
+    if (thread == nullptr) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    thread = nullptr;
+  }
+
+  static BOOL CALLBACK match(HWND window, LPARAM self) {
+    char caption[64] = {};
+    GetWindowTextA(window, caption, sizeof caption);
+    if (IsWindowVisible(window) && std::string(caption) == kDialogCaption) {
+      reinterpret_cast<DialogWatch*>(self)->dialog = window;
+      return FALSE;
+    }
+    return TRUE;
+  }
+
+  static DWORD WINAPI run(LPVOID self) {
+    auto& watch = *static_cast<DialogWatch*>(self);
+    for (DWORD waited = 0; !watch.stop && waited < kPatienceMs; waited += kPollMs) {
+      EnumThreadWindows(watch.hostThread, match, reinterpret_cast<LPARAM>(&watch));
+      if (watch.dialog != nullptr) {
+        watch.ownerDisabled = GetWindow(watch.dialog, GW_OWNER) == watch.owner &&
+                              !IsWindowEnabled(watch.owner);
+        char text[600] = {};
+        GetDlgItemTextA(watch.dialog, kTemplateEdit, text, sizeof text);
+        watch.shownTemplate = text;
+        SendMessageA(watch.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
+        return 0;
+      }
+      Sleep(kPollMs);
+    }
+    return 0;
+  }
+};
+
+}  // namespace
+
+int lifecycle(int argc, char** argv) {
+  if (argc != 2) {
+    std::printf("usage: harness lifecycle SETTINGS.ini SAVED.ini\n");
+    return 2;
+  }
+  const std::string settings = full_path(argv[0]);
+  const std::string saved = full_path(argv[1]);
+  DeleteFileA(saved.c_str());
+  const OwnSockets sockets;
+  ok(sockets.tcpPort != 0 && sockets.udpPort != 0, "the harness's own sockets are bound");
+
+  // Load, and what the host reads before it starts any meter.
+  const Plugin plugin = load_plugin();
+  check_version_record(plugin.module);
+  check_description(plugin);
+
+  // Two meters, owned by a window of the host's.
+  const HWND host = CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100,
+                                    nullptr, nullptr, nullptr, nullptr);
+  const auto hostWindow = reinterpret_cast<std::uintptr_t>(host);
+  ok(plugin.dllstartup(hostWindow, 0) == 1, "first instance is 1");
+  ok(plugin.dllstartup(hostWindow, 0) == 2, "second instance is 2");
+  ok(plugin.src_load_settings(1, settings.c_str(), "Meter1") == 0, "src_load_settings(1)");
+  ok(plugin.src_load_settings(2, settings.c_str(), "Meter2") == 0, "src_load_settings(2)");
+
+  // Meter1 writes numbers plainly, Meter2 with leading zeros; both list the harness's endpoints
+  // under its own process id and program name.
+  const std::string pid = std::to_string(GetCurrentProcessId());
+  char padded[16];
+  std::snprintf(padded, sizeof padded, "%04lu", GetCurrentProcessId());
+  const std::string program = own_program_name();
+  const std::vector<std::string> plain = {
+      "TCP 127.0.0.1:" + std::to_string(sockets.tcpPort) + " Listening " + pid + " " + program,
+      "UDP 127.0.0.1:" + std::to_string(sockets.udpPort) + "  " + pid + " " + program};
+  char tcpPadded[16];
+  char udpPadded[16];
+  std::snprintf(tcpPadded, sizeof tcpPadded, "%05u", sockets.tcpPort);
+  std::snprintf(udpPadded, sizeof udpPadded, "%05u", sockets.udpPort);
+  const std::vector<std::string> zeros = {
+      "<" + std::string(tcpPadded) + "/" + padded + "/" + program + ">",
+      "<" + std::string(udpPadded) + "/" + padded + "/" + program + ">"};
+
+  // The first call starts the collector, which counts as busy until its first pass has
+  // published: the freshly loaded instance's empty listing comes back.
+  ok_text(plugin.ListPorts(1), "", "the first ListPorts returns the empty last listing");
+  const std::string first = list_until(plugin, 1, plain);
+  contains_all(first, plain, "Meter1 lists the harness's endpoints, pid and program name");
+  const std::string second = list_until(plugin, 2, zeros);
+  contains_all(second, zeros, "Meter2 lists them with leading zeros");
+
+  // After pastemeter both meters list alike. Endpoints may change between two calls, so a few
+  // tries are allowed for a pair of calls that saw the same table.
+  ok(plugin.pastemeter(1, 2) == 0, "pastemeter(1, 2)");
+  ok(plugin.pastemeter(2, 2) == 0, "pastemeter(2, 2)");
+  std::string one;
+  std::string two;
+  for (int attempt = 0; attempt < 10; ++attempt) {
+    one = plugin.ListPorts(1);
+    two = plugin.ListPorts(2);
+    if (one == two) break;
+    Sleep(kPollMs);
+  }
+  ok_text(two.c_str(), one, "after pastemeter Meter2 lists exactly as Meter1");
+  contains_all(two, plain, "Meter2 now lists as Meter1 does");
+
+  // The dialog opens on the exact name only, modal on the host's thread, owned by its window.
+  {
+    DialogWatch watch(GetCurrentThreadId(), host);
+    ok(plugin.source_configure(2, "ListPorts") == 0, "source_configure(2, ListPorts)");
+    watch.finish();
+    ok(watch.dialog != nullptr, "the dialog opened");
+    ok(watch.ownerDisabled, "the dialog is owned by the host's window, which it disables");
+    ok_text(watch.shownTemplate.c_str(), "%ptt %lip:%lpt %stat %pid %nm|",
+            "the dialog shows the instance's template");
+  }
+  ok(IsWindowEnabled(host) != 0, "the host's window is enabled again");
+  {
+    DialogWatch watch(GetCurrentThreadId(), host);
+    ok(plugin.source_configure(2, "listports") == 0, "source_configure(2, listports)");
+    watch.finish();
+    ok(watch.dialog == nullptr, "no dialog for the name in lower case");
+  }
+
+  // The pasted record, saved: Meter1's settings under Meter2's name; the dialog closed without
+  // "Okay" changed nothing.
+  ok(plugin.src_save_settings(2, saved.c_str(), "Meter2") == 0, "src_save_settings(2)");
+  const std::vector<std::string> expected = {
+      "[Meter2]", "Sot=42", "Template=%ptt %lip:%lpt %stat %pid %nm|", "fltL=10000000001",
+      "fltH=10000000255", "fltE=1", "flt0=0", "zero=1"};
+  std::string want;
+  for (const auto& line : expected) want += line + "\r\n";
+  ok_text(file_contents(saved).c_str(), want, "the saved settings file");
+
+  // Shutdown ends the collector for every instance; the second call finds it ended.
+  ok(plugin.dllshutdown(0) == 0, "dllshutdown");
+  ok(plugin.dllshutdown(0) == 0, "second dllshutdown");
+  ok_text(plugin.ListPorts(1), one, "after dllshutdown the last listing stays");
+  // With the collector gone nothing holds the library any more: FreeLibrary unloads it.
+  ok(FreeLibrary(plugin.module) != 0, "FreeLibrary");
+  ok(GetModuleHandleA("Quorvane.dll") == nullptr, "the library is unloaded");
+  DestroyWindow(host);
+  return 0;
+}
+
+}  // namespace harness
