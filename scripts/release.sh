@@ -1,0 +1,54 @@
+#!/usr/bin/env bash
+# Makes the release archive Quorvane-<version>.zip: the i686 Quorvane.dll (the product), the install
+# note and the template and settings reference, the notes taken from README.md's own sections.
+# Usage: scripts/release.sh [--dll PATH] [OUTDIR]
+#   default: builds the win32 preset and takes its DLL; OUTDIR defaults to dist/
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+source "$root/scripts/wine-env.sh"  # pe_bitness
+
+dll=""
+out=$root/dist
+while [ $# -gt 0 ]; do
+  case $1 in
+    --dll) dll=$(realpath "$2"); shift 2 ;;
+    *) out=$(realpath -m "$1"); shift ;;
+  esac
+done
+cd "$root"
+if [ -z "$dll" ]; then
+  scripts/setup.sh build
+  cmake --preset win32 >/dev/null
+  cmake --build build/win32 -j2 --target Quorvane >/dev/null
+  dll=$root/build/win32/bin/Quorvane.dll
+fi
+if [ "$(pe_bitness "$dll")" != 32 ]; then
+  echo "release: $dll is not the i686 DLL" >&2
+  exit 1
+fi
+version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' src/host/version.rc)
+[ -n "$version" ] || { echo "release: no ProductVersion in src/host/version.rc" >&2; exit 1; }
+
+# One README section, from its heading to the next one; fails when the heading is missing.
+section() {
+  awk -v heading="## $1" '
+    $0 == heading { inside = 1; found = 1; print; next }
+    inside && /^## / { inside = 0 }
+    inside { print }
+    END { exit found ? 0 : 1 }' README.md || { echo "release: README has no \"## $1\"" >&2; exit 1; }
+}
+
+stage=$(mktemp -d)
+trap 'rm -rf "$stage"' EXIT
+cp "$dll" "$stage/Quorvane.dll"
+# Notepad on older Windows wants CRLF line ends.
+section "Installing into Samurize" | sed 's/$/\r/' >"$stage/INSTALL.txt"
+{ section "The template language"; section "Settings"; } | sed 's/$/\r/' >"$stage/REFERENCE.txt"
+# Same inputs, same archive: every entry dated by the last commit, no extra attributes.
+stamp=$(git log -1 --format=%ct 2>/dev/null || echo 0)
+touch -d "@$stamp" "$stage"/*
+mkdir -p "$out"
+archive=$out/Quorvane-$version.zip
+rm -f "$archive"
+(cd "$stage" && TZ=UTC zip -q -X "$archive" Quorvane.dll INSTALL.txt REFERENCE.txt)
+echo "release: $archive"
