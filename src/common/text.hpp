@@ -11,7 +11,7 @@ namespace qv {
 // The characters of a field up to its first NUL (never past its end).
 template <std::size_t N>
 std::string_view field_text(const char (&field)[N]) {
-  return {field, std::find(field, field + N, '\0') - field};
+  return {field, static_cast<std::size_t>(std::find(field, field + N, '\0') - field)};
 }
 
 // Stores text into a field: at most N - 1 characters, stopping early at a NUL, always terminated.
