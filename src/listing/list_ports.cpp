@@ -1,12 +1,43 @@
-// Placeholder until the meter function lands.
+// ListPorts: start the collector, take the published table when it is free, list it.
 #include "listing/list_ports.hpp"
 
+#include <vector>
+
+#include "collector/collector.hpp"
 #include "host/host_state.hpp"
+#include "listing/template_expansion.hpp"
 
 namespace qv {
 
-const char* list_ports(std::int32_t instance) {
+namespace {
+
+// Kept between calls so that a listing costs one copy of the table and no allocation; only the
+// host's thread lists.
+std::vector<ConnectionEntry>& snapshot_buffer() {
+  static std::vector<ConnectionEntry> snapshot;
+  return snapshot;
+}
+
+}  // namespace
+
+bool refresh_listing(std::int32_t instance) noexcept {
   InstanceSettings* record = instance_record(instance);
+  if (record == nullptr) return false;
+  try {
+    start_collector_once();
+    std::vector<ConnectionEntry>& snapshot = snapshot_buffer();
+    if (!take_snapshot(snapshot)) return false;
+    build_listing(snapshot, *record, record->outputText);
+    return true;
+  } catch (...) {
+    // Out of memory for the snapshot: the previous listing stands.
+    return false;
+  }
+}
+
+const char* list_ports(std::int32_t instance) noexcept {
+  refresh_listing(instance);
+  const InstanceSettings* record = instance_record(instance);
   return record != nullptr ? record->outputText : "";
 }
 
