@@ -5,9 +5,12 @@
 //   connect-close LOCAL ADDR PORT   the same, closed at once (this side lingers in TIME_WAIT)
 //   udp ADDR PORT               a bound UDP socket
 //   accept                      accepts every connection waiting on the listeners
+//   many-tcp ADDR PORT N        a listener on ADDR:PORT and N accepted connections to it
+//   many-udp ADDR PORT N        N UDP sockets bound to ADDR, ports PORT upwards
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -60,7 +63,7 @@ void run(const std::string& line) {
   if (command == "listen") {
     words >> address >> port;
     const int fd = bound_socket(SOCK_STREAM, address, port);
-    if (listen(fd, 16) != 0) throw std::runtime_error("listen");
+    if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
     fcntl(fd, F_SETFL, O_NONBLOCK);
     listeners.push_back(fd);
   } else if (command == "connect") {
@@ -76,6 +79,18 @@ void run(const std::string& line) {
     for (const int listener : listeners) {
       for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0;) held.push_back(fd);
     }
+  } else if (command == "many-tcp") {
+    int count = 0;
+    words >> address >> port >> count;
+    run("listen " + address + " " + std::to_string(port));
+    for (int i = 0; i < count; ++i) {
+      held.push_back(connected(address, address, port));
+      if (i % 64 == 63 || i == count - 1) run("accept");  // keep the backlog short
+    }
+  } else if (command == "many-udp") {
+    int count = 0;
+    words >> address >> port >> count;
+    for (int i = 0; i < count; ++i) held.push_back(bound_socket(SOCK_DGRAM, address, port + i));
   } else {
     throw std::runtime_error("unknown command " + command);
   }
@@ -84,6 +99,10 @@ void run(const std::string& line) {
 }  // namespace
 
 int main() {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;  // room for the many-socket commands
+  setrlimit(RLIMIT_NOFILE, &files);
   for (std::string line; std::getline(std::cin, line);) {
     if (line.empty()) continue;
     try {
