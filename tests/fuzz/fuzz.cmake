@@ -1,0 +1,26 @@
+# libFuzzer targets, one per parser or text builder. Each runs for QV_FUZZ_SECONDS in the test
+# command on a fresh copy of its seed corpus (tests/fuzz/corpus/<target>/), so that the inputs it
+# grows stay in the build folder.
+if(QV_FUZZ)
+  set(QV_FUZZ_SECONDS 30 CACHE STRING "How long each fuzz target runs under ctest")
+  # Coverage feedback from the code under test, not only from the harnesses.
+  target_compile_options(qv_engine PRIVATE -fsanitize=fuzzer-no-link)
+  target_compile_options(qv_os_fake PRIVATE -fsanitize=fuzzer-no-link)
+
+  function(qv_fuzz_target name)
+    add_executable(fuzz_${name} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}_fuzz.cpp)
+    target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    target_link_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)
+    target_link_libraries(fuzz_${name} PRIVATE qv_engine qv_os_fake)
+    add_test(NAME fuzz_${name}
+      COMMAND ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/run-fuzzer.sh $<TARGET_FILE:fuzz_${name}>
+              ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/corpus/${name}
+              ${CMAKE_BINARY_DIR}/fuzz-work/${name} ${QV_FUZZ_SECONDS} -max_len=4096
+              -dict=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/quorvane.dict)
+    set_tests_properties(fuzz_${name} PROPERTIES LABELS fuzz)
+  endfunction()
+
+  qv_fuzz_target(number_reader)
+  qv_fuzz_target(profile_text)
+  qv_fuzz_target(template_expansion)
+endif()
