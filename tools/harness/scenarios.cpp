@@ -8,6 +8,7 @@ const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
       {"describe", describe},
       {"settings", settings},
+      {"odd-settings", odd_settings},
   };
   return all;
 }
