@@ -11,6 +11,7 @@ const std::vector<Scenario>& scenarios() {
       {"dialog-show", dialog_show},
       {"settings", settings},
       {"meter", meter},
+      {"odd-settings", odd_settings},
   };
   return all;
 }

@@ -13,5 +13,7 @@ int dialog_show(int argc, char** argv);
 int settings(int argc, char** argv);
 // The harness's own sockets through ListPorts, the filters and dllshutdown's wait.
 int meter(int argc, char** argv);
+// Settings exports on read-only, missing, huge, junk and odd line-break files.
+int odd_settings(int argc, char** argv);
 
 }  // namespace harness
