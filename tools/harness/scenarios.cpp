@@ -10,6 +10,8 @@ const std::vector<Scenario>& scenarios() {
       {"dialog", dialog},
       {"dialog-show", dialog_show},
       {"settings", settings},
+      {"meter", meter},
+      {"odd-settings", odd_settings},
       {"lifecycle", lifecycle},
       {"unload", unload},
   };
