@@ -123,13 +123,16 @@ void check_description(const Plugin& plugin) {
   ok(plugin.configure() == 0, "configure returns 0");
 }
 
-// The harness's own endpoints, for the listing to show: a TCP listener and a UDP socket that has
-// carried a datagram, both on loopback.
+// The harness's own endpoints, for the listing to show: a TCP connection and a UDP socket on
+// loopback. Wine learns a socket's owner only once the process has sent on it, so both carry data.
 struct OwnSockets {
   SOCKET listener = INVALID_SOCKET;
+  SOCKET client = INVALID_SOCKET;
+  SOCKET server = INVALID_SOCKET;
   SOCKET datagram = INVALID_SOCKET;
-  unsigned tcpPort = 0;
+  unsigned tcpPort = 0;  // the client's end
   unsigned udpPort = 0;
+  bool carried = false;
 
   OwnSockets() {
     WSADATA data;
@@ -137,23 +140,28 @@ struct OwnSockets {
     sockaddr_in loopback{};
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    datagram = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     auto* address = reinterpret_cast<sockaddr*>(&loopback);
-    if (bind(listener, address, sizeof loopback) == 0 && listen(listener, 1) == 0) {
-      tcpPort = bound_port(listener);
-    }
-    if (bind(datagram, address, sizeof loopback) == 0) {
-      udpPort = bound_port(datagram);
-      loopback.sin_port = htons(static_cast<u_short>(udpPort));
-      sendto(datagram, "q", 1, 0, address, sizeof loopback);
-    }
+    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    datagram = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
+    if (bind(listener, address, sizeof loopback) != 0 || listen(listener, 1) != 0) return;
+    loopback.sin_port = htons(static_cast<u_short>(bound_port(listener)));
+    if (connect(client, address, sizeof loopback) != 0) return;
+    server = accept(listener, nullptr, nullptr);
+    tcpPort = bound_port(client);
+    loopback.sin_port = 0;
+    if (bind(datagram, address, sizeof loopback) != 0) return;
+    udpPort = bound_port(datagram);
+    loopback.sin_port = htons(static_cast<u_short>(udpPort));
+    carried = send(client, "q", 1, 0) == 1 && send(server, "v", 1, 0) == 1 &&
+              sendto(datagram, "u", 1, 0, address, sizeof loopback) == 1;
   }
   OwnSockets(const OwnSockets&) = delete;
   OwnSockets& operator=(const OwnSockets&) = delete;
   ~OwnSockets() {
-    closesocket(listener);
-    closesocket(datagram);
+    for (const SOCKET s : {listener, client, server, datagram}) {
+      if (s != INVALID_SOCKET) closesocket(s);
+    }
     WSACleanup();
   }
 
@@ -266,7 +274,7 @@ int lifecycle(int argc, char** argv) {
   const std::string saved = full_path(argv[1]);
   DeleteFileA(saved.c_str());
   const OwnSockets sockets;
-  ok(sockets.tcpPort != 0 && sockets.udpPort != 0, "the harness's own sockets are bound");
+  ok(sockets.carried, "the harness's own connection and UDP socket carry data");
 
   // Load, and what the host reads before it starts any meter.
   const Plugin plugin = load_plugin();
@@ -289,7 +297,7 @@ int lifecycle(int argc, char** argv) {
   std::snprintf(padded, sizeof padded, "%04lu", GetCurrentProcessId());
   const std::string program = own_program_name();
   const std::vector<std::string> plain = {
-      "TCP 127.0.0.1:" + std::to_string(sockets.tcpPort) + " Listening " + pid + " " + program,
+      "TCP 127.0.0.1:" + std::to_string(sockets.tcpPort) + " Established " + pid + " " + program,
       "UDP 127.0.0.1:" + std::to_string(sockets.udpPort) + "  " + pid + " " + program};
   char tcpPadded[16];
   char udpPadded[16];
@@ -301,8 +309,10 @@ int lifecycle(int argc, char** argv) {
 
   // The first call starts the collector, which counts as busy until its first pass has
   // published: the freshly loaded instance's empty listing comes back.
+  const DWORD started = GetTickCount();
   ok_text(plugin.ListPorts(1), "", "the first ListPorts returns the empty last listing");
   const std::string first = list_until(plugin, 1, plain);
+  std::printf("lifecycle: own endpoints listed after %lu ms\n", GetTickCount() - started);
   contains_all(first, plain, "Meter1 lists the harness's endpoints, pid and program name");
   const std::string second = list_until(plugin, 2, zeros);
   contains_all(second, zeros, "Meter2 lists them with leading zeros");
