@@ -3,10 +3,10 @@
 #include <signal.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -39,6 +39,17 @@ void catch_interrupts() {
 int fail(const std::string& reason) {
   std::fprintf(stderr, "quorvane: %s\n", reason.c_str());
   return 2;
+}
+
+// 0 when the file can be read (a directory opens but cannot be read); else the error number.
+int read_error(const std::string& file) {
+  std::FILE* stream = std::fopen(file.c_str(), "r");
+  if (stream == nullptr) return errno;
+  char probe[256];
+  const bool failed = std::fread(probe, 1, sizeof probe, stream) == 0 && std::ferror(stream) != 0;
+  const int error = errno;
+  std::fclose(stream);
+  return failed ? error : 0;
 }
 
 // A section that holds none of the host's keys is almost certainly a misspelt name; the host
@@ -121,9 +132,9 @@ int main(int argc, char** argv) {
   if (options.help) return std::fputs(quorvane::kUsage, stdout) >= 0 ? 0 : 1;
   if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
   if (options.settingsFile) {
-    if (!std::ifstream(*options.settingsFile)) {
+    if (const int error = read_error(*options.settingsFile)) {
       return fail("cannot read settings file '" + *options.settingsFile +
-                  "': " + std::strerror(errno));
+                  "': " + std::strerror(error));
     }
     if (!section_has_settings(*options.settingsFile, *options.section)) {
       return fail("no settings in section [" + *options.section + "] of '" + *options.settingsFile +
