@@ -129,7 +129,8 @@ std::size_t read_profile_string(const char* section, const char* key, const char
                                 std::span<char> buffer, const char* file) {
   std::lock_guard lock(machine().mutex);
   const auto found = machine().files.find(file);
-  const std::string_view text = found == machine().files.end() ? "" : found->second;
+  std::string_view text;
+  if (found != machine().files.end()) text = found->second;
   return ini::read_value(text, section, key, defaultText, buffer);
 }
 
