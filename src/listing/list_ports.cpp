@@ -9,28 +9,17 @@
 
 namespace qv {
 
-namespace {
-
-// Kept between calls so that a listing costs one copy of the table and no allocation; only the
-// host's thread lists.
-std::vector<ConnectionEntry>& snapshot_buffer() {
-  static std::vector<ConnectionEntry> snapshot;
-  return snapshot;
-}
-
-}  // namespace
-
 bool refresh_listing(std::int32_t instance) noexcept {
   InstanceSettings* record = instance_record(instance);
   if (record == nullptr) return false;
   try {
     start_collector_once();
-    std::vector<ConnectionEntry>& snapshot = snapshot_buffer();
+    std::vector<ConnectionEntry> snapshot;
     if (!take_snapshot(snapshot)) return false;
     build_listing(snapshot, *record, record->outputText);
     return true;
   } catch (...) {
-    // Out of memory for the snapshot: the previous listing stands.
+    // Out of memory: the previous listing stands.
     return false;
   }
 }
