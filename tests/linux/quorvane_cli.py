@@ -12,6 +12,8 @@ import sys
 import tempfile
 import time
 
+from netns import Namespace
+
 FAILURES = []
 
 
@@ -88,8 +90,7 @@ def split_endpoint(text):
 
 def ss_endpoints(ns):
     """(protocol, local address, local port, remote address, remote port, state) -> pids."""
-    out = subprocess.run(["ip", "netns", "exec", ns, "ss", "-4", "-tuanpH"], check=True,
-                         capture_output=True, text=True).stdout
+    out = ns.run(["ss", "-4", "-tuanpH"], check=True, capture_output=True, text=True).stdout
     endpoints = {}
     for line in out.splitlines():
         fields = line.split()
@@ -105,17 +106,6 @@ def ss_endpoints(ns):
 
 def program_name(pid):
     return os.path.basename(os.readlink(f"/proc/{pid}/exe"))
-
-
-def start_owner(ns, owner, tmp, name, args):
-    ready = os.path.join(tmp, name)
-    process = subprocess.Popen(["ip", "netns", "exec", ns, owner, ready] + args)
-    deadline = time.monotonic() + 30
-    while not os.path.exists(ready):
-        if process.poll() is not None or time.monotonic() > deadline:
-            raise RuntimeError(f"socket owner {name} did not get ready")
-        time.sleep(0.02)
-    return process
 
 
 def read_until(stream_fd, pattern_count, marker, timeout):
@@ -135,111 +125,101 @@ def read_until(stream_fd, pattern_count, marker, timeout):
     return data
 
 
+def fields_match_ss(ns, binary, owners, expected):
+    """Every endpoint, field by field; the template's newline given as an escape."""
+    pids = {p.pid for p in owners}
+    run = ns.run([binary, "--template", "%ptt|%lip|%lpt|%rip|%rpt|%stat|%pid|%nm|%hn\\n"],
+                 capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0 and run.stderr == "", f"listing: {run.returncode} {run.stderr!r}")
+    listed = {}
+    for line in run.stdout.splitlines():
+        p, la, lp, ra, rp, stat, pid, name, host = line.split("|")
+        key = (p, la, int(lp), ra, int(rp), stat)
+        check(key not in listed, f"listed twice: {line}")
+        listed[key] = (int(pid), name, host)
+    check(set(listed) == set(expected),
+          f"endpoints differ: only listed {sorted(set(listed) - set(expected))}, "
+          f"only in ss {sorted(set(expected) - set(listed))}")
+    for key, (pid, name, host) in listed.items():
+        if key not in expected:
+            continue
+        check(pid in expected[key] and pid in pids, f"{key}: pid {pid}, ss {expected[key]}")
+        if pid in pids:
+            check(name == program_name(pid), f"{key}: program {name!r}")
+        want_host = key[3] if key[0] == "TCP" and key[3] != "0.0.0.0" else ""
+        check(host == want_host, f"{key}: host name {host!r}, want {want_host!r}")
+
+
+def default_layout(ns, binary, expected):
+    """One endpoint per line, seven tab-separated fields, plain numbers."""
+    run = ns.run([binary], capture_output=True, text=True, timeout=60)
+    lines = run.stdout.splitlines()
+    check(run.returncode == 0 and len(lines) == len(expected),
+          f"default listing: exit {run.returncode}, {len(lines)} lines")
+    check(all(line.count("\t") == 6 for line in lines), "default lines have seven fields")
+    check(all(not re.search(r":0\d", line) for line in lines), "default numbers are plain")
+
+
+def settings_section(ns, binary, expected):
+    """A meter's section as the Windows host writes it: its template, the zero-address filter and
+    the range exclusion apply; a template on the command line overrides the file's."""
+    ini = os.path.join(ns.tmp, "Samurize.ini")
+    with open(ini, "w") as f:
+        f.write("[Meter1]\r\nSot=10003\r\nTemplate=%ptt %lip %lpt %rip %rpt;\r\n"
+                "fltL=127000000001\r\nfltH=127000000003\r\nfltE=1\r\nflt0=1\r\nzero=0\r\n")
+    section = ["--settings", ini, "--section", "Meter1"]
+    run = ns.run([binary] + section, capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0, f"settings listing: exit {run.returncode} {run.stderr!r}")
+    shown = sorted(item.split() for item in run.stdout.rstrip("\n").split(";") if item)
+    want = sorted(f"{k[0]} {k[1]} {k[2]:05d} {k[3]} {k[4]:05d}".split() for k in expected
+                  if k[3] not in ("0.0.0.0", "000.000.000.000", "127.0.0.2"))
+    check(shown == want, f"settings listing {shown}, want {want}")
+    run = ns.run([binary] + section + ["--template", "%ptt,"], capture_output=True, text=True,
+                 timeout=60)
+    check(run.stdout == "TCP," * len(want) + "\n", f"template override: {run.stdout!r}")
+
+
+def watch_piped(ns, binary, expected):
+    """Plain listings one after the other, a blank line between; Ctrl-C ends it cleanly."""
+    watch = subprocess.Popen(ns.command([binary, "--watch", "0.2", "--template", "%lpt\\n"]),
+                             stdout=subprocess.PIPE)
+    data = read_until(watch.stdout.fileno(), 2, b"\n\n", 30)
+    watch.send_signal(signal.SIGINT)
+    status = watch.wait(timeout=30)
+    watch.stdout.close()
+    listings = data.decode().split("\n\n")
+    check(status == 0, f"--watch piped: exit {status}")
+    check(len(listings) >= 3 and all(len(x.split()) == len(expected) for x in listings[:2]),
+          f"--watch piped: {data[:200]!r}")
+
+
+def watch_terminal(ns, binary):
+    """Each frame redrawn from the top-left corner; Ctrl-C ends it cleanly."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        command = ns.command([binary, "--watch", "0.2"])
+        os.execvp(command[0], command)
+    data = read_until(terminal, 3, b"\x1b[H", 30)
+    os.kill(pid, signal.SIGINT)
+    read_until(terminal, 1, b"never", 5)
+    _, status = os.waitpid(pid, 0)
+    os.close(terminal)
+    check(data.count(b"\x1b[H") >= 3, f"--watch on a terminal: {data[:200]!r}")
+    check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
+          f"--watch on a terminal: status {status}")
+
+
 def e2e(binary, owner):
-    if os.geteuid() != 0:
-        check(False, "the end-to-end test needs root for ip netns")
-        finish()
-    ns = f"qv-cli-{os.getpid()}"
-    resolver = f"/etc/netns/{ns}"
-    tmp = tempfile.mkdtemp()
-    owners = []
-    try:
-        subprocess.run(["ip", "netns", "add", ns], check=True)
-        subprocess.run(["ip", "netns", "exec", ns, "ip", "link", "set", "lo", "up"], check=True)
-        # No name server in the namespace: every reverse look-up is refused at once.
-        os.makedirs(resolver)
-        with open(os.path.join(resolver, "resolv.conf"), "w") as f:
-            f.write("nameserver 127.0.0.1\n")
-        owners.append(start_owner(ns, owner, tmp, "a", ["2", "3", "2", "127.0.0.1",
-                                                        "127.0.0.2", "127.0.0.3"]))
-        owners.append(start_owner(ns, owner, tmp, "b", ["1", "1", "1", "127.0.0.4",
-                                                        "127.0.0.5"]))
-        pids = {p.pid for p in owners}
+    with Namespace("qv-cli") as ns:
+        owners = [ns.start_owner(owner, 2, 3, 2, "127.0.0.1", ["127.0.0.2", "127.0.0.3"]),
+                  ns.start_owner(owner, 1, 1, 1, "127.0.0.4", ["127.0.0.5"])]
         expected = ss_endpoints(ns)
-        check(len(expected) == 3 + 1 + 3 + 6 + 2 + 2 + 1,
-              f"ss shows {len(expected)} endpoints, the owners made 18")
-
-        # Every endpoint, field by field; "\n" given as an escape.
-        run = subprocess.run(["ip", "netns", "exec", ns, binary, "--template",
-                              "%ptt|%lip|%lpt|%rip|%rpt|%stat|%pid|%nm|%hn\\n"],
-                             capture_output=True, text=True, timeout=60)
-        check(run.returncode == 0 and run.stderr == "", f"listing: {run.returncode} {run.stderr!r}")
-        listed = {}
-        for line in run.stdout.splitlines():
-            p, la, lp, ra, rp, stat, pid, name, host = line.split("|")
-            key = (p, la, int(lp), ra, int(rp), stat)
-            check(key not in listed, f"listed twice: {line}")
-            listed[key] = (int(pid), name, host)
-        check(set(listed) == set(expected),
-              f"endpoints differ: only listed {sorted(set(listed) - set(expected))}, "
-              f"only in ss {sorted(set(expected) - set(listed))}")
-        for key, (pid, name, host) in listed.items():
-            if key not in expected:
-                continue
-            check(pid in expected[key] and pid in pids, f"{key}: pid {pid}, ss {expected[key]}")
-            if pid in pids:
-                check(name == program_name(pid), f"{key}: program {name!r}")
-            want_host = key[3] if key[0] == "TCP" and key[3] != "0.0.0.0" else ""
-            check(host == want_host, f"{key}: host name {host!r}, want {want_host!r}")
-
-        # The default layout: one endpoint per line, seven tabs, plain numbers.
-        run = subprocess.run(["ip", "netns", "exec", ns, binary], capture_output=True, text=True,
-                             timeout=60)
-        lines = run.stdout.splitlines()
-        check(run.returncode == 0 and len(lines) == len(expected),
-              f"default listing: exit {run.returncode}, {len(lines)} lines")
-        check(all(line.count("\t") == 6 for line in lines), "default lines have seven fields")
-        check(all(not re.search(r":0\d", line) for line in lines), "default numbers are plain")
-
-        # A meter's settings section, as the Windows host writes it: its template, the zero-address
-        # filter and the range exclusion apply; a command-line template overrides the file's.
-        ini = os.path.join(tmp, "Samurize.ini")
-        with open(ini, "w") as f:
-            f.write("[Meter1]\r\nSot=10003\r\nTemplate=%ptt %lip %lpt %rip %rpt;\r\n"
-                    "fltL=127000000001\r\nfltH=127000000003\r\nfltE=1\r\nflt0=1\r\nzero=0\r\n")
-        run = subprocess.run(["ip", "netns", "exec", ns, binary, "--settings", ini, "--section",
-                              "Meter1"], capture_output=True, text=True, timeout=60)
-        check(run.returncode == 0, f"settings listing: exit {run.returncode} {run.stderr!r}")
-        shown = [item.split() for item in run.stdout.rstrip("\n").split(";") if item]
-        want = sorted(f"{k[0]} {k[1]} {k[2]:05d} {k[3]} {k[4]:05d}".split() for k in expected
-                      if k[3] not in ("0.0.0.0", "000.000.000.000", "127.0.0.2"))
-        check(sorted(shown) == want, f"settings listing {sorted(shown)}, want {want}")
-        run = subprocess.run(["ip", "netns", "exec", ns, binary, "--settings", ini, "--section",
-                              "Meter1", "--template", "%ptt,"], capture_output=True, text=True,
-                             timeout=60)
-        check(run.stdout == "TCP," * len(want) + "\n", f"template override: {run.stdout!r}")
-
-        # --watch into a pipe: plain listings one after the other; Ctrl-C ends it cleanly.
-        watch = subprocess.Popen(["ip", "netns", "exec", ns, binary, "--watch", "0.2",
-                                  "--template", "%lpt\\n"], stdout=subprocess.PIPE)
-        data = read_until(watch.stdout.fileno(), 2, b"\n\n", 30)
-        watch.send_signal(signal.SIGINT)
-        status = watch.wait(timeout=30)
-        watch.stdout.close()
-        listings = data.decode().split("\n\n")
-        check(status == 0, f"--watch piped: exit {status}")
-        check(len(listings) >= 3 and all(len(x.split()) == len(expected) for x in listings[:2]),
-              f"--watch piped: {data[:200]!r}")
-
-        # --watch on a terminal: each frame redrawn from the top-left corner.
-        pid, terminal = pty.fork()
-        if pid == 0:
-            os.execvp("ip", ["ip", "netns", "exec", ns, binary, "--watch", "0.2"])
-        data = read_until(terminal, 3, b"\x1b[H", 30)
-        os.kill(pid, signal.SIGINT)
-        read_until(terminal, 1, b"never", 5)
-        _, status = os.waitpid(pid, 0)
-        os.close(terminal)
-        check(data.count(b"\x1b[H") >= 3, f"--watch on a terminal: {data[:200]!r}")
-        check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
-              f"--watch on a terminal: status {status}")
-    finally:
-        for process in owners:
-            process.terminate()
-            process.wait()
-        subprocess.run(["ip", "netns", "del", ns], stderr=subprocess.DEVNULL)
-        shutil.rmtree(resolver, ignore_errors=True)
-        shutil.rmtree(tmp)
+        check(len(expected) == 18, f"ss shows {len(expected)} endpoints, the owners made 18")
+        fields_match_ss(ns, binary, owners, expected)
+        default_layout(ns, binary, expected)
+        settings_section(ns, binary, expected)
+        watch_piped(ns, binary, expected)
+        watch_terminal(ns, binary)
     finish()
 
 
