@@ -35,12 +35,16 @@ void PaddedDottedAddress(const std::uint8_t (&octets)[4], AddressText& text) {
   join_octets(octets, 3, text);
 }
 
-std::int64_t TwelveDigitAddress(const std::uint32_t& deliveredAddress) {
-  std::uint8_t octets[4];
-  address_octets(deliveredAddress, octets);
+std::int64_t TwelveDigitValue(const std::uint8_t (&octets)[4]) {
   std::int64_t value = 0;
   for (const auto octet : octets) value = value * 1000 + octet;
   return value;
+}
+
+std::int64_t TwelveDigitAddress(const std::uint32_t& deliveredAddress) {
+  std::uint8_t octets[4];
+  address_octets(deliveredAddress, octets);
+  return TwelveDigitValue(octets);
 }
 
 std::int32_t HostPort(const std::uint32_t& deliveredPort) {

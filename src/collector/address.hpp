@@ -15,6 +15,8 @@ void DottedAddress(const std::uint32_t& deliveredAddress, AddressText& text);
 void PaddedDottedAddress(const std::uint8_t (&octets)[4], AddressText& text);
 // o1 * 10^9 + o2 * 10^6 + o3 * 10^3 + o4; numeric order is address order, 0 is 0.0.0.0.
 std::int64_t TwelveDigitAddress(const std::uint32_t& deliveredAddress);
+// The same value from the four octets, first octet first.
+std::int64_t TwelveDigitValue(const std::uint8_t (&octets)[4]);
 // First byte * 256 + second byte of the delivered port field.
 std::int32_t HostPort(const std::uint32_t& deliveredPort);
 

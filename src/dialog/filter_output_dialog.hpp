@@ -11,4 +11,8 @@ namespace qv {
 // host.configuredInstance. Always returns 0.
 std::int32_t ShowFilterOutputDialog(HostWindow ownerWindow);
 
+// Height of the dialog's 8-point fonts on a screen of logPixelsY dots per inch: a character height
+// in pixels (hence negative), the division truncated toward zero.
+constexpr int DialogFontHeight(int logPixelsY) { return -(8 * logPixelsY) / 72; }
+
 }  // namespace qv

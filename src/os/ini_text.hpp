@@ -10,7 +10,8 @@
 namespace ini {
 
 // The value of key in section, or defaultText where the section or key is missing; stored in the
-// buffer cut to its size and NUL-terminated. Returns the number of characters stored.
+// buffer cut to its size and NUL-terminated. Returns the number of characters stored. A null
+// section, key or default counts as an empty text.
 std::size_t read_value(std::string_view fileText, const char* section, const char* key,
                        const char* defaultText, std::span<char> buffer);
 

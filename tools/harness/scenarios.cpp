@@ -7,6 +7,9 @@ namespace harness {
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
       {"describe", describe},
+      {"dialog", dialog},
+      {"dialog-show", dialog_show},
+      {"settings", settings},
   };
   return all;
 }

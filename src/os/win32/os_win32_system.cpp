@@ -1,4 +1,4 @@
-// Windows: threads, pauses, the process heap, locale and date, and the profile service.
+// Windows: threads, pauses, the process heap, locale and date.
 #include <windows.h>
 
 #include "os/os.hpp"
@@ -75,17 +75,6 @@ std::string month_name(int month) {
   if (GetLocaleInfoA(0, static_cast<LCTYPE>(55 + month), name, sizeof name) == 0) return {};
   name[sizeof name - 1] = '\0';
   return name;
-}
-
-std::size_t read_profile_string(const char* section, const char* key, const char* defaultText,
-                                std::span<char> buffer, const char* file) {
-  return GetPrivateProfileStringA(section, key, defaultText, buffer.data(),
-                                  static_cast<DWORD>(buffer.size()), file);
-}
-
-bool write_profile_string(const char* section, const char* key, const char* value,
-                          const char* file) {
-  return WritePrivateProfileStringA(section, key, value, file) != 0;
 }
 
 }  // namespace os
