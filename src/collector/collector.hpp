@@ -23,10 +23,25 @@ bool take_snapshot(std::vector<ConnectionEntry>& snapshot);
 // when no worker was started or it has already ended.
 void stop_collector();
 
-// Process detach: releases the table unless a worker may still be using it.
+// Process detach: releases the table and puts the collector back to its load-time state, unless a
+// worker may still be using them.
 void release_collector();
 
 // The worker routine; its argument is not used.
 void CollectConnections(void* unused);
+
+// One pass of the worker without the pause that follows it: rebuilds and publishes the table on
+// the calling thread (tests, benchmarks and the command use it without a worker).
+void collect_one_pass();
+
+// The collector's shared values as they stand, for tests: collectorBusy is 0 when idle, 1 while
+// a pass runs and 2 while a snapshot is being copied.
+struct CollectorView {
+  std::int32_t collectorBusy;
+  std::int32_t lastEntryIndex;
+  std::int32_t collectorStop;
+  bool published;
+};
+CollectorView collector_view();
 
 }  // namespace qv

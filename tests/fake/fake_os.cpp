@@ -30,6 +30,7 @@ void reset() {
   m.openProcessHandles = 0;
   m.failAllocation = false;
   m.failThreadStart = false;
+  m.threadStarts = 0;
   m.date = {2026, 12, 8};
   m.onTcpTable = nullptr;
   m.onUdpTable = nullptr;
@@ -156,6 +157,7 @@ std::optional<ThreadHandle> start_thread(void (*routine)(void*), void* argument)
   {
     std::lock_guard lock(machine().mutex);
     if (machine().failThreadStart) return std::nullopt;
+    ++machine().threadStarts;
   }
   auto* thread = new std::thread(routine, argument);
   return ThreadHandle{reinterpret_cast<std::uintptr_t>(thread)};

@@ -35,6 +35,7 @@ struct Os {
   int openProcessHandles = 0;
   bool failAllocation = false;
   bool failThreadStart = false;
+  int threadStarts = 0;  // threads started successfully
   os::LocalDate date{2026, 12, 8};
   // Called (outside the mutex) at the points the collector reaches; tests use them to change the
   // world between and within passes, or to hold a pass still.

@@ -1,0 +1,143 @@
+// Parsing of the kernel's socket tables and fd links.
+#include "os/linux/proc_net.hpp"
+
+#include <cstring>
+
+namespace os::linux_net {
+
+namespace {
+
+// A cursor over one line; every reader fails softly so that a malformed line is simply skipped.
+struct Cursor {
+  std::string_view rest;
+
+  void skip_blanks() {
+    while (!rest.empty() && (rest.front() == ' ' || rest.front() == '\t')) rest.remove_prefix(1);
+  }
+
+  bool skip_field() {
+    skip_blanks();
+    const auto end = rest.find_first_of(" \t");
+    if (end == 0 || rest.empty()) return false;
+    rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
+    return true;
+  }
+
+  // Exactly digits hexadecimal digits.
+  template <typename T>
+  bool hex(std::size_t digits, T& value) {
+    if (rest.size() < digits) return false;
+    std::uint64_t result = 0;
+    for (std::size_t i = 0; i < digits; ++i) {
+      const char c = rest[i];
+      unsigned digit;
+      if (c >= '0' && c <= '9') {
+        digit = static_cast<unsigned>(c - '0');
+      } else if (c >= 'A' && c <= 'F') {
+        digit = static_cast<unsigned>(c - 'A' + 10);
+      } else if (c >= 'a' && c <= 'f') {
+        digit = static_cast<unsigned>(c - 'a' + 10);
+      } else {
+        return false;
+      }
+      result = result * 16 + digit;
+    }
+    rest.remove_prefix(digits);
+    value = static_cast<T>(result);
+    return true;
+  }
+
+  bool decimal(std::uint64_t& value) {
+    skip_blanks();
+    std::size_t i = 0;
+    value = 0;
+    for (; i < rest.size() && rest[i] >= '0' && rest[i] <= '9' && i < 20; ++i) {
+      value = value * 10 + static_cast<std::uint64_t>(rest[i] - '0');
+    }
+    rest.remove_prefix(i);
+    return i > 0 && (rest.empty() || rest.front() == ' ' || rest.front() == '\t');
+  }
+
+  bool literal(char c) {
+    if (rest.empty() || rest.front() != c) return false;
+    rest.remove_prefix(1);
+    return true;
+  }
+
+  // "0100007F:0035": the address as the kernel printed its network-order word, then the port.
+  bool endpoint(std::uint32_t& address, std::uint16_t& port) {
+    skip_blanks();
+    std::uint32_t printed;
+    if (!hex(8, printed) || !literal(':') || !hex(4, port)) return false;
+    // The kernel printed the in-memory word of this same machine, so its bytes are the octets
+    // in network order, which is the delivered form.
+    address = printed;
+    return rest.empty() || rest.front() == ' ';
+  }
+};
+
+bool parse_line(std::string_view text, SocketLine& line) {
+  Cursor cursor{text};
+  // "  0: LOCAL REMOTE ST TX:RX TR:WHEN RETRNSMT UID TIMEOUT INODE ..."
+  if (!cursor.skip_field() || !cursor.endpoint(line.localAddress, line.localPort) ||
+      !cursor.endpoint(line.remoteAddress, line.remotePort)) {
+    return false;
+  }
+  cursor.skip_blanks();
+  if (!cursor.hex(2, line.state)) return false;
+  for (int i = 0; i < 5; ++i) {
+    if (!cursor.skip_field()) return false;
+  }
+  return cursor.decimal(line.inode);
+}
+
+}  // namespace
+
+void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines) {
+  lines.clear();
+  bool header = true;
+  while (!fileText.empty()) {
+    const auto end = fileText.find('\n');
+    const auto text = fileText.substr(0, end);
+    fileText.remove_prefix(end == std::string_view::npos ? fileText.size() : end + 1);
+    if (header) {
+      header = false;
+      continue;
+    }
+    SocketLine line{};
+    if (parse_line(text, line)) lines.push_back(line);
+  }
+}
+
+std::uint32_t mib_tcp_state(unsigned linuxState) {
+  // Indexed by the kernel's number: ESTABLISHED, SYN_SENT, SYN_RECV, FIN_WAIT1, FIN_WAIT2,
+  // TIME_WAIT, CLOSE, CLOSE_WAIT, LAST_ACK, LISTEN, CLOSING, NEW_SYN_RECV.
+  static constexpr std::uint32_t kMib[] = {1, 5, 3, 4, 6, 7, 11, 1, 8, 10, 2, 9, 4};
+  return linuxState < std::size(kMib) ? kMib[linuxState] : 1;
+}
+
+std::uint32_t delivered_port(std::uint16_t hostOrder) {
+  const unsigned char bytes[4] = {static_cast<unsigned char>(hostOrder >> 8),
+                                  static_cast<unsigned char>(hostOrder & 0xFF), 0, 0};
+  std::uint32_t field;
+  std::memcpy(&field, bytes, sizeof field);
+  return field;
+}
+
+std::optional<std::uint64_t> socket_inode_of_link(std::string_view linkText) {
+  constexpr std::string_view kPrefix = "socket:[";
+  if (linkText.size() < kPrefix.size() + 2 || linkText.substr(0, kPrefix.size()) != kPrefix ||
+      linkText.back() != ']') {
+    return std::nullopt;
+  }
+  const auto digits = linkText.substr(kPrefix.size(), linkText.size() - kPrefix.size() - 1);
+  if (digits.size() > 19) return std::nullopt;
+  std::uint64_t inode = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return std::nullopt;
+    inode = inode * 10 + static_cast<std::uint64_t>(c - '0');
+  }
+  return inode;
+}
+
+}  // namespace os::linux_net

@@ -1,0 +1,39 @@
+// The kernel's socket tables as text (/proc/net/tcp, /proc/net/udp, /proc/PID/fd links), parsed
+// into the rows the endpoint tables deliver. Pure text in, values out: the file reading is the
+// caller's.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+namespace os::linux_net {
+
+// One line of /proc/net/tcp or /proc/net/udp. Addresses are as delivered (first octet in the first
+// byte); ports in host order; state is the kernel's own number.
+struct SocketLine {
+  std::uint32_t localAddress;
+  std::uint16_t localPort;
+  std::uint32_t remoteAddress;
+  std::uint16_t remotePort;
+  unsigned state;
+  std::uint64_t inode;  // 0 for sockets no process holds (TIME_WAIT and the like)
+};
+
+// Every well-formed line after the header, in the file's order; lines that do not parse are left
+// out, so a table cut short mid-line loses only that line.
+void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines);
+
+// The kernel's TCP state (1 ESTABLISHED .. 12 NEW_SYN_RECV) as the IP Helper's MIB number
+// (1 Closed, 2 Listen, 3 SynSent, 4 SynRcvd, 5 Established, 6 FinWait1, 7 FinWait2, 8 CloseWait,
+// 9 Closing, 10 LastAck, 11 TimeWait, 12 DeleteTcb). Unknown states count as Closed.
+std::uint32_t mib_tcp_state(unsigned linuxState);
+
+// A port in host order as the tables deliver it: network byte order in the field's first two bytes.
+std::uint32_t delivered_port(std::uint16_t hostOrder);
+
+// The inode of a /proc/PID/fd link's text "socket:[12345]"; nullopt for any other file.
+std::optional<std::uint64_t> socket_inode_of_link(std::string_view linkText);
+
+}  // namespace os::linux_net

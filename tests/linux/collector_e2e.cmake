@@ -1,0 +1,10 @@
+# The engine and the Linux layer end to end: one pass in a private network namespace with a known
+# socket set and a DNS server of its own, compared with what ss reports there. Needs root.
+add_executable(collector_probe ${CMAKE_CURRENT_LIST_DIR}/collector_probe.cpp)
+target_link_libraries(collector_probe PRIVATE qv_engine qv_os_linux)
+add_executable(socket_holder ${CMAKE_CURRENT_LIST_DIR}/socket_holder.cpp)
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME linux_collector_e2e
+  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/collector_e2e.py
+          $<TARGET_FILE:collector_probe> $<TARGET_FILE:socket_holder>)
+set_tests_properties(linux_collector_e2e PROPERTIES LABELS linux-e2e TIMEOUT 300 RUN_SERIAL ON)

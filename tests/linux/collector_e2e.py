@@ -1,0 +1,170 @@
+#!/usr/bin/env python3
+"""One collector pass in a private network namespace, checked against ss.
+
+Two socket holders (listeners, connected pairs, a lingering close, UDP sockets) and dnsmasq (with
+PTR records for two of the remote addresses) run in a namespace made for this test; the probe runs
+one pass there. Its table must list exactly what `ss -4 -tuanp` lists (endpoints, states, pids),
+name each program as basename(readlink /proc/PID/exe), and carry the PTR name as host name where a
+record exists and the address text elsewhere.
+Usage: collector_e2e.py COLLECTOR_PROBE SOCKET_HOLDER
+"""
+import os
+import re
+import shutil
+import subprocess
+import sys
+import time
+
+PROBE, HOLDER = sys.argv[1:3]
+NS = f"qvcol{os.getpid()}"
+PTR = {"10.77.0.1": "alpha.quorvane.test", "10.77.0.2": "beta.quorvane.test"}
+# ss's state words as the IP Helper's MIB numbers.
+MIB = {"LISTEN": 2, "SYN-SENT": 3, "SYN-RECV": 4, "ESTAB": 5, "FIN-WAIT-1": 6, "FIN-WAIT-2": 7,
+       "CLOSE-WAIT": 8, "CLOSING": 9, "LAST-ACK": 10, "TIME-WAIT": 11, "CLOSED": 1}
+
+failures = []
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+        print("FAIL:", message)
+
+
+def in_ns(*command):
+    return ["ip", "netns", "exec", NS, *command]
+
+
+def run(*command):
+    subprocess.run(command, check=True)
+
+
+class Holder:
+    def __init__(self):
+        self.process = subprocess.Popen(in_ns(HOLDER), stdin=subprocess.PIPE,
+                                        stdout=subprocess.PIPE, text=True)
+
+    def do(self, line):
+        self.process.stdin.write(line + "\n")
+        self.process.stdin.flush()
+        answer = self.process.stdout.readline().strip()
+        if answer != "ok":
+            raise RuntimeError(f"holder {self.process.pid}: {line}: {answer}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def ss_table():
+    out = subprocess.run(in_ns("ss", "-4", "-tuanpH"), check=True, capture_output=True,
+                         text=True).stdout
+    rows = set()
+    for line in out.splitlines():
+        fields = line.split()
+        netid, state, local, peer = fields[0], fields[1], fields[4], fields[5]
+        pids = sorted(int(p) for p in re.findall(r"pid=(\d+)", line))
+        laddr, lport = local.rsplit(":", 1)
+        raddr, rport = peer.rsplit(":", 1)
+        rport = 0 if rport == "*" else rport
+        pid = pids[0] if pids else 0
+        if netid == "tcp":
+            rows.add(("tcp", laddr, int(lport), raddr, int(rport), MIB[state], pid))
+        else:
+            rows.add(("udp", laddr, int(lport), "000.000.000.000", 0, 0, pid))
+    return rows
+
+
+def program_of(pid):
+    if pid == 0:
+        return "System"
+    try:
+        return os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+    except OSError:
+        return "System"
+
+
+def main():
+    holders = []
+    dnsmasq = None
+    netns_etc = f"/etc/netns/{NS}"
+    try:
+        run("ip", "netns", "add", NS)
+        run(*in_ns("ip", "link", "set", "lo", "up"))
+        for address in ("10.77.0.1/32", "10.77.0.2/32"):
+            run(*in_ns("ip", "addr", "add", address, "dev", "lo"))
+        # ip netns exec binds this file over /etc/resolv.conf for the namespace's processes.
+        os.makedirs(netns_etc, exist_ok=True)
+        with open(f"{netns_etc}/resolv.conf", "w") as resolv:
+            resolv.write("nameserver 127.0.0.1\noptions timeout:2 attempts:1\n")
+        records = [f"--ptr-record={'.'.join(reversed(a.split('.')))}.in-addr.arpa,{name}"
+                   for a, name in PTR.items()]
+        dnsmasq = subprocess.Popen(in_ns(
+            "dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv",
+            "--no-hosts", "--listen-address=127.0.0.1", "--bind-interfaces", "--port=53",
+            "--user=root", "--pid-file=", "--local=/in-addr.arpa/", *records))
+        for _ in range(100):
+            if any(r[2] == 53 and r[0] == "udp" for r in ss_table()):
+                break
+            time.sleep(0.1)
+        else:
+            raise RuntimeError("dnsmasq did not start")
+
+        a, b = Holder(), Holder()
+        holders = [a, b]
+        for line in ("listen 10.77.0.1 7001", "listen 127.0.0.1 7002", "listen 0.0.0.0 7003",
+                     "udp 0.0.0.0 7004", "udp 10.77.0.1 7005"):
+            a.do(line)
+        b.do("listen 10.77.0.2 7008")
+        a.do("connect 10.77.0.1 10.77.0.2 7008")
+        b.do("connect 10.77.0.2 10.77.0.1 7001")
+        b.do("connect 127.0.0.1 127.0.0.1 7002")
+        b.do("connect-close 127.0.0.1 127.0.0.1 7003")
+        b.do("udp 127.0.0.1 7006")
+        a.do("accept")
+        b.do("accept")
+
+        probe = subprocess.run(in_ns(PROBE), check=True, capture_output=True, text=True)
+        expected = ss_table()
+        entries = [line.split("\t") for line in probe.stdout.splitlines()]
+        got = set()
+        for e in entries:
+            proto, laddr, lport, raddr, rport, state, pid, program, host = e
+            got.add((proto, laddr, int(lport), raddr, int(rport), int(state), int(pid)))
+            check(program == program_of(int(pid)),
+                  f"{e}: program {program!r}, expected {program_of(int(pid))!r}")
+            if proto == "tcp" and raddr != "0.0.0.0":
+                want = PTR.get(raddr, raddr)
+                check(host == want, f"{e}: host name {host!r}, expected {want!r}")
+            else:
+                check(host == "", f"{e}: host name {host!r}, expected none")
+        check(len(got) == len(entries), "duplicate entries in the probe's table")
+        protocols = [e[0] for e in entries]
+        check(protocols == sorted(protocols, key=lambda p: p != "tcp"), "TCP entries come first")
+        for row in sorted(expected - got):
+            check(False, f"ss lists {row}, the probe does not")
+        for row in sorted(got - expected):
+            check(False, f"the probe lists {row}, ss does not")
+        states = {r[5] for r in got if r[0] == "tcp"}
+        check({2, 5, 7, 8} <= states, f"listen, established, fin-wait-2, close-wait all seen: {states}")
+        print(probe.stdout)
+        print(f"{len(entries)} entries compared; host names:",
+              sorted({e[8] for e in entries if e[8]}))
+    finally:
+        for holder in holders:
+            holder.stop()
+        if dnsmasq is not None:
+            dnsmasq.terminate()
+            dnsmasq.wait()
+        subprocess.run(["ip", "netns", "del", NS], stderr=subprocess.DEVNULL)
+        shutil.rmtree(netns_etc, ignore_errors=True)
+    return 1 if failures else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

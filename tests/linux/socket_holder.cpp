@@ -1,0 +1,116 @@
+// Holds a known set of sockets for the end-to-end tests. Reads commands from stdin, one a line,
+// answers each with "ok" or "error ..." on stdout, and exits when stdin closes:
+//   listen ADDR PORT            a TCP listener
+//   connect LOCAL ADDR PORT     a TCP connection from LOCAL (any port) to ADDR:PORT
+//   connect-close LOCAL ADDR PORT   the same, closed at once (this side lingers in TIME_WAIT)
+//   udp ADDR PORT               a bound UDP socket
+//   accept                      accepts every connection waiting on the listeners
+//   many-tcp ADDR PORT N        a listener on ADDR:PORT and N accepted connections to it
+//   many-udp ADDR PORT N        N UDP sockets bound to ADDR, ports PORT upwards
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+std::vector<int> listeners;
+std::vector<int> held;
+
+sockaddr_in endpoint(const std::string& address, int port) {
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) throw std::runtime_error(address);
+  return where;
+}
+
+int bound_socket(int type, const std::string& address, int port) {
+  const int fd = socket(AF_INET, type, 0);
+  const int on = 1;
+  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  const sockaddr_in where = endpoint(address, port);
+  if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+    throw std::runtime_error(std::string("bind: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+int connected(const std::string& local, const std::string& address, int port) {
+  const int fd = bound_socket(SOCK_STREAM, local, 0);
+  const sockaddr_in where = endpoint(address, port);
+  if (connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+    throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+  }
+  return fd;
+}
+
+void run(const std::string& line) {
+  std::istringstream words(line);
+  std::string command, local, address;
+  int port = 0;
+  words >> command;
+  if (command == "listen") {
+    words >> address >> port;
+    const int fd = bound_socket(SOCK_STREAM, address, port);
+    if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    listeners.push_back(fd);
+  } else if (command == "connect") {
+    words >> local >> address >> port;
+    held.push_back(connected(local, address, port));
+  } else if (command == "connect-close") {
+    words >> local >> address >> port;
+    close(connected(local, address, port));
+  } else if (command == "udp") {
+    words >> address >> port;
+    held.push_back(bound_socket(SOCK_DGRAM, address, port));
+  } else if (command == "accept") {
+    for (const int listener : listeners) {
+      for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0;) held.push_back(fd);
+    }
+  } else if (command == "many-tcp") {
+    int count = 0;
+    words >> address >> port >> count;
+    run("listen " + address + " " + std::to_string(port));
+    for (int i = 0; i < count; ++i) {
+      held.push_back(connected(address, address, port));
+      if (i % 64 == 63 || i == count - 1) run("accept");  // keep the backlog short
+    }
+  } else if (command == "many-udp") {
+    int count = 0;
+    words >> address >> port >> count;
+    for (int i = 0; i < count; ++i) held.push_back(bound_socket(SOCK_DGRAM, address, port + i));
+  } else {
+    throw std::runtime_error("unknown command " + command);
+  }
+}
+
+}  // namespace
+
+int main() {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  files.rlim_cur = files.rlim_max;  // room for the many-socket commands
+  setrlimit(RLIMIT_NOFILE, &files);
+  for (std::string line; std::getline(std::cin, line);) {
+    if (line.empty()) continue;
+    try {
+      run(line);
+      std::cout << "ok" << std::endl;
+    } catch (const std::exception& failure) {
+      std::cout << "error " << failure.what() << std::endl;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,116 @@
+// The kernel's socket tables and fd links, replayed from captured text.
+#include "os/linux/proc_net.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+namespace {
+
+using os::linux_net::SocketLine;
+
+std::uint32_t delivered(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
+  const std::uint8_t bytes[4] = {a, b, c, d};
+  std::uint32_t field;
+  std::memcpy(&field, bytes, sizeof field);
+  return field;
+}
+
+// Captured from a machine with a DNS listener, an ssh session, a lingering close and a loopback
+// connection, plus damage: a line cut short and a line of nonsense.
+constexpr const char* kTcp =
+    "  sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
+    "inode                                                     \n"
+    "   0: 0100007F:0035 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 "
+    "18232 1 0000000000000000 100 0 0 10 0                     \n"
+    "   1: 0A00A8C0:D431 0100A8C0:0016 01 00000000:00000000 02:000A7B0F 00000000  1000        0 "
+    "4711 2 0000000000000000 20 4 31 10 -1                     \n"
+    "   2: 0100007F:8AE2 0100007F:1F90 06 00000000:00000000 03:00001770 00000000     0        0 0 "
+    "3 0000000000000000\n"
+    "  10: FFFFFFFF:FFFF 8A00000A:0050 08 00000000:00000000 00:00000000 00000000     0        0 "
+    "99999999999 1 0000000000000000 20 4 0 10 -1\n"
+    "   3: 0100007F:1F90 0100007F:8AE2 01 00000000:00000000 00:000000\n"
+    "garbage line without fields\n"
+    "   4: 0100007G:0035 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 7";
+
+constexpr const char* kUdp =
+    "   sl  local_address rem_address   st tx_queue rx_queue tr tm->when retrnsmt   uid  timeout "
+    "inode ref pointer drops            \n"
+    "  251: 00000000:0044 00000000:0000 07 00000000:00000000 00:00000000 00000000     0        0 "
+    "16021 2 0000000000000000 0         \n"
+    "  832: 0100007F:E2B5 0100007F:0035 01 00000000:00000000 00:00000000 00000000  1000        0 "
+    "52114 2 0000000000000000 0";
+
+TEST(SocketLines, TcpLinesInTheFilesOrderWithDamagedLinesLeftOut) {
+  std::vector<SocketLine> lines;
+  os::linux_net::parse_socket_lines(kTcp, lines);
+  const SocketLine expected[] = {
+      {delivered(127, 0, 0, 1), 53, 0, 0, 0x0A, 18232},
+      {delivered(192, 168, 0, 10), 54321, delivered(192, 168, 0, 1), 22, 0x01, 4711},
+      {delivered(127, 0, 0, 1), 35554, delivered(127, 0, 0, 1), 8080, 0x06, 0},
+      {delivered(255, 255, 255, 255), 65535, delivered(10, 0, 0, 138), 80, 0x08, 99999999999},
+  };
+  ASSERT_EQ(lines.size(), std::size(expected));
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(lines[i].localAddress, expected[i].localAddress);
+    EXPECT_EQ(lines[i].localPort, expected[i].localPort);
+    EXPECT_EQ(lines[i].remoteAddress, expected[i].remoteAddress);
+    EXPECT_EQ(lines[i].remotePort, expected[i].remotePort);
+    EXPECT_EQ(lines[i].state, expected[i].state);
+    EXPECT_EQ(lines[i].inode, expected[i].inode);
+  }
+}
+
+TEST(SocketLines, UdpLinesAndEmptyOrHeaderOnlyTables) {
+  std::vector<SocketLine> lines;
+  os::linux_net::parse_socket_lines(kUdp, lines);
+  ASSERT_EQ(lines.size(), 2U);
+  EXPECT_EQ(lines[0].localPort, 68);
+  EXPECT_EQ(lines[0].inode, 16021U);
+  EXPECT_EQ(lines[1].remotePort, 53);
+  EXPECT_EQ(lines[1].inode, 52114U);
+
+  for (const char* text : {"", "  sl  local_address rem_address\n", "\n\n\n"}) {
+    os::linux_net::parse_socket_lines(text, lines);
+    EXPECT_TRUE(lines.empty()) << text;
+  }
+}
+
+TEST(TcpStates, KernelNumbersBecomeMibNumbers) {
+  const struct {
+    unsigned linuxState;
+    std::uint32_t mib;
+  } cases[] = {{1, 5},  {2, 3},  {3, 4},  {4, 6},  {5, 7},  {6, 11}, {7, 1},
+               {8, 8},  {9, 10}, {10, 2}, {11, 9}, {12, 4}, {0, 1},  {13, 1}, {255, 1}};
+  for (const auto& c : cases) {
+    EXPECT_EQ(os::linux_net::mib_tcp_state(c.linuxState), c.mib) << c.linuxState;
+  }
+}
+
+TEST(DeliveredPort, HighByteFirstInTheFirstTwoBytes) {
+  for (const std::uint16_t port : {0, 80, 443, 49152, 65535}) {
+    const std::uint32_t field = os::linux_net::delivered_port(port);
+    unsigned char bytes[4];
+    std::memcpy(bytes, &field, sizeof bytes);
+    EXPECT_EQ(bytes[0] * 256 + bytes[1], port);
+    EXPECT_EQ(bytes[2] + bytes[3], 0);
+  }
+}
+
+TEST(FdLinks, OnlySocketLinksNameAnInode) {
+  const struct {
+    const char* link;
+    std::optional<std::uint64_t> inode;
+  } cases[] = {
+      {"socket:[12345]", 12345},  {"socket:[0]", 0},        {"pipe:[12345]", std::nullopt},
+      {"/dev/null", std::nullopt}, {"socket:[]", std::nullopt}, {"socket:[12a]", std::nullopt},
+      {"socket:[123", std::nullopt}, {"socket:[99999999999999999999]", std::nullopt},
+      {"anon_inode:[eventpoll]", std::nullopt},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(os::linux_net::socket_inode_of_link(c.link), c.inode) << c.link;
+  }
+}
+
+}  // namespace
