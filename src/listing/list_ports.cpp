@@ -9,12 +9,23 @@
 
 namespace qv {
 
+namespace {
+
+// Kept from call to call, so that a listing costs one copy of the table and no allocation. Only
+// the host's thread lists.
+std::vector<ConnectionEntry>& snapshot_buffer() {
+  static std::vector<ConnectionEntry> snapshot;
+  return snapshot;
+}
+
+}  // namespace
+
 bool refresh_listing(std::int32_t instance) noexcept {
   InstanceSettings* record = instance_record(instance);
   if (record == nullptr) return false;
   try {
     start_collector_once();
-    std::vector<ConnectionEntry> snapshot;
+    std::vector<ConnectionEntry>& snapshot = snapshot_buffer();
     if (!take_snapshot(snapshot)) return false;
     build_listing(snapshot, *record, record->outputText);
     return true;

@@ -1,18 +1,45 @@
-"""A private network namespace with loopback up, no reachable name server, and socket owner
-processes in it; everything is removed when the context ends."""
+"""A private network namespace for the Linux tests and benchmarks: loopback up, a resolver that
+nothing answers (every reverse look-up is refused at once), and socket holders
+(tests/linux/socket_holder.cpp) inside it; all of it removed when the context ends."""
 import os
 import shutil
 import subprocess
 import tempfile
-import time
+
+
+class Holder:
+    """A socket holder process, started by command (ip netns exec ... socket_holder), driven one
+    command a line."""
+
+    def __init__(self, command):
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        text=True)
+        self.pid = self.process.pid  # ip netns exec becomes the holder itself
+
+    def do(self, *lines):
+        for line in lines:
+            self.process.stdin.write(line + "\n")
+            self.process.stdin.flush()
+            answer = self.process.stdout.readline().strip()
+            if answer != "ok":
+                raise RuntimeError(f"holder {self.pid}: {line}: {answer}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
 
 
 class Namespace:
     def __init__(self, prefix):
-        self.name = f"{prefix}-{os.getpid()}"
+        self.name = f"{prefix}{os.getpid()}"
         self.resolver = f"/etc/netns/{self.name}"
         self.tmp = None
-        self.owners = []
+        self.holders = []
 
     def __enter__(self):
         if os.geteuid() != 0:
@@ -20,16 +47,15 @@ class Namespace:
         self.tmp = tempfile.mkdtemp()
         subprocess.run(["ip", "netns", "add", self.name], check=True)
         self.run(["ip", "link", "set", "lo", "up"], check=True)
-        # No name server listens in the namespace: every reverse look-up is refused at once.
+        # ip netns exec binds this file over /etc/resolv.conf for the namespace's processes.
         os.makedirs(self.resolver)
         with open(os.path.join(self.resolver, "resolv.conf"), "w") as f:
             f.write("nameserver 127.0.0.1\n")
         return self
 
     def __exit__(self, *exc):
-        for process in self.owners:
-            process.terminate()
-            process.wait()
+        for holder in self.holders:
+            holder.stop()
         subprocess.run(["ip", "netns", "del", self.name], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.resolver, ignore_errors=True)
         shutil.rmtree(self.tmp, ignore_errors=True)
@@ -40,15 +66,7 @@ class Namespace:
     def run(self, args, **options):
         return subprocess.run(self.command(args), **options)
 
-    def start_owner(self, owner, listeners, pairs, udp, address, clients=()):
-        """A socket owner process (tests/linux/socket_owner.cpp), once all its sockets are open."""
-        ready = os.path.join(self.tmp, f"owner-{len(self.owners)}")
-        process = subprocess.Popen(self.command(
-            [owner, ready, str(listeners), str(pairs), str(udp), address] + list(clients)))
-        self.owners.append(process)
-        deadline = time.monotonic() + 60
-        while not os.path.exists(ready):
-            if process.poll() is not None or time.monotonic() > deadline:
-                raise RuntimeError(f"socket owner {ready} did not get ready")
-            time.sleep(0.02)
-        return process
+    def holder(self, program):
+        holder = Holder(self.command([program]))
+        self.holders.append(holder)
+        return holder

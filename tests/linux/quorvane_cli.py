@@ -125,9 +125,9 @@ def read_until(stream_fd, pattern_count, marker, timeout):
     return data
 
 
-def fields_match_ss(ns, binary, owners, expected):
+def fields_match_ss(ns, binary, holders, expected):
     """Every endpoint, field by field; the template's newline given as an escape."""
-    pids = {p.pid for p in owners}
+    pids = {h.pid for h in holders}
     run = ns.run([binary, "--template", "%ptt|%lip|%lpt|%rip|%rpt|%stat|%pid|%nm|%hn\\n"],
                  capture_output=True, text=True, timeout=60)
     check(run.returncode == 0 and run.stderr == "", f"listing: {run.returncode} {run.stderr!r}")
@@ -209,13 +209,19 @@ def watch_terminal(ns, binary):
           f"--watch on a terminal: status {status}")
 
 
-def e2e(binary, owner):
-    with Namespace("qv-cli") as ns:
-        owners = [ns.start_owner(owner, 2, 3, 2, "127.0.0.1", ["127.0.0.2", "127.0.0.3"]),
-                  ns.start_owner(owner, 1, 1, 1, "127.0.0.4", ["127.0.0.5"])]
+def e2e(binary, holder_program):
+    with Namespace("qvcli") as ns:
+        a, b = ns.holder(holder_program), ns.holder(holder_program)
+        a.do("listen 127.0.0.1 7101", "listen 127.0.0.1 7102", "udp 127.0.0.1 7103",
+             "udp 0.0.0.0 7104")
+        b.do("listen 127.0.0.4 7201", "udp 127.0.0.4 7202")
+        a.do("connect 127.0.0.2 127.0.0.1 7101", "connect 127.0.0.3 127.0.0.1 7101",
+             "connect 127.0.0.2 127.0.0.4 7201")
+        b.do("connect 127.0.0.5 127.0.0.1 7102", "accept")
+        a.do("accept")
         expected = ss_endpoints(ns)
-        check(len(expected) == 18, f"ss shows {len(expected)} endpoints, the owners made 18")
-        fields_match_ss(ns, binary, owners, expected)
+        check(len(expected) == 14, f"ss shows {len(expected)} endpoints, the holders made 14")
+        fields_match_ss(ns, binary, [a, b], expected)
         default_layout(ns, binary, expected)
         settings_section(ns, binary, expected)
         watch_piped(ns, binary, expected)
