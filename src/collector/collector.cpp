@@ -153,11 +153,13 @@ bool take_snapshot(std::vector<ConnectionEntry>& snapshot) {
   const ConnectionEntry* first = collector.connectionTable;
   const auto count = collector.lastEntryIndex.load(std::memory_order_relaxed) + 1;
   try {
-    std::vector<ConnectionEntry> copy(first, first + count);
-    snapshot.swap(copy);
+    // Growing first leaves the caller's copy as it was when memory runs out; after that the
+    // copy itself cannot fail, and a caller that keeps its vector pays for no allocation.
+    snapshot.reserve(static_cast<std::size_t>(count));
   } catch (...) {
     return false;
   }
+  snapshot.assign(first, first + count);
   return true;
 }
 
