@@ -132,7 +132,6 @@ int main() {
     std::printf("%-32s %10.1f %14.1f %6.2fx %5s%.0fx\n", c.name, median(floors), median(listings),
                 ratio, "<=", kGoal);
   }
-  std::printf("\nlisting length %zu characters\n", qv::field_text(record.outputText).size());
 
   pause.end();
   dllshutdown(0);
