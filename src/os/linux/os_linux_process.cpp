@@ -15,7 +15,8 @@ std::optional<ProcessHandle> open_process(std::uint32_t pid) {
   return ProcessHandle{static_cast<std::uintptr_t>(folder)};
 }
 
-// Kernel threads have no executable, and another user's processes hide theirs from the unprivileged.
+// Kernel threads have no executable, and another user's processes hide theirs from the
+// unprivileged.
 bool process_modules_readable(ProcessHandle process) {
   char first;
   return readlinkat(static_cast<int>(process.value), "exe", &first, 1) > 0;
