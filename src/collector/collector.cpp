@@ -64,8 +64,8 @@ void fill_host_name(ConnectionEntry& entry) {
   store_text(query, field_text(entry.remoteAddressText));
   HostNameBuffer result = "";
   LookupHostName(query, result);
-  store_text(entry.hostName, result[0] != '\0' ? field_text(result)
-                                               : field_text(entry.remoteAddressText));
+  store_text(entry.hostName,
+             result[0] != '\0' ? field_text(result) : field_text(entry.remoteAddressText));
 }
 
 void fill_tcp_side(ConnectionEntry& entry, const os::TcpRow& row) {
@@ -153,11 +153,13 @@ bool take_snapshot(std::vector<ConnectionEntry>& snapshot) {
   const ConnectionEntry* first = collector.connectionTable;
   const auto count = collector.lastEntryIndex.load(std::memory_order_relaxed) + 1;
   try {
-    std::vector<ConnectionEntry> copy(first, first + count);
-    snapshot.swap(copy);
+    // Growing first leaves the caller's copy as it was when memory runs out; after that the
+    // copy itself cannot fail, and a caller that keeps its vector pays for no allocation.
+    snapshot.reserve(static_cast<std::size_t>(count));
   } catch (...) {
     return false;
   }
+  snapshot.assign(first, first + count);
   return true;
 }
 
@@ -170,7 +172,8 @@ void stop_collector() {
 
 void release_collector() {
   // A worker that was never stopped keeps its table. On Windows it also holds its own reference
-  // to the library, so this detach comes only after it has ended; elsewhere the table is left to it.
+  // to the library, so this detach comes only after it has ended; elsewhere the table is left to
+  // it.
   if (collector.collectorThread && !collector.workerEnded) return;
   os::release(collector.connectionTable);
   collector.connectionTable = nullptr;

@@ -10,6 +10,7 @@ const std::vector<Scenario>& scenarios() {
       {"dialog", dialog},
       {"dialog-show", dialog_show},
       {"settings", settings},
+      {"meter", meter},
       {"odd-settings", odd_settings},
   };
   return all;

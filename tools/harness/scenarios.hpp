@@ -11,6 +11,8 @@ int dialog(int argc, char** argv);
 int dialog_show(int argc, char** argv);
 // Settings loaded from a profile file and saved to another, under the real profile service.
 int settings(int argc, char** argv);
+// The harness's own sockets through ListPorts, the filters and dllshutdown's wait.
+int meter(int argc, char** argv);
 // Settings exports on read-only, missing, huge, junk and odd line-break files.
 int odd_settings(int argc, char** argv);
 

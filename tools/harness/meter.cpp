@@ -1,0 +1,260 @@
+// Scenario "meter": the harness's own sockets as ListPorts lists them, through the real endpoint
+// tables, process names and DNS resolver; the filters; dllshutdown's wait. Meant for a private
+// network namespace where SERVER and CLIENT are local addresses and the DNS server has a PTR record
+// naming SERVER (and none for CLIENT).
+// Usage: harness meter SERVER CLIENT SERVER-PTR-NAME
+#include <winsock2.h>
+#include <ws2tcpip.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "harness.hpp"
+#include "scenarios.hpp"
+
+namespace harness {
+
+namespace {
+
+// The template of both instances: fields joined by ",", each endpoint closed by ";".
+constexpr const char* kTemplate = "%ptt,%lip,%lpt,%rip,%rpt,%stat,%pid,%nm,%hn;";
+
+class Socket {
+ public:
+  explicit Socket(int type) : socket_(socket(AF_INET, type, 0)) {}
+  explicit Socket(SOCKET accepted) : socket_(accepted) {}
+  ~Socket() {
+    if (socket_ != INVALID_SOCKET) closesocket(socket_);
+  }
+  Socket(const Socket&) = delete;
+  Socket& operator=(const Socket&) = delete;
+  SOCKET get() const { return socket_; }
+
+ private:
+  SOCKET socket_;
+};
+
+sockaddr_in endpoint(const char* address, int port) {
+  sockaddr_in where{};
+  where.sin_family = AF_INET;
+  where.sin_port = htons(static_cast<u_short>(port));
+  inet_pton(AF_INET, address, &where.sin_addr);
+  return where;
+}
+
+bool bind_to(const Socket& s, const char* address, int port) {
+  const sockaddr_in where = endpoint(address, port);
+  return bind(s.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
+}
+
+int port_of(const Socket& s) {
+  sockaddr_in where{};
+  int length = sizeof where;
+  getsockname(s.get(), reinterpret_cast<sockaddr*>(&where), &length);
+  return ntohs(where.sin_port);
+}
+
+// 10.77.0.2 as its twelve-digit number.
+long long twelve_digits(const char* address) {
+  const sockaddr_in where = endpoint(address, 0);
+  const auto* octets = reinterpret_cast<const unsigned char*>(&where.sin_addr);
+  return ((octets[0] * 1000LL + octets[1]) * 1000 + octets[2]) * 1000 + octets[3];
+}
+
+std::string padded(long long value, int digits) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%0*lld", digits, value);
+  return text;
+}
+
+using Line = std::vector<std::string>;
+
+std::vector<Line> lines_of(const std::string& listing) {
+  std::vector<Line> lines;
+  std::size_t start = 0;
+  for (std::size_t end; (end = listing.find(';', start)) != std::string::npos; start = end + 1) {
+    Line fields;
+    const std::string line = listing.substr(start, end - start);
+    std::size_t from = 0;
+    for (std::size_t comma; (comma = line.find(',', from)) != std::string::npos; from = comma + 1) {
+      fields.push_back(line.substr(from, comma - from));
+    }
+    fields.push_back(line.substr(from));
+    lines.push_back(fields);
+  }
+  return lines;
+}
+
+// The line of the listing for protocol and local port (and remote address, when given).
+const Line* find_line(const std::vector<Line>& lines, const char* protocol, const std::string& port,
+                      const std::string& remote = {}) {
+  for (const Line& line : lines) {
+    if (line.size() == 9 && line[0] == protocol && line[2] == port &&
+        (remote.empty() || line[3] == remote)) {
+      return &line;
+    }
+  }
+  return nullptr;
+}
+
+void expect_field(const Line& line, int index, const std::string& expected, const char* what) {
+  const std::string message =
+      std::string(what) + ": got \"" + line[index] + "\", expected \"" + expected + "\"";
+  ok(line[index] == expected, message.c_str());
+}
+
+// The owner as Wine or Windows reports it: this process, or none (pid 0) for sockets that Wine
+// has not seen this process use yet. The program name must go with it.
+void expect_owner(const Line& line, const std::string& ownPid, const std::string& noPid,
+                  const char* what) {
+  const std::string message = std::string(what) + ": owner " + line[6] + " " + line[7];
+  ok((line[6] == ownPid && line[7] == "harness.exe") || (line[6] == noPid && line[7] == "System"),
+     message.c_str());
+}
+
+std::string listing_when_ready(const Plugin& plugin, std::int32_t instance, DWORD deadline) {
+  for (;;) {
+    const std::string text = plugin.ListPorts(instance);
+    if (!text.empty() || GetTickCount() > deadline) return text;
+    Sleep(50);
+  }
+}
+
+}  // namespace
+
+int meter(int argc, char** argv) {
+  if (argc != 3) {
+    std::printf("usage: harness meter SERVER CLIENT SERVER-PTR-NAME\n");
+    return 2;
+  }
+  const char* server = argv[0];
+  const char* client = argv[1];
+  const std::string serverName = argv[2];
+  WSADATA winsock;
+  if (!ok(WSAStartup(MAKEWORD(2, 2), &winsock) == 0, "WSAStartup")) return 1;
+
+  // A listener, a connected pair through it, a UDP socket; Wine names the owner of a socket
+  // only after the process has sent on it.
+  const Socket listener(SOCK_STREAM);
+  ok(bind_to(listener, server, 0) && listen(listener.get(), 4) == 0, "listener");
+  const Socket connection(SOCK_STREAM);
+  const sockaddr_in listening = endpoint(server, port_of(listener));
+  ok(bind_to(connection, client, 0) &&
+         connect(connection.get(), reinterpret_cast<const sockaddr*>(&listening),
+                 sizeof listening) == 0,
+     "connection");
+  const Socket accepted(accept(listener.get(), nullptr, nullptr));
+  ok(accepted.get() != INVALID_SOCKET, "accept");
+  ok(send(connection.get(), "q", 1, 0) == 1 && send(accepted.get(), "v", 1, 0) == 1, "send");
+  const Socket datagrams(SOCK_DGRAM);
+  ok(bind_to(datagrams, "127.0.0.1", 0), "UDP socket");
+  const sockaddr_in itself = endpoint("127.0.0.1", port_of(datagrams));
+  ok(sendto(datagrams.get(), "u", 1, 0, reinterpret_cast<const sockaddr*>(&itself),
+            sizeof itself) == 1,
+     "sendto");
+
+  char folder[MAX_PATH];
+  GetCurrentDirectoryA(sizeof folder, folder);
+  const std::string ini = std::string(folder) + "\\meter.ini";
+  DeleteFileA(ini.c_str());
+  const long long clientNumber = twelve_digits(client);
+  // One: every endpoint, numbers at their widths. Two: no leading zeros, zero addresses hidden,
+  // and the range just around CLIENT excluded.
+  const char* const values[][3] = {
+      {"one", "fltL", "0"}, {"one", "fltH", "0"}, {"two", "zero", "1"}, {"two", "flt0", "1"}};
+  for (const char* section : {"one", "two"}) {
+    WritePrivateProfileStringA(section, "Template", kTemplate, ini.c_str());
+  }
+  for (const auto& value : values) {
+    WritePrivateProfileStringA(value[0], value[1], value[2], ini.c_str());
+  }
+  WritePrivateProfileStringA("two", "fltL", std::to_string(clientNumber - 1).c_str(), ini.c_str());
+  WritePrivateProfileStringA("two", "fltH", std::to_string(clientNumber + 1).c_str(), ini.c_str());
+
+  const Plugin plugin = load_plugin();
+  ok(plugin.dllstartup(0, 0) == 1 && plugin.dllstartup(0, 0) == 2, "two instances");
+  plugin.src_load_settings(1, ini.c_str(), "one");
+  plugin.src_load_settings(2, ini.c_str(), "two");
+
+  const DWORD started = GetTickCount();
+  ok(std::string(plugin.ListPorts(1)).empty(), "the call that starts the collector lists nothing");
+  const std::string one = listing_when_ready(plugin, 1, started + 60000);
+  const DWORD firstPass = GetTickCount() - started;
+  const std::string two = listing_when_ready(plugin, 2, started + 60000);
+  std::printf("first listing after %lu ms\none: %s\ntwo: %s\n", firstPass, one.c_str(),
+              two.c_str());
+
+  const std::string ownPid = padded(GetCurrentProcessId(), 4);
+  const std::string serverPort = padded(port_of(listener), 5);
+  const std::string clientPort = padded(port_of(connection), 5);
+  const std::vector<Line> lines = lines_of(one);
+  if (const Line* line = find_line(lines, "TCP", serverPort, "0.0.0.0")) {
+    expect_field(*line, 1, server, "listener's address");
+    expect_field(*line, 4, "00000", "listener's remote port");
+    expect_field(*line, 5, "Listening", "listener's state");
+    expect_owner(*line, ownPid, "0000", "listener");
+    expect_field(*line, 8, "", "listener's host name");
+  } else {
+    ok(false, "the listener is listed");
+  }
+  if (const Line* line = find_line(lines, "TCP", clientPort, server)) {
+    expect_field(*line, 1, client, "connection's address");
+    expect_field(*line, 4, serverPort, "connection's remote port");
+    expect_field(*line, 5, "Established", "connection's state");
+    expect_field(*line, 6, ownPid, "connection's pid");
+    expect_field(*line, 7, "harness.exe", "connection's program");
+    expect_field(*line, 8, serverName, "connection's host name (PTR record)");
+  } else {
+    ok(false, "the connection is listed");
+  }
+  if (const Line* line = find_line(lines, "TCP", serverPort, client)) {
+    expect_field(*line, 4, clientPort, "accepted side's remote port");
+    expect_field(*line, 5, "Established", "accepted side's state");
+    expect_owner(*line, ownPid, "0000", "accepted side");
+    expect_field(*line, 8, client, "accepted side's host name (no PTR record: the address)");
+  } else {
+    ok(false, "the accepted side is listed");
+  }
+  if (const Line* line = find_line(lines, "UDP", padded(port_of(datagrams), 5))) {
+    // Wine binds a UDP socket to the any-address in the kernel, whatever the program asked for.
+    ok(line->at(1) == "127.0.0.1" || line->at(1) == "0.0.0.0", "UDP socket's address");
+    expect_field(*line, 3, "000.000.000.000", "UDP socket's remote address");
+    expect_field(*line, 4, "00000", "UDP socket's remote port");
+    expect_field(*line, 5, "", "UDP socket's state");
+    expect_field(*line, 6, ownPid, "UDP socket's pid");
+    expect_field(*line, 7, "harness.exe", "UDP socket's program");
+    expect_field(*line, 8, "", "UDP socket's host name");
+  } else {
+    ok(false, "the UDP socket is listed");
+  }
+
+  const std::vector<Line> filtered = lines_of(two);
+  const Line* kept = find_line(filtered, "TCP", std::to_string(port_of(connection)), server);
+  ok(kept != nullptr, "instance two lists the connection, numbers without leading zeros");
+  if (kept != nullptr) {
+    expect_field(*kept, 4, std::to_string(port_of(listener)), "unpadded remote port");
+    expect_field(*kept, 6, std::to_string(GetCurrentProcessId()), "unpadded pid");
+  }
+  for (const Line& line : filtered) {
+    ok(line.size() == 9 && line[3] != "0.0.0.0" && line[3] != "000.000.000.000",
+       "instance two hides every endpoint without a remote address");
+    ok(line.size() == 9 && line[3] != client, "instance two hides the range around CLIENT");
+  }
+
+  // The worker looks at the request after its pass and pause: one pass and one second at most,
+  // with room for a slow machine.
+  const DWORD asked = GetTickCount();
+  ok(plugin.dllshutdown(0) == 0, "dllshutdown is 0");
+  const DWORD waited = GetTickCount() - asked;
+  std::printf("dllshutdown waited %lu ms\n", waited);
+  ok(waited <= firstPass + 1000 + 2000, "dllshutdown returns within one pass and one second");
+  ok(!std::string(plugin.ListPorts(1)).empty(), "the last listing stays after shutdown");
+  ok(plugin.dllshutdown(0) == 0, "a second dllshutdown is 0");
+  ok(FreeLibrary(plugin.module) != 0, "FreeLibrary");
+  DeleteFileA(ini.c_str());
+  WSACleanup();
+  return 0;
+}
+
+}  // namespace harness
