@@ -160,6 +160,14 @@ def default_layout(ns, binary, expected):
     check(all(not re.search(r":0\d", line) for line in lines), "default numbers are plain")
 
 
+def unwritable_output(ns, binary):
+    """A listing that cannot be written is an error of its own, said on stderr."""
+    with open("/dev/full", "w") as full:
+        run = ns.run([binary], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+    check(run.returncode == 1 and run.stderr.startswith("quorvane: cannot write the listing"),
+          f"stdout /dev/full: exit {run.returncode}, stderr {run.stderr!r}")
+
+
 def settings_section(ns, binary, expected):
     """A meter's section as the Windows host writes it: its template, the zero-address filter and
     the range exclusion apply; a template on the command line overrides the file's."""
@@ -223,6 +231,7 @@ def e2e(binary, holder_program):
         check(len(expected) == 14, f"ss shows {len(expected)} endpoints, the holders made 14")
         fields_match_ss(ns, binary, [a, b], expected)
         default_layout(ns, binary, expected)
+        unwritable_output(ns, binary)
         settings_section(ns, binary, expected)
         watch_piped(ns, binary, expected)
         watch_terminal(ns, binary)

@@ -91,6 +91,11 @@ bool print_frame(std::string_view listing) {
   return write_all(frame) && std::fflush(stdout) == 0;
 }
 
+int write_failed() {
+  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n", std::strerror(errno));
+  return 1;
+}
+
 int run(const quorvane::Options& options, std::int32_t instance) {
   qv::InstanceSettings& record = *qv::instance_record(instance);
   if (options.settingsFile) {
@@ -107,14 +112,16 @@ int run(const quorvane::Options& options, std::int32_t instance) {
     if (interrupted != 0) return 130;
     std::this_thread::sleep_for(kPollInterval);
   }
-  if (!options.watchSeconds) return print_plain(record.outputText) ? 0 : 1;
+  if (!options.watchSeconds) return print_plain(record.outputText) ? 0 : write_failed();
 
   const bool terminal = isatty(STDOUT_FILENO) == 1;
-  if (terminal && !write_all("\x1b[2J")) return 1;
+  if (terminal && !write_all("\x1b[2J")) return write_failed();
   const char* listing = record.outputText;
   for (;;) {
     // Piped listings follow each other, a blank line between them.
-    if (!(terminal ? print_frame(listing) : print_plain(listing) && write_all("\n"))) return 1;
+    if (!(terminal ? print_frame(listing) : print_plain(listing) && write_all("\n"))) {
+      return write_failed();
+    }
     pause_for(std::chrono::duration<double>(*options.watchSeconds));
     if (interrupted != 0) return 0;
     listing = ListPorts(instance);
