@@ -12,7 +12,7 @@ declare -A filter=(
   [win64]="-L wine"
   [win32]="-L wine32|abi"
   [linux-asan]="-LE bench|soak|fuzz"
-  [linux-tsan]="-L unit"
+  [linux-tsan]="-L unit|load"
   [fuzz]="-L fuzz"
 )
 # win64 comes first: native tests compare its programs' answers with the Linux layer's.

@@ -64,8 +64,8 @@ void fill_host_name(ConnectionEntry& entry) {
   store_text(query, field_text(entry.remoteAddressText));
   HostNameBuffer result = "";
   LookupHostName(query, result);
-  store_text(entry.hostName, result[0] != '\0' ? field_text(result)
-                                               : field_text(entry.remoteAddressText));
+  store_text(entry.hostName,
+             result[0] != '\0' ? field_text(result) : field_text(entry.remoteAddressText));
 }
 
 void fill_tcp_side(ConnectionEntry& entry, const os::TcpRow& row) {
@@ -172,7 +172,8 @@ void stop_collector() {
 
 void release_collector() {
   // A worker that was never stopped keeps its table. On Windows it also holds its own reference
-  // to the library, so this detach comes only after it has ended; elsewhere the table is left to it.
+  // to the library, so this detach comes only after it has ended; elsewhere the table is left to
+  // it.
   if (collector.collectorThread && !collector.workerEnded) return;
   os::release(collector.connectionTable);
   collector.connectionTable = nullptr;

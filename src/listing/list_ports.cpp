@@ -11,8 +11,8 @@ namespace qv {
 
 namespace {
 
-// Kept between calls so that a listing costs one copy of the table and no allocation; only the
-// host's thread lists.
+// Kept from call to call, so that a listing costs one copy of the table and no allocation. Only
+// the host's thread lists.
 std::vector<ConnectionEntry>& snapshot_buffer() {
   static std::vector<ConnectionEntry> snapshot;
   return snapshot;
@@ -30,7 +30,7 @@ bool refresh_listing(std::int32_t instance) noexcept {
     build_listing(snapshot, *record, record->outputText);
     return true;
   } catch (...) {
-    // Out of memory for the snapshot: the previous listing stands.
+    // Out of memory: the previous listing stands.
     return false;
   }
 }

@@ -49,8 +49,7 @@ void replace_every(WorkLine& line, std::size_t found, std::string_view placehold
 
 // Ports and process ids are 32-bit values that the system reports unsigned.
 std::string_view number_text(std::int32_t value, int minDigits, char (&buffer)[21]) {
-  const std::size_t length =
-      format_number(static_cast<std::uint32_t>(value), minDigits, buffer);
+  const std::size_t length = format_number(static_cast<std::uint32_t>(value), minDigits, buffer);
   return {buffer, length};
 }
 

@@ -15,6 +15,8 @@ import subprocess
 import sys
 import time
 
+from netns import Holder
+
 PROBE, HOLDER = sys.argv[1:3]
 NS = f"qvcol{os.getpid()}"
 PTR = {"10.77.0.1": "alpha.quorvane.test", "10.77.0.2": "beta.quorvane.test"}
@@ -37,28 +39,6 @@ def in_ns(*command):
 
 def run(*command):
     subprocess.run(command, check=True)
-
-
-class Holder:
-    def __init__(self):
-        self.process = subprocess.Popen(in_ns(HOLDER), stdin=subprocess.PIPE,
-                                        stdout=subprocess.PIPE, text=True)
-
-    def do(self, line):
-        self.process.stdin.write(line + "\n")
-        self.process.stdin.flush()
-        answer = self.process.stdout.readline().strip()
-        if answer != "ok":
-            raise RuntimeError(f"holder {self.process.pid}: {line}: {answer}")
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.stdin.close()
-            try:
-                self.process.wait(timeout=10)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
 
 
 def ss_table():
@@ -115,7 +95,7 @@ def main():
         else:
             raise RuntimeError("dnsmasq did not start")
 
-        a, b = Holder(), Holder()
+        a, b = Holder(in_ns(HOLDER)), Holder(in_ns(HOLDER))
         holders = [a, b]
         for line in ("listen 10.77.0.1 7001", "listen 127.0.0.1 7002", "listen 0.0.0.0 7003",
                      "udp 0.0.0.0 7004", "udp 10.77.0.1 7005"):

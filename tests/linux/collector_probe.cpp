@@ -15,9 +15,10 @@ int main() {
     return 1;
   }
   for (const auto& e : entries) {
-    std::printf("%s\t%s\t%d\t%s\t%d\t%d\t%d\t%s\t%s\n", e.protocol == qv::kProtocolTcp ? "tcp" : "udp",
-                e.localAddressText, e.localPort, e.remoteAddressText, e.remotePort, e.tcpState,
-                e.processId, e.programName, e.hostName);
+    std::printf("%s\t%s\t%d\t%s\t%d\t%d\t%d\t%s\t%s\n",
+                e.protocol == qv::kProtocolTcp ? "tcp" : "udp", e.localAddressText, e.localPort,
+                e.remoteAddressText, e.remotePort, e.tcpState, e.processId, e.programName,
+                e.hostName);
   }
   return 0;
 }

@@ -81,8 +81,8 @@ TEST(TcpStates, KernelNumbersBecomeMibNumbers) {
   const struct {
     unsigned linuxState;
     std::uint32_t mib;
-  } cases[] = {{1, 5},  {2, 3},  {3, 4},  {4, 6},  {5, 7},  {6, 11}, {7, 1},
-               {8, 8},  {9, 10}, {10, 2}, {11, 9}, {12, 4}, {0, 1},  {13, 1}, {255, 1}};
+  } cases[] = {{1, 5},  {2, 3},  {3, 4},  {4, 6},  {5, 7}, {6, 11}, {7, 1},  {8, 8},
+               {9, 10}, {10, 2}, {11, 9}, {12, 4}, {0, 1}, {13, 1}, {255, 1}};
   for (const auto& c : cases) {
     EXPECT_EQ(os::linux_net::mib_tcp_state(c.linuxState), c.mib) << c.linuxState;
   }
@@ -103,9 +103,14 @@ TEST(FdLinks, OnlySocketLinksNameAnInode) {
     const char* link;
     std::optional<std::uint64_t> inode;
   } cases[] = {
-      {"socket:[12345]", 12345},  {"socket:[0]", 0},        {"pipe:[12345]", std::nullopt},
-      {"/dev/null", std::nullopt}, {"socket:[]", std::nullopt}, {"socket:[12a]", std::nullopt},
-      {"socket:[123", std::nullopt}, {"socket:[99999999999999999999]", std::nullopt},
+      {"socket:[12345]", 12345},
+      {"socket:[0]", 0},
+      {"pipe:[12345]", std::nullopt},
+      {"/dev/null", std::nullopt},
+      {"socket:[]", std::nullopt},
+      {"socket:[12a]", std::nullopt},
+      {"socket:[123", std::nullopt},
+      {"socket:[99999999999999999999]", std::nullopt},
       {"anon_inode:[eventpoll]", std::nullopt},
   };
   for (const auto& c : cases) {

@@ -46,7 +46,7 @@ TEST(PtrCache, StaysWithinItsBoundDroppingExpiredThenSoonestExpiring) {
   limits.capacity = 3;
   PtrCache cache(limits);
   cache.store_answer("long", "l", 3000, t0);
-  cache.store_failure("fail", t0);        // expires at t0 + 60
+  cache.store_failure("fail", t0);  // expires at t0 + 60
   cache.store_answer("mid", "m", 600, t0);
   cache.store_answer("mid", "m2", 600, t0);  // replacing an entry takes no extra room
   EXPECT_EQ(cache.size(), 3U);
@@ -130,7 +130,10 @@ TEST(FirstAnswerName, TheFirstRecordsNameOrNothing) {
       {"PTR", Reply(q).answer(12, 300, "router.example").bytes(), "router.example", 300},
       {"PTR then OPT", Reply(q).answer(12, 0, "a.b.example").opt().bytes(), "a.b.example", 0},
       {"CNAME leads (classless delegation)",
-       Reply(q).answer(5, 60, "1.0-25.0.168.192.IN-ADDR.ARPA").answer(12, 60, "host.example").bytes(),
+       Reply(q)
+           .answer(5, 60, "1.0-25.0.168.192.IN-ADDR.ARPA")
+           .answer(12, 60, "host.example")
+           .bytes(),
        "1.0-25.0.168.192.IN-ADDR.ARPA", 60},
       {"no answer", Reply(q).bytes(), std::nullopt, 0},
       {"an address record first", Reply(q).address_answer().answer(12, 9, "x.example").bytes(),

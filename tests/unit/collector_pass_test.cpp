@@ -140,7 +140,10 @@ TEST_F(CollectorPass, EndpointsBeyondTheLastEntryAreDropped) {
     int udp;
     int tcpKept;
     int udpKept;
-  } cases[] = {{1000, 100, 1000, 25}, {1025, 1, 1025, 0}, {1100, 5, 1025, 0}, {0, 2000, 0, 1025},
+  } cases[] = {{1000, 100, 1000, 25},
+               {1025, 1, 1025, 0},
+               {1100, 5, 1025, 0},
+               {0, 2000, 0, 1025},
                {1024, 1, 1024, 1}};
   for (const auto& c : cases) {
     fake::machine().tcpRows = tcp_rows(c.tcp);

@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "collector/collector.hpp"
 #include "common/text.hpp"
 #include "fake/fake_os.hpp"
 #include "host/exports.hpp"
@@ -313,6 +314,8 @@ TEST_F(InjectedFaults, AStopAskedForMidPassEndsAfterThatPassAndItsPause) {
     resolverReleasedFirst = releasing.load();
     shutdownReturned = true;
   });
+  // The stop is asked for while the pass still hangs in the resolver.
+  while (qv::collector_view().collectorStop != 1) std::this_thread::yield();
   releasing = true;
   resolver.release();
   host.join();

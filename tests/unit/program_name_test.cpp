@@ -30,8 +30,7 @@ TEST(ProgramName, EveryWayToANameOrItsFallback) {
        "limited"},
       {"cannot open, limited path", fake::Process{false, true, "/a/b", "/c/protected"},
        "protected"},
-      {"cannot open, no limited path", fake::Process{false, true, "/a/b", std::nullopt},
-       "System"},
+      {"cannot open, no limited path", fake::Process{false, true, "/a/b", std::nullopt}, "System"},
   };
   for (const auto& c : cases) {
     fake::reset();

@@ -52,10 +52,20 @@ std::string expand(const qv::ConnectionEntry& entry, const qv::InstanceSettings&
 }
 
 TEST(Names, StatesAndProtocols) {
-  const char* const states[] = {"",           "Closed",     "Listening", "SYN Sent",
-                                "SYN Recieved", "Established", "FIN Wait 1", "FIN Wait 2",
-                                "Close Wait", "Closing",    "Last ACK",  "Time Wait",
-                                "Delete TCB", ""};
+  const char* const states[] = {"",
+                                "Closed",
+                                "Listening",
+                                "SYN Sent",
+                                "SYN Recieved",
+                                "Established",
+                                "FIN Wait 1",
+                                "FIN Wait 2",
+                                "Close Wait",
+                                "Closing",
+                                "Last ACK",
+                                "Time Wait",
+                                "Delete TCB",
+                                ""};
   for (int state = 0; state <= 13; ++state) EXPECT_EQ(qv::TcpStateName(state), states[state]);
   EXPECT_EQ(qv::TcpStateName(-1), "");
   EXPECT_EQ(qv::ProtocolName(0), "");
@@ -154,14 +164,22 @@ TEST(Filters, ZeroAddressAndRangeAtTheirBounds) {
   const std::int64_t low = 192168000001;
   const std::int64_t high = 192168000255;
   const FilterCase cases[] = {
-      {0, low, high, 192168000001, true},   {0, low, high, 192168000002, false},
-      {0, low, high, 192168000254, false},  {0, low, high, 192168000255, true},
-      {0, low, high, 192168001000, true},   {0, low, high, 10000000001, true},
-      {0, low, high, 0, true},              {1, low, high, 0, false},
-      {2, low, high, 0, true},              {1, low, high, 192168000255, true},
-      {0, 5, 5, 5, true},                   {0, 10, 5, 7, true},
-      {0, 1, 2, 1, true},                   {0, 1, 2, 2, true},
-      {0, -1, 10, 0, false},                {0, 0, 255255255255, 1, false},
+      {0, low, high, 192168000001, true},
+      {0, low, high, 192168000002, false},
+      {0, low, high, 192168000254, false},
+      {0, low, high, 192168000255, true},
+      {0, low, high, 192168001000, true},
+      {0, low, high, 10000000001, true},
+      {0, low, high, 0, true},
+      {1, low, high, 0, false},
+      {2, low, high, 0, true},
+      {1, low, high, 192168000255, true},
+      {0, 5, 5, 5, true},
+      {0, 10, 5, 7, true},
+      {0, 1, 2, 1, true},
+      {0, 1, 2, 2, true},
+      {0, -1, 10, 0, false},
+      {0, 0, 255255255255, 1, false},
   };
   for (const FilterCase& c : cases) {
     qv::InstanceSettings s{};
@@ -170,9 +188,8 @@ TEST(Filters, ZeroAddressAndRangeAtTheirBounds) {
     s.rangeHigh = c.rangeHigh;
     qv::ConnectionEntry e = tcp_entry();
     e.remoteAddressNumber = c.remoteAddressNumber;
-    EXPECT_EQ(qv::entry_listed(e, s), c.listed)
-        << c.hideZeroAddress << " " << c.rangeLow << " " << c.rangeHigh << " "
-        << c.remoteAddressNumber;
+    EXPECT_EQ(qv::entry_listed(e, s), c.listed) << c.hideZeroAddress << " " << c.rangeLow << " "
+                                                << c.rangeHigh << " " << c.remoteAddressNumber;
   }
 }
 

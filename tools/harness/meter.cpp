@@ -99,8 +99,8 @@ const Line* find_line(const std::vector<Line>& lines, const char* protocol, cons
 }
 
 void expect_field(const Line& line, int index, const std::string& expected, const char* what) {
-  const std::string message = std::string(what) + ": got \"" + line[index] + "\", expected \"" +
-                              expected + "\"";
+  const std::string message =
+      std::string(what) + ": got \"" + line[index] + "\", expected \"" + expected + "\"";
   ok(line[index] == expected, message.c_str());
 }
 

@@ -56,8 +56,8 @@ class SocketOwners {
       if (!is_number(process->d_name)) continue;
       const auto pid = static_cast<std::uint32_t>(std::strtoul(process->d_name, nullptr, 10));
       const std::string fdPath = std::string(process->d_name) + "/fd";
-      scan_process(pid, openat(dirfd(proc.get()), fdPath.c_str(),
-                               O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+      scan_process(pid,
+                   openat(dirfd(proc.get()), fdPath.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     }
   }
 

@@ -36,10 +36,10 @@ std::optional<std::string> query_ptr_first_name(const char* queryName) {
   // keeps its state per thread.
   unsigned char reply[4096];
   const int length = res_query(queryName, ns_c_in, ns_t_ptr, reply, sizeof reply);
-  const auto answer =
-      length > 0 ? linux_dns::first_answer_name(
-                       reply, std::min(static_cast<std::size_t>(length), sizeof reply))
-                 : std::nullopt;
+  const auto answer = length > 0
+                          ? linux_dns::first_answer_name(
+                                reply, std::min(static_cast<std::size_t>(length), sizeof reply))
+                          : std::nullopt;
   std::lock_guard lock(state.mutex);
   if (!answer) {
     state.cache.store_failure(name, linux_dns::Clock::now());

@@ -17,9 +17,8 @@ std::optional<CachedOutcome> PtrCache::find(const std::string& queryName,
 
 void PtrCache::store_answer(const std::string& queryName, std::string name,
                             std::uint32_t ttlSeconds, Clock::time_point now) {
-  const auto life = std::clamp<std::chrono::seconds>(std::chrono::seconds(ttlSeconds),
-                                                     limits_.shortestAnswerLife,
-                                                     limits_.longestAnswerLife);
+  const auto life = std::clamp<std::chrono::seconds>(
+      std::chrono::seconds(ttlSeconds), limits_.shortestAnswerLife, limits_.longestAnswerLife);
   store(queryName, CachedOutcome{std::move(name)}, now + life, now);
 }
 
@@ -27,8 +26,8 @@ void PtrCache::store_failure(const std::string& queryName, Clock::time_point now
   store(queryName, CachedOutcome{}, now + limits_.failureLife, now);
 }
 
-void PtrCache::store(const std::string& queryName, CachedOutcome outcome,
-                     Clock::time_point expiry, Clock::time_point now) {
+void PtrCache::store(const std::string& queryName, CachedOutcome outcome, Clock::time_point expiry,
+                     Clock::time_point now) {
   if (limits_.capacity == 0) return;
   if (!entries_.contains(queryName)) make_room(now);
   entries_.insert_or_assign(queryName, Entry{std::move(outcome), expiry});
@@ -39,9 +38,9 @@ void PtrCache::make_room(Clock::time_point now) {
   std::erase_if(entries_, [now](const auto& entry) { return entry.second.expiry <= now; });
   if (entries_.size() < limits_.capacity) return;
   // Still full of live entries: the one closest to expiring goes first.
-  entries_.erase(std::min_element(entries_.begin(), entries_.end(), [](const auto& a, const auto& b) {
-    return a.second.expiry < b.second.expiry;
-  }));
+  entries_.erase(std::min_element(
+      entries_.begin(), entries_.end(),
+      [](const auto& a, const auto& b) { return a.second.expiry < b.second.expiry; }));
 }
 
 std::optional<FirstAnswer> first_answer_name(const unsigned char* reply, std::size_t length) {

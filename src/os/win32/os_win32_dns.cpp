@@ -1,7 +1,10 @@
 // Windows: reverse (PTR) queries through the DNS Client, whose cache answers repeated addresses.
+// Order matters: winsock2 before windows, both before the DNS API.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
 #include <windns.h>
+// clang-format on
 
 #include <memory>
 

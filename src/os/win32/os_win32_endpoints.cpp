@@ -1,9 +1,12 @@
 // Windows: the IPv4 endpoint tables with owning process ids. Windows XP offers them through
 // AllocateAndGet*ExTableFromStack, which later Windows (and Wine, for UDP) lacks; GetExtended*Table
 // gives the same rows from XP SP2 on. Both are bound at run time, so the DLL loads everywhere.
+// Order matters: winsock2 before windows, both before the IP Helper.
+// clang-format off
 #include <winsock2.h>
 #include <windows.h>
 #include <iphlpapi.h>
+// clang-format on
 
 #include <cstring>
 
@@ -27,9 +30,9 @@ struct IpHelper {
 
 template <typename Function>
 Function bound(HMODULE module, const char* name) {
-  return module == nullptr ? nullptr
-                           : reinterpret_cast<Function>(
-                                 reinterpret_cast<void*>(GetProcAddress(module, name)));
+  return module == nullptr
+             ? nullptr
+             : reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
 const IpHelper& ip_helper() {
@@ -70,8 +73,8 @@ std::optional<std::vector<Row>> rows_of(const void* table, std::size_t bytes) {
   std::memcpy(&count, table, sizeof count);
   if (count > (bytes - sizeof count) / sizeof(Row)) return std::nullopt;
   std::vector<Row> rows(count);
-  if (count != 0) std::memcpy(rows.data(), static_cast<const char*>(table) + sizeof count,
-                              count * sizeof(Row));
+  if (count != 0)
+    std::memcpy(rows.data(), static_cast<const char*>(table) + sizeof count, count * sizeof(Row));
   return rows;
 }
 
@@ -111,7 +114,8 @@ static_assert(sizeof(UdpRow) == sizeof(MIB_UDPROW_OWNER_PID));
 std::optional<std::vector<TcpRow>> tcp_table() {
   const IpHelper& ip = ip_helper();
   if (ip.allocateTcp != nullptr) return allocated_table<TcpRow>(ip.allocateTcp);
-  if (ip.extendedTcp != nullptr) return extended_table<TcpRow>(ip.extendedTcp, TCP_TABLE_OWNER_PID_ALL);
+  if (ip.extendedTcp != nullptr)
+    return extended_table<TcpRow>(ip.extendedTcp, TCP_TABLE_OWNER_PID_ALL);
   return std::nullopt;
 }
 

@@ -1,0 +1,245 @@
+#!/usr/bin/env python3
+"""The quorvane command from outside: its options, errors and exit codes ("options"), and its
+listing in a private network namespace compared with ss and /proc ("e2e")."""
+import os
+import pty
+import re
+import select
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+from netns import Namespace
+
+FAILURES = []
+
+
+def check(condition, what):
+    if not condition:
+        FAILURES.append(what)
+        print("FAIL: " + what, flush=True)
+
+
+def finish():
+    print(f"{len(FAILURES)} failure(s)")
+    sys.exit(1 if FAILURES else 0)
+
+
+def options(binary):
+    tmp = tempfile.mkdtemp()
+    try:
+        ini = os.path.join(tmp, "meter.ini")
+        with open(ini, "w") as f:
+            f.write("[Ports]\nTemplate=%lip\n")
+        usage_errors = [
+            (["--bogus"], "unknown option '--bogus'"),
+            (["-x"], "unknown option '-x'"),
+            (["stray"], "unexpected argument 'stray'"),
+            (["--template"], "--template needs a value"),
+            (["--settings"], "--settings needs a value"),
+            (["--help=1"], "--help takes no value"),
+            (["--watch", "0"], "--watch needs a number"),
+            (["--watch=abc"], "--watch needs a number"),
+            (["--watch", "90000"], "--watch needs a number"),
+            (["--watch="], "--watch needs a number"),
+            (["--settings", ini], "--settings and --section go together"),
+            (["--section", "Ports"], "--settings and --section go together"),
+            (["--settings", os.path.join(tmp, "absent.ini"), "--section", "Ports"],
+             "cannot read settings file"),
+            (["--settings", tmp, "--section", "Ports"], "cannot read settings file"),
+            (["--settings", ini, "--section", "Absent"], "no settings in section [Absent]"),
+        ]
+        for args, message in usage_errors:
+            run = subprocess.run([binary] + args, capture_output=True, text=True, timeout=30)
+            what = " ".join(args)
+            check(run.returncode == 2, f"{what}: exit {run.returncode}, want 2")
+            check(run.stdout == "", f"{what}: stdout {run.stdout!r}, want nothing")
+            lines = run.stderr.splitlines()
+            check(len(lines) == 1 and lines[0].startswith("quorvane: ") and message in lines[0],
+                  f"{what}: stderr {run.stderr!r}, want one line with {message!r}")
+
+        run = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=30)
+        check(run.returncode == 0 and run.stdout.startswith("Usage: quorvane") and
+              run.stderr == "", f"--help: {run.returncode} {run.stderr!r}")
+        for option in ["--template", "--settings", "--section", "--watch", "--version"]:
+            check(option in run.stdout, f"--help does not mention {option}")
+        run = subprocess.run([binary, "--version"], capture_output=True, text=True, timeout=30)
+        check(run.returncode == 0 and run.stdout == "quorvane Beta 0.1\n",
+              f"--version: {run.returncode} {run.stdout!r}")
+    finally:
+        shutil.rmtree(tmp)
+    finish()
+
+
+# ss's state words and the listing's names for them.
+STATE_NAMES = {
+    "LISTEN": "Listening", "ESTAB": "Established", "SYN-SENT": "SYN Sent",
+    "SYN-RECV": "SYN Recieved", "FIN-WAIT-1": "FIN Wait 1", "FIN-WAIT-2": "FIN Wait 2",
+    "CLOSE-WAIT": "Close Wait", "CLOSING": "Closing", "LAST-ACK": "Last ACK",
+    "TIME-WAIT": "Time Wait", "CLOSE": "Closed",
+}
+
+
+def split_endpoint(text):
+    address, _, port = text.rpartition(":")
+    return address, 0 if port == "*" else int(port)
+
+
+def ss_endpoints(ns):
+    """(protocol, local address, local port, remote address, remote port, state) -> pids."""
+    out = ns.run(["ss", "-4", "-tuanpH"], check=True, capture_output=True, text=True).stdout
+    endpoints = {}
+    for line in out.splitlines():
+        fields = line.split()
+        protocol, state = fields[0].upper(), fields[1]
+        local = split_endpoint(fields[4])
+        if protocol == "UDP":
+            key = ("UDP",) + local + ("000.000.000.000", 0, "")
+        else:
+            key = ("TCP",) + local + split_endpoint(fields[5]) + (STATE_NAMES[state],)
+        endpoints[key] = {int(pid) for pid in re.findall(r"pid=(\d+)", line)}
+    return endpoints
+
+
+def program_name(pid):
+    return os.path.basename(os.readlink(f"/proc/{pid}/exe"))
+
+
+def read_until(stream_fd, pattern_count, marker, timeout):
+    """Reads from a descriptor until marker has been seen pattern_count times."""
+    data = b""
+    deadline = time.monotonic() + timeout
+    while data.count(marker) < pattern_count and time.monotonic() < deadline:
+        ready, _, _ = select.select([stream_fd], [], [], 0.2)
+        if ready:
+            try:
+                chunk = os.read(stream_fd, 65536)
+            except OSError:
+                break
+            if not chunk:
+                break
+            data += chunk
+    return data
+
+
+def fields_match_ss(ns, binary, holders, expected):
+    """Every endpoint, field by field; the template's newline given as an escape."""
+    pids = {h.pid for h in holders}
+    run = ns.run([binary, "--template", "%ptt|%lip|%lpt|%rip|%rpt|%stat|%pid|%nm|%hn\\n"],
+                 capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0 and run.stderr == "", f"listing: {run.returncode} {run.stderr!r}")
+    listed = {}
+    for line in run.stdout.splitlines():
+        p, la, lp, ra, rp, stat, pid, name, host = line.split("|")
+        key = (p, la, int(lp), ra, int(rp), stat)
+        check(key not in listed, f"listed twice: {line}")
+        listed[key] = (int(pid), name, host)
+    check(set(listed) == set(expected),
+          f"endpoints differ: only listed {sorted(set(listed) - set(expected))}, "
+          f"only in ss {sorted(set(expected) - set(listed))}")
+    for key, (pid, name, host) in listed.items():
+        if key not in expected:
+            continue
+        check(pid in expected[key] and pid in pids, f"{key}: pid {pid}, ss {expected[key]}")
+        if pid in pids:
+            check(name == program_name(pid), f"{key}: program {name!r}")
+        want_host = key[3] if key[0] == "TCP" and key[3] != "0.0.0.0" else ""
+        check(host == want_host, f"{key}: host name {host!r}, want {want_host!r}")
+
+
+def default_layout(ns, binary, expected):
+    """One endpoint per line, seven tab-separated fields, plain numbers."""
+    run = ns.run([binary], capture_output=True, text=True, timeout=60)
+    lines = run.stdout.splitlines()
+    check(run.returncode == 0 and len(lines) == len(expected),
+          f"default listing: exit {run.returncode}, {len(lines)} lines")
+    check(all(line.count("\t") == 6 for line in lines), "default lines have seven fields")
+    check(all(not re.search(r":0\d", line) for line in lines), "default numbers are plain")
+
+
+def unwritable_output(ns, binary):
+    """A listing that cannot be written is an error of its own, said on stderr."""
+    with open("/dev/full", "w") as full:
+        run = ns.run([binary], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
+    check(run.returncode == 1 and run.stderr.startswith("quorvane: cannot write the listing"),
+          f"stdout /dev/full: exit {run.returncode}, stderr {run.stderr!r}")
+
+
+def settings_section(ns, binary, expected):
+    """A meter's section as the Windows host writes it: its template, the zero-address filter and
+    the range exclusion apply; a template on the command line overrides the file's."""
+    ini = os.path.join(ns.tmp, "Samurize.ini")
+    with open(ini, "w") as f:
+        f.write("[Meter1]\r\nSot=10003\r\nTemplate=%ptt %lip %lpt %rip %rpt;\r\n"
+                "fltL=127000000001\r\nfltH=127000000003\r\nfltE=1\r\nflt0=1\r\nzero=0\r\n")
+    section = ["--settings", ini, "--section", "Meter1"]
+    run = ns.run([binary] + section, capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0, f"settings listing: exit {run.returncode} {run.stderr!r}")
+    shown = sorted(item.split() for item in run.stdout.rstrip("\n").split(";") if item)
+    want = sorted(f"{k[0]} {k[1]} {k[2]:05d} {k[3]} {k[4]:05d}".split() for k in expected
+                  if k[3] not in ("0.0.0.0", "000.000.000.000", "127.0.0.2"))
+    check(shown == want, f"settings listing {shown}, want {want}")
+    run = ns.run([binary] + section + ["--template", "%ptt,"], capture_output=True, text=True,
+                 timeout=60)
+    check(run.stdout == "TCP," * len(want) + "\n", f"template override: {run.stdout!r}")
+
+
+def watch_piped(ns, binary, expected):
+    """Plain listings one after the other, a blank line between; Ctrl-C ends it cleanly."""
+    watch = subprocess.Popen(ns.command([binary, "--watch", "0.2", "--template", "%lpt\\n"]),
+                             stdout=subprocess.PIPE)
+    data = read_until(watch.stdout.fileno(), 2, b"\n\n", 30)
+    watch.send_signal(signal.SIGINT)
+    status = watch.wait(timeout=30)
+    watch.stdout.close()
+    listings = data.decode().split("\n\n")
+    check(status == 0, f"--watch piped: exit {status}")
+    check(len(listings) >= 3 and all(len(x.split()) == len(expected) for x in listings[:2]),
+          f"--watch piped: {data[:200]!r}")
+
+
+def watch_terminal(ns, binary):
+    """Each frame redrawn from the top-left corner; Ctrl-C ends it cleanly."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        command = ns.command([binary, "--watch", "0.2"])
+        os.execvp(command[0], command)
+    data = read_until(terminal, 3, b"\x1b[H", 30)
+    os.kill(pid, signal.SIGINT)
+    read_until(terminal, 1, b"never", 5)
+    _, status = os.waitpid(pid, 0)
+    os.close(terminal)
+    check(data.count(b"\x1b[H") >= 3, f"--watch on a terminal: {data[:200]!r}")
+    check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0,
+          f"--watch on a terminal: status {status}")
+
+
+def e2e(binary, holder_program):
+    with Namespace("qvcli") as ns:
+        a, b = ns.holder(holder_program), ns.holder(holder_program)
+        a.do("listen 127.0.0.1 7101", "listen 127.0.0.1 7102", "udp 127.0.0.1 7103",
+             "udp 0.0.0.0 7104")
+        b.do("listen 127.0.0.4 7201", "udp 127.0.0.4 7202")
+        a.do("connect 127.0.0.2 127.0.0.1 7101", "connect 127.0.0.3 127.0.0.1 7101",
+             "connect 127.0.0.2 127.0.0.4 7201")
+        b.do("connect 127.0.0.5 127.0.0.1 7102", "accept")
+        a.do("accept")
+        expected = ss_endpoints(ns)
+        check(len(expected) == 14, f"ss shows {len(expected)} endpoints, the holders made 14")
+        fields_match_ss(ns, binary, [a, b], expected)
+        default_layout(ns, binary, expected)
+        unwritable_output(ns, binary)
+        settings_section(ns, binary, expected)
+        watch_piped(ns, binary, expected)
+        watch_terminal(ns, binary)
+    finish()
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "options":
+        options(sys.argv[2])
+    else:
+        e2e(sys.argv[2], sys.argv[3])
