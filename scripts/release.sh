@@ -41,9 +41,10 @@ section() {
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$dll" "$stage/Quorvane.dll"
-# Notepad on older Windows wants CRLF line ends.
-section "Installing into Samurize" | sed 's/$/\r/' >"$stage/INSTALL.txt"
-{ section "The template language"; section "Settings"; } | sed 's/$/\r/' >"$stage/REFERENCE.txt"
+# Notepad on older Windows reads the ANSI code page and wants CRLF line ends.
+windows_text() { iconv -f UTF-8 -t CP1252//TRANSLIT | sed 's/$/\r/'; }
+section "Installing into Samurize" | windows_text >"$stage/INSTALL.txt"
+{ section "The template language"; section "Settings"; } | windows_text >"$stage/REFERENCE.txt"
 # Same inputs, same archive: every entry dated by the last commit, no extra attributes.
 stamp=$(git log -1 --format=%ct 2>/dev/null || echo 0)
 touch -d "@$stamp" "$stage"/*

@@ -4,7 +4,7 @@
 - It is named Quorvane-<ProductVersion>.zip and holds exactly the DLL, the install note and the
   template and settings reference.
 - The DLL in it is the i686 one, byte for byte the DLL it was made from.
-- The notes are README sections, with Windows line ends.
+- The notes are README sections, in the ANSI code page with Windows line ends.
 Usage: check_release.py release.sh Quorvane.dll version.rc
 """
 import os
@@ -44,7 +44,11 @@ def check_archive(path):
         notes = {"INSTALL.txt": ["## Installing into Samurize"],
                  "REFERENCE.txt": ["## The template language", "## Settings"]}
         for name, headings in notes.items():
-            text = archive.read(name).decode("ascii", "replace")
+            try:
+                text = archive.read(name).decode("cp1252")
+            except UnicodeDecodeError as error:
+                check(False, f"{name} is not Windows-1252 text: {error}")
+                continue
             lines = text.split("\r\n")
             check(lines[0] == headings[0], f"{name} begins with {lines[0]!r}")
             check(all(h in lines for h in headings), f"{name} lacks one of {headings}")
