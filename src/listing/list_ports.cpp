@@ -24,7 +24,12 @@ bool refresh_listing(std::int32_t instance) noexcept {
   InstanceSettings* record = instance_record(instance);
   if (record == nullptr) return false;
   try {
-    start_collector_once();
+    // The call that starts the collector answers as if it were busy, however quickly the new
+    // worker publishes its first pass.
+    if (!collector_started()) {
+      start_collector_once();
+      return false;
+    }
     std::vector<ConnectionEntry>& snapshot = snapshot_buffer();
     if (!take_snapshot(snapshot)) return false;
     build_listing(snapshot, *record, record->outputText);

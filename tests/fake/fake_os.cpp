@@ -36,6 +36,7 @@ void reset() {
   m.onUdpTable = nullptr;
   m.onDnsQuery = nullptr;
   m.onSleep = nullptr;
+  m.onThreadStarted = nullptr;
 }
 
 std::uint32_t address(std::uint8_t o1, std::uint8_t o2, std::uint8_t o3, std::uint8_t o4) {
@@ -160,6 +161,7 @@ std::optional<ThreadHandle> start_thread(void (*routine)(void*), void* argument)
     ++machine().threadStarts;
   }
   auto* thread = new std::thread(routine, argument);
+  if (machine().onThreadStarted) machine().onThreadStarted();
   return ThreadHandle{reinterpret_cast<std::uintptr_t>(thread)};
 }
 

@@ -43,6 +43,8 @@ struct Os {
   std::function<void()> onUdpTable;
   std::function<void(const std::string&)> onDnsQuery;
   std::function<void(std::uint32_t)> onSleep;
+  // Called once a thread has been started, before start_thread returns to its caller.
+  std::function<void()> onThreadStarted;
 };
 
 // The one fake machine; reset() puts it back to an empty world.

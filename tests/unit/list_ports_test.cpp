@@ -109,6 +109,33 @@ TEST_F(ListPortsTest, FirstCallAnswersEmptyAndOneCollectorServesEveryInstance) {
   EXPECT_EQ(thread_starts(), 1);
 }
 
+TEST_F(ListPortsTest, CallThatStartsTheCollectorAnswersBusyEvenAfterAQuickFirstPass) {
+  // The new worker publishes its first pass, and rests, before the starting call looks at the
+  // table.
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool published = false;
+  bool resume = false;
+  fake::machine().onSleep = [&](std::uint32_t) {
+    std::unique_lock lock(mutex);
+    published = true;
+    changed.notify_all();
+    changed.wait(lock, [&] { return resume; });
+  };
+  fake::machine().onThreadStarted = [&] {
+    std::unique_lock lock(mutex);
+    changed.wait(lock, [&] { return published; });
+  };
+  EXPECT_STREQ(ListPorts(1), "");
+  EXPECT_STREQ(ListPorts(1), "TCP 80;");
+  {
+    std::lock_guard lock(mutex);
+    resume = true;
+    changed.notify_all();
+  }
+  dllshutdown(0);  // the hooks use this scope's locals
+}
+
 TEST_F(ListPortsTest, BusyCollectorGivesThePreviousListingCharacterForCharacter) {
   ASSERT_EQ(list_until(1, "TCP 80;"), "TCP 80;");
   const char* previous = ListPorts(1);
