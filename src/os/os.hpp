@@ -2,6 +2,7 @@
 // Each platform supplies one implementation (os/win32, os/linux); unit tests link a fake instead.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -33,6 +34,37 @@ struct UdpRow {
 std::optional<std::vector<TcpRow>> tcp_table();
 std::optional<std::vector<UdpRow>> udp_table();
 
+// The command's view: every TCP and UDP endpoint of either family, owner included. Addresses
+// are in network order (an IPv4 address in the first four bytes, the rest zero); ports in host
+// order; tcpState in the same numbers as TcpRow::state (1 Closed .. 12 Delete TCB), 0 for UDP.
+inline constexpr std::uint8_t kFamilyIpv4 = 4;
+inline constexpr std::uint8_t kFamilyIpv6 = 6;
+
+struct SocketRow {
+  std::int32_t protocol;  // 1 TCP, 2 UDP, as in the connection table
+  std::uint8_t family;    // kFamilyIpv4 or kFamilyIpv6
+  bool ipv6Only;          // an IPv6 socket that refuses IPv4 peers (IPV6_V6ONLY)
+  std::array<std::uint8_t, 16> localAddress;
+  std::uint16_t localPort;
+  std::array<std::uint8_t, 16> remoteAddress;  // all zero, with port 0: not connected
+  std::uint16_t remotePort;
+  std::uint32_t tcpState;
+  std::uint32_t owningPid;  // 0 when no process visible here holds the socket
+};
+
+// Which endpoints to ask for; the platform skips the requests that are not wanted.
+struct SocketKinds {
+  bool tcp = true;
+  bool udp = true;
+  bool ipv4 = true;
+  bool ipv6 = true;
+};
+
+// The machine's endpoints of the wanted kinds, TCP before UDP, IPv4 before IPv6 within each;
+// nullopt when no table at all could be read. A platform may remember owners between calls, so
+// that a repeated call costs less than the first.
+std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds);
+
 // A process opened with query-information and read-memory rights.
 struct ProcessHandle {
   std::uintptr_t value;
@@ -58,6 +90,16 @@ inline constexpr char kPathSeparator = '/';
 // Reverse name query (PTR) through the system's resolver and its cache: the name carried by the
 // first record of the answer; nullopt when the query did not succeed.
 std::optional<std::string> query_ptr_first_name(const char* queryName);
+
+// Many reverse name queries at once, for the command: at most `parallel` run at the same time,
+// and the call returns when every one has been answered or timeLimit has passed, whichever is
+// first. Each result is the name of the first record of the answer, or nullopt when the query
+// failed or is still running. A query still running goes on after the call; its outcome is kept
+// with the others in the resolver's cache, so a later call with the same name gets it at once,
+// and a name already in flight is never asked twice.
+std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
+                                                        std::size_t parallel,
+                                                        std::uint32_t timeLimitMs);
 
 // The profile service of the host's settings file. Reading stores the value (or the default
 // text) cut to the buffer, NUL-terminated, and returns the number of characters stored.

@@ -14,8 +14,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "linux"))
-from netns import Namespace  # noqa: E402
+from netns import Namespace
 
 PROBE, HOLDER = sys.argv[1:3]
 ROUNDS = int(sys.argv[3]) if len(sys.argv) > 3 else 15

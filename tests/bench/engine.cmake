@@ -3,12 +3,9 @@
 add_executable(listing_bench ${CMAKE_CURRENT_LIST_DIR}/listing_bench.cpp)
 target_link_libraries(listing_bench PRIVATE qv_engine qv_os_fake)
 add_test(NAME bench_listing COMMAND listing_bench)
+set_tests_properties(bench_listing PROPERTIES LABELS bench TIMEOUT 3600 RUN_SERIAL ON)
 
 add_executable(memory_bench ${CMAKE_CURRENT_LIST_DIR}/memory_bench.cpp)
 target_link_libraries(memory_bench PRIVATE qv_engine qv_os_linux)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_test(NAME bench_memory
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/memory_bench.py
-          $<TARGET_FILE:memory_bench>)
-
-set_tests_properties(bench_listing bench_memory PROPERTIES LABELS bench TIMEOUT 3600 RUN_SERIAL ON)
+qv_add_python_test(bench_memory ${CMAKE_CURRENT_LIST_DIR}/memory_bench.py
+  ARGS $<TARGET_FILE:memory_bench> PROPERTIES LABELS bench TIMEOUT 3600 RUN_SERIAL ON)

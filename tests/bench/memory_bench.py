@@ -7,8 +7,7 @@ Usage: memory_bench.py MEMORY_BENCH [PASSES]"""
 import os
 import sys
 
-sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "linux"))
-from netns import Namespace  # noqa: E402
+from netns import Namespace
 
 ALLOWANCE_KIB = 128
 

@@ -3,8 +3,6 @@
 add_executable(collector_probe ${CMAKE_CURRENT_LIST_DIR}/collector_probe.cpp)
 target_link_libraries(collector_probe PRIVATE qv_engine qv_os_linux)
 add_executable(socket_holder ${CMAKE_CURRENT_LIST_DIR}/socket_holder.cpp)
-find_package(Python3 REQUIRED COMPONENTS Interpreter)
-add_test(NAME linux_collector_e2e
-  COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_LIST_DIR}/collector_e2e.py
-          $<TARGET_FILE:collector_probe> $<TARGET_FILE:socket_holder>)
-set_tests_properties(linux_collector_e2e PROPERTIES LABELS linux-e2e TIMEOUT 300 RUN_SERIAL ON)
+qv_add_python_test(linux_collector_e2e ${CMAKE_CURRENT_LIST_DIR}/collector_e2e.py
+  ARGS $<TARGET_FILE:collector_probe> $<TARGET_FILE:socket_holder>
+  PROPERTIES LABELS linux-e2e TIMEOUT 300 RUN_SERIAL ON)

@@ -10,10 +10,9 @@ target_link_libraries(load_meter PRIVATE qv_engine qv_os_linux)
 foreach(run IN ITEMS "load;30" "soak;300")
   list(GET run 0 label)
   list(GET run 1 seconds)
-  add_test(NAME meter_${label}
-    COMMAND python3 ${CMAKE_CURRENT_LIST_DIR}/load.py ${seconds} $<TARGET_FILE:load_meter>
-            $<TARGET_FILE:socket_churn>)
   # A small quarantine, so that AddressSanitizer's own hold on freed memory does not pass for growth.
-  set_tests_properties(meter_${label} PROPERTIES LABELS ${label} RUN_SERIAL TRUE TIMEOUT 900
-    ENVIRONMENT ASAN_OPTIONS=quarantine_size_mb=4:thread_local_quarantine_size_kb=64)
+  qv_add_python_test(meter_${label} ${CMAKE_CURRENT_LIST_DIR}/load.py
+    ARGS ${seconds} $<TARGET_FILE:load_meter> $<TARGET_FILE:socket_churn>
+    PROPERTIES LABELS ${label} RUN_SERIAL TRUE TIMEOUT 900
+               ENVIRONMENT ASAN_OPTIONS=quarantine_size_mb=4:thread_local_quarantine_size_kb=64)
 endforeach()

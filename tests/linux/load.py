@@ -9,8 +9,7 @@ import subprocess
 import sys
 import time
 
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from netns import Namespace  # noqa: E402
+from netns import Namespace
 
 PROCESSES = 20
 SOCKETS_EACH = 100

@@ -12,21 +12,8 @@ import sys
 import tempfile
 import time
 
+from checks import check, finish
 from netns import Namespace
-
-FAILURES = []
-
-
-def check(condition, what):
-    if not condition:
-        FAILURES.append(what)
-        print("FAIL: " + what, flush=True)
-
-
-def finish():
-    print(f"{len(FAILURES)} failure(s)")
-    sys.exit(1 if FAILURES else 0)
-
 
 def options(binary):
     tmp = tempfile.mkdtemp()

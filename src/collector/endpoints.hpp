@@ -1,0 +1,42 @@
+// The command's collection: every endpoint of the machine, both families, with its owner's
+// program and, on request, the remote host's name. Unlike the meter's connection table it has no
+// entry limit and cuts no text.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "os/os.hpp"
+
+namespace qv {
+
+struct Endpoint {
+  os::SocketRow socket;
+  // The exact file name of the owner's executable; empty when the socket has no visible owner,
+  // "System" when the owner's executable cannot be read (the meter's word for it).
+  std::string program;
+  // The remote host's reverse name when one was found in time; nullopt otherwise (no remote
+  // address, no look-up asked for, no answer, or no answer yet).
+  std::optional<std::string> hostName;
+};
+
+struct CollectRequest {
+  os::SocketKinds kinds;
+  bool listeningOnly = false;  // listening TCP sockets and unconnected UDP sockets only
+  bool lookUpNames = false;    // reverse look-ups for the endpoints with a remote address
+  // Parallel look-ups and the time the whole collection may wait for them; a name not answered
+  // by then stays nullopt, and is there for a later collection once it arrives.
+  std::size_t parallelLookUps = 32;
+  std::uint32_t lookUpTimeLimitMs = 1000;
+};
+
+// One collection: the platform's table in its order, program names read once per process,
+// host names within the time limit. nullopt when the platform could give no table at all.
+std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request);
+
+// Whether an endpoint has a remote end (a TCP connection, a connected UDP socket).
+bool has_remote(const os::SocketRow& socket);
+
+}  // namespace qv

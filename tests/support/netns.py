@@ -1,0 +1,129 @@
+"""A private network namespace for the Linux and Wine tests and benchmarks: loopback up, extra
+addresses on it, a resolver pointed at the namespace's own 127.0.0.1, and, as a test asks, a DNS
+server there (dnsmasq with PTR records, or one that never answers) and socket holders
+(tests/linux/socket_holder.cpp) inside it; all of it removed when the context ends.
+Without a DNS server every reverse look-up is refused at once."""
+import os
+import shutil
+import socket
+import subprocess
+import tempfile
+import time
+
+
+class Holder:
+    """A socket holder process, started by command (ip netns exec ... socket_holder), driven one
+    command a line."""
+
+    def __init__(self, command):
+        self.process = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                        text=True)
+        self.pid = self.process.pid  # ip netns exec becomes the holder itself
+
+    def do(self, *lines):
+        for line in lines:
+            self.process.stdin.write(line + "\n")
+            self.process.stdin.flush()
+            answer = self.process.stdout.readline().strip()
+            if answer != "ok":
+                raise RuntimeError(f"holder {self.pid}: {line}: {answer}")
+
+    def stop(self):
+        if self.process.poll() is None:
+            self.process.stdin.close()
+            try:
+                self.process.wait(timeout=10)
+            except subprocess.TimeoutExpired:
+                self.process.kill()
+                self.process.wait()
+
+
+def reverse_name(address):
+    """The PTR query name of an IPv4 or IPv6 address, as dnsmasq's --ptr-record takes it."""
+    if ":" in address:
+        nibbles = socket.inet_pton(socket.AF_INET6, address).hex()
+        return ".".join(reversed(nibbles)) + ".ip6.arpa"
+    return ".".join(reversed(address.split("."))) + ".in-addr.arpa"
+
+
+class Namespace:
+    def __init__(self, prefix, resolv_options=""):
+        self.name = f"{prefix}{os.getpid()}"
+        self.resolver = f"/etc/netns/{self.name}"
+        self.resolv_options = resolv_options
+        self.tmp = None
+        self.holders = []
+        self.servers = []
+
+    def __enter__(self):
+        if os.geteuid() != 0:
+            raise RuntimeError("a private network namespace needs root")
+        self.tmp = tempfile.mkdtemp()
+        subprocess.run(["ip", "netns", "add", self.name], check=True)
+        self.run(["ip", "link", "set", "lo", "up"], check=True)
+        # ip netns exec binds this file over /etc/resolv.conf for the namespace's processes.
+        os.makedirs(self.resolver)
+        with open(os.path.join(self.resolver, "resolv.conf"), "w") as f:
+            f.write("nameserver 127.0.0.1\n")
+            if self.resolv_options:
+                f.write(f"options {self.resolv_options}\n")
+        return self
+
+    def __exit__(self, *exc):
+        for holder in self.holders:
+            holder.stop()
+        for server in self.servers:
+            if server.poll() is None:
+                server.terminate()
+                server.wait()
+        subprocess.run(["ip", "netns", "del", self.name], stderr=subprocess.DEVNULL)
+        shutil.rmtree(self.resolver, ignore_errors=True)
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def command(self, args):
+        return ["ip", "netns", "exec", self.name] + list(args)
+
+    def run(self, args, **options):
+        return subprocess.run(self.command(args), **options)
+
+    def add_address(self, address):
+        """Puts an IPv4 or IPv6 address on the namespace's loopback."""
+        width = 128 if ":" in address else 32
+        self.run(["ip", "addr", "add", f"{address}/{width}", "dev", "lo", "nodad"]
+                 if width == 128 else ["ip", "addr", "add", f"{address}/{width}", "dev", "lo"],
+                 check=True)
+
+    def holder(self, program):
+        holder = Holder(self.command([program]))
+        self.holders.append(holder)
+        return holder
+
+    def _serve_dns(self, command):
+        server = subprocess.Popen(self.command(command))
+        self.servers.append(server)
+        for _ in range(100):
+            listening = self.run(["ss", "-Hlun", "sport", "=", ":53"], capture_output=True,
+                                 text=True).stdout
+            if "127.0.0.1:53" in listening:
+                return server
+            time.sleep(0.1)
+        raise RuntimeError("the namespace's DNS server did not start")
+
+    def dnsmasq(self, names):
+        """A DNS server on 127.0.0.1:53 that answers PTR queries for names (address -> host name)
+        and refuses every other reverse query at once."""
+        records = [f"--ptr-record={reverse_name(a)},{n}" for a, n in names.items()]
+        return self._serve_dns([
+            "dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv",
+            "--no-hosts", "--listen-address=127.0.0.1", "--bind-interfaces", "--port=53",
+            "--user=root", "--pid-file=", "--local=/in-addr.arpa/", "--local=/ip6.arpa/",
+            *records])
+
+    def silent_dns(self):
+        """A DNS server on 127.0.0.1:53 that reads every query and never answers: each look-up
+        waits for the resolver's whole time-out."""
+        script = ("import socket\n"
+                  "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
+                  "s.bind(('127.0.0.1', 53))\n"
+                  "while True: s.recv(4096)\n")
+        return self._serve_dns(["python3", "-c", script])
