@@ -3,6 +3,7 @@
 // entry limit and cuts no text.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
