@@ -28,6 +28,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -39,11 +40,11 @@ struct Address {
   sockaddr_storage storage{};
   socklen_t length = 0;
   int family = AF_UNSPEC;
-  const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+  [[nodiscard]] const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
 std::runtime_error system_error(const std::string& what) {
-  return std::runtime_error(what + ": " + std::strerror(errno));
+  return std::runtime_error(what + ": " + std::generic_category().message(errno));
 }
 
 Address endpoint(const std::string& address, int port) {
