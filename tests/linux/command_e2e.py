@@ -12,6 +12,8 @@
   host names end within 2 seconds, every name the address text.
 - live DNS server: dnsmasq answers PTR records for IPv4, IPv6 and an IPv4-mapped peer; the
   names are there, and -n asks for none of them.
+- late DNS server: answers come after the first listing's time for look-ups; a one-shot run ends
+  without them, and --watch shows them in a later refresh.
 Usage: command_e2e.py QUORVANE SOCKET_HOLDER METER_PROBE
 """
 import collections
@@ -21,6 +23,7 @@ import json
 import os
 import re
 import shutil
+import signal
 import subprocess
 import sys
 import time
@@ -383,6 +386,42 @@ def live_dns(ns):
           f"-n looked names up: {lines}")
 
 
+# Names that a DNS server gives only after the first listing's time for look-ups.
+LATE = {"10.90.0.1": "late-v4.quorvane.test", "10.90.0.2": "late-v4b.quorvane.test",
+        "fd00:90::1": "late-v6.quorvane.test"}
+
+
+def late_names(ns):
+    """A one-shot run does not wait for late answers; --watch shows them once they are in."""
+    ns.slow_dns(LATE, 2.0)
+    remote_sets(ns, [a for a in LATE if "." in a], [a for a in LATE if ":" in a])
+    template = ["--template", "%rip %hn\\n"]
+    status, out, err, seconds = quorvane(ns, template)
+    check(status == 0 and seconds < 2.0, f"late DNS: exit {status} {err!r} in {seconds:.2f} s")
+    check(not set(LATE.values()) & set(out.decode().split()), f"late DNS one-shot: {out!r}")
+    watch = subprocess.Popen(ns.command([QUORVANE, "--watch", "0.5", *template]),
+                             stdout=subprocess.PIPE)
+    listings, data, deadline = [], b"", time.monotonic() + 20
+    while time.monotonic() < deadline and not (listings and named(listings[-1])):
+        chunk = os.read(watch.stdout.fileno(), 65536)
+        if not chunk:
+            break
+        data += chunk
+        *done, data = data.split(b"\n\n")
+        listings += [dict(line.split(" ") for line in d.decode().splitlines()) for d in done]
+    watch.send_signal(signal.SIGINT)
+    status = watch.wait(timeout=30)
+    watch.stdout.close()
+    check(status == 0, f"late DNS --watch: exit {status}")
+    check(listings and not named(listings[0]), f"late DNS: first listing {listings[:1]}")
+    check(listings and named(listings[-1]), f"late DNS: names never shown: {listings[-1:]}")
+
+
+def named(listing):
+    """Whether a listing (remote address -> host) shows every late name."""
+    return all(listing.get(address) == name for address, name in LATE.items())
+
+
 def main():
     with Namespace("qvcmd") as ns:
         complete(ns)
@@ -390,6 +429,8 @@ def main():
         dead_dns(ns)
     with Namespace("qvlive") as ns:
         live_dns(ns)
+    with Namespace("qvlate") as ns:
+        late_names(ns)
     finish()
 
 
