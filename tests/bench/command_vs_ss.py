@@ -89,7 +89,8 @@ def measure(ns_command, quorvane, holder, sockets, rounds, refresh):
             ns.holder(holder).do(f"many-tcp {address} {20000 + k} {pairs}",
                                  f"many-udp {address} {30000 + k // 2 * udp} {udp}")
         listed = len(ns.run(["ss", "-tuanH"], check=True, capture_output=True).stdout.splitlines())
-        commands = {"ss": SS, "text": [quorvane, "-n"], "json": [quorvane, "-n", "--format", "json"]}
+        commands = {"ss": SS, "text": [quorvane, "-n"],
+                    "json": [quorvane, "-n", "--format", "json"]}
         one_shot = inside(ns, ns_command, "one-shot", rounds, commands)
         cpu = inside(ns, ns_command, "refresh", rounds, quorvane) if refresh else None
     return listed, one_shot, cpu

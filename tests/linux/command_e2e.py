@@ -120,7 +120,7 @@ def quorvane(ns, args, timeout=60):
 
 def json_records(what, out):
     records = []
-    for line in out.decode().splitlines():
+    for line in out.decode(errors="replace").splitlines():
         try:
             record = json.loads(line)
         except ValueError:
@@ -140,8 +140,9 @@ def compare_keys(what, listed, expected):
     listed, expected = collections.Counter(listed), collections.Counter(expected)
     only_listed, only_ss = listed - expected, expected - listed
     return check(not only_listed and not only_ss,
-                 f"{what}: {len(only_listed)} endpoints only listed {sorted(only_listed, key=str)[:5]}, "
-                 f"{len(only_ss)} only in ss {sorted(only_ss, key=str)[:5]}")
+                 f"{what}: {len(only_listed)} endpoints only listed "
+                 f"{sorted(only_listed, key=str)[:5]}, {len(only_ss)} only in ss "
+                 f"{sorted(only_ss, key=str)[:5]}")
 
 
 def check_owner(what, pid, program, ss_pids):
@@ -185,11 +186,12 @@ def text_equals_ss(ns, what, out):
         if key not in by_key:
             continue
         record = by_key[key]
-        owner = None if pid == b"-" else int(pid)
-        check(program == (b"-" if owner is None else escaped(program_of(owner))),
-              f"{what} {key}: program {program!r}")
-        check_owner(f"{what} {key}", owner, None if owner is None else program_of(owner),
-                    record.pids)
+        if record.pids:
+            check(pid.isdigit() and int(pid) in record.pids and
+                  program == escaped(program_of(int(pid))),
+                  f"{what} {key}: owner {pid} {program!r}, ss {sorted(record.pids)}")
+        else:
+            check(pid == program == b"-", f"{what} {key}: owner {pid} {program!r}, ss none")
         want = (record.remote_address() or "-").encode()
         check(host == want, f"{what} {key}: host {host!r}, want {want!r}")
     check(out.endswith(b"\n") or not out, f"{what}: last line unended")
