@@ -4,7 +4,7 @@
 //   listen ADDR PORT            a TCP listener
 //   listen6 ADDR PORT [v6only]  an IPv6 TCP listener, dual stack unless v6only
 //   connect LOCAL ADDR PORT     a TCP connection from LOCAL (any port) to ADDR:PORT
-//   connect6 LOCAL ADDR PORT    the same over IPv6
+//   connect6 LOCAL ADDR PORT    the same over IPv6 (ADDR may be IPv4-mapped, ::ffff:a.b.c.d)
 //   connect-close LOCAL ADDR PORT   the same, closed at once (this side lingers in TIME_WAIT)
 //   udp ADDR PORT               a bound UDP socket
 //   udp6 ADDR PORT [v6only]     an IPv6 UDP socket, dual stack unless v6only
