@@ -42,9 +42,10 @@ STATE_NAMES = {
     "CLOSE-WAIT": "Close Wait", "CLOSING": "Closing", "LAST-ACK": "Last ACK",
     "TIME-WAIT": "Time Wait", "CLOSE": "Closed",
 }
-# netid, state, the two queues, local and remote end; ss prints program names raw, so a name
-# holding a newline continues its record on the next line.
-SS_RECORD = re.compile(r"(tcp|udp)\s+(\S+)\s+\d+\s+\d+\s+(\S+)\s+(\S+)")
+# netid (shown only when both protocols are asked for), state, the two queues, local and remote
+# end; ss prints program names raw, so a name holding a newline continues its record on the next
+# line.
+SS_RECORD = re.compile(r"(?:(tcp|udp)\s+)?([A-Z][A-Z0-9-]*)\s+\d+\s+\d+\s+(\S+)\s+(\S+)")
 CONTROL_BYTES = bytes(range(32)) + b"\x7f"
 LETTER_ESCAPES = {7: b"\\a", 8: b"\\b", 9: b"\\t", 10: b"\\n", 11: b"\\v", 12: b"\\f", 13: b"\\r"}
 
@@ -77,8 +78,9 @@ def split_end(text):
 
 
 class SsRecord:
-    def __init__(self, match, line):
+    def __init__(self, match, line, protocol):
         self.protocol, ss_state, self.local, self.remote = match.groups()
+        self.protocol = self.protocol or protocol
         self.state = STATE_NAMES[ss_state] if self.protocol == "tcp" else None
         self.pids = {int(p) for p in re.findall(r"pid=(\d+)", line)}
         self.family = "ipv6" if self.local[0] in "[*" else "ipv4"
@@ -95,6 +97,9 @@ class SsRecord:
 
 
 def ss_records(ns, options):
+    """ss's records for its options; one protocol among them, when only one is asked for."""
+    letters = "".join(o for o in options if not o.startswith("--"))
+    protocol = "tcp" if "t" in letters and "u" not in letters else "udp"
     out = ns.run(["ss", *options, "-npH"], check=True, capture_output=True).stdout
     records = []
     for line in out.decode(errors="surrogateescape").split("\n"):
@@ -103,7 +108,7 @@ def ss_records(ns, options):
             records.append([match, line])
         elif records:
             records[-1][1] += "\n" + line
-    return [SsRecord(match, line) for match, line in records]
+    return [SsRecord(match, line, protocol) for match, line in records]
 
 
 def quorvane(ns, args, timeout=60):
