@@ -88,11 +88,19 @@ class Namespace:
         return subprocess.run(self.command(args), **options)
 
     def add_address(self, address):
-        """Puts an IPv4 or IPv6 address on the namespace's loopback."""
+        """Puts an IPv4 or IPv6 address on the namespace's loopback, ready for use."""
         width = 128 if ":" in address else 32
         self.run(["ip", "addr", "add", f"{address}/{width}", "dev", "lo", "nodad"]
                  if width == 128 else ["ip", "addr", "add", f"{address}/{width}", "dev", "lo"],
                  check=True)
+        # The kernel adds an IPv6 address's local route from a work queue, after the call: until
+        # then a connection to it is "unreachable".
+        for _ in range(100):
+            if width == 32 or self.run(["ip", "-6", "route", "show", "table", "local", address],
+                                       capture_output=True, check=True).stdout:
+                return
+            time.sleep(0.05)
+        raise RuntimeError(f"address {address} never became usable")
 
     def holder(self, program):
         holder = Holder(self.command([program]))
