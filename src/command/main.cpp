@@ -1,55 +1,38 @@
-// quorvane: hosts the meter engine on Linux as the desktop host would (one instance, its settings,
-// the meter function) and prints the listing once, or again and again with --watch.
-#include <signal.h>
-#include <unistd.h>
-
+// quorvane: lists the machine's endpoints once, or again and again with --watch; with --meter it
+// hosts the meter engine as the desktop host would and prints the meter's own listing.
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <thread>
 #include <variant>
+#include <vector>
 
+#include "command/console.hpp"
+#include "command/endpoints.hpp"
+#include "command/meter_view.hpp"
+#include "command/options.hpp"
+#include "command/output.hpp"
 #include "common/text.hpp"
 #include "host/exports.hpp"
 #include "host/host_state.hpp"
-#include "listing/list_ports.hpp"
-#include "options.hpp"
 #include "os/os.hpp"
 
 namespace {
 
-constexpr char kDefaultTemplate[] = "%ptt\t%lip:%lpt\t%rip:%rpt\t%stat\t%pid\t%nm\t%hn\n";
-constexpr auto kPollInterval = std::chrono::milliseconds(10);
+using Clock = std::chrono::steady_clock;
 
-volatile sig_atomic_t interrupted = 0;
-
-void on_interrupt(int) { interrupted = 1; }
-
-void catch_interrupts() {
-  struct sigaction action {};
-  action.sa_handler = on_interrupt;
-  sigemptyset(&action.sa_mask);
-  sigaction(SIGINT, &action, nullptr);
-  sigaction(SIGTERM, &action, nullptr);
-}
+// The meter's template when no settings say otherwise: the default rows' fields.
+constexpr char kDefaultMeterTemplate[] = "%ptt\t%lip:%lpt\t%rip:%rpt\t%stat\t%pid\t%nm\t%hn\n";
+// The whole first listing waits at most this long for host names.
+constexpr std::uint32_t kFirstListingLookUpMs = 1000;
+constexpr std::size_t kParallelLookUps = 32;
 
 int fail(const std::string& reason) {
   std::fprintf(stderr, "quorvane: %s\n", reason.c_str());
   return 2;
-}
-
-// 0 when the file can be read (a directory opens but cannot be read); else the error number.
-int read_error(const std::string& file) {
-  std::FILE* stream = std::fopen(file.c_str(), "r");
-  if (stream == nullptr) return errno;
-  char probe[256];
-  const bool failed = std::fread(probe, 1, sizeof probe, stream) == 0 && std::ferror(stream) != 0;
-  const int error = errno;
-  std::fclose(stream);
-  return failed ? error : 0;
 }
 
 // A section that holds none of the host's keys is almost certainly a misspelt name; the host
@@ -62,14 +45,6 @@ bool section_has_settings(const std::string& file, const std::string& section) {
     if (std::strcmp(value, kMissing) != 0) return true;
   }
   return false;
-}
-
-// Sleeps in short steps so that Ctrl-C ends the wait at once.
-void pause_for(std::chrono::duration<double> length) {
-  const auto end = std::chrono::steady_clock::now() + length;
-  while (interrupted == 0 && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(kPollInterval);
-  }
 }
 
 bool write_all(std::string_view text) {
@@ -85,8 +60,9 @@ bool print_plain(std::string_view listing) {
 // On a terminal: redraw from the top-left corner, clearing what the previous frame left behind.
 bool print_frame(std::string_view listing) {
   std::string frame = "\x1b[H";
-  for (const char c : listing)
+  for (const char c : listing) {
     frame += c == '\n' ? std::string_view("\x1b[K\n") : std::string_view(&c, 1);
+  }
   frame += "\x1b[K\x1b[J";
   return write_all(frame) && std::fflush(stdout) == 0;
 }
@@ -96,64 +72,137 @@ int write_failed() {
   return 1;
 }
 
-int run(const quorvane::Options& options, std::int32_t instance) {
+// Shows one listing the way the run asks for; an interrupt during the writing is only noted, so
+// that the listing goes out whole, and takes effect once it has.
+bool show(std::string_view listing, bool watching, bool terminal) {
+  qv::console::note_interrupts();
+  bool written;
+  if (!watching) {
+    written = print_plain(listing);
+  } else if (terminal) {
+    written = print_frame(listing);
+  } else {
+    // Piped listings follow each other, a blank line between them.
+    written = print_plain(listing) && write_all("\n") && std::fflush(stdout) == 0;
+  }
+  return written;
+}
+
+void pause_between(double seconds) {
+  qv::console::exit_on_interrupt(0);
+  os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
+}
+
+// Repeats list (which gives the next listing) as the options say: once, or until interrupted.
+template <typename List>
+int run_listings(const qv::Options& options, List&& list) {
+  const bool watching = options.watchSeconds.has_value();
+  const bool terminal = watching && qv::console::stdout_is_terminal();
+  if (terminal && !write_all("\x1b[2J")) return write_failed();
+  for (bool first = true;; first = false) {
+    qv::console::exit_on_interrupt(first ? 130 : 0);
+    const std::optional<std::string> listing = list(first);
+    if (!listing) {
+      std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
+      return 1;
+    }
+    if (!show(*listing, watching, terminal)) return write_failed();
+    if (!watching) return 0;
+    pause_between(*options.watchSeconds);
+  }
+}
+
+int run_meter(const qv::Options& options, qv::InstanceSettings& record) {
+  std::vector<qv::ConnectionEntry> snapshot;
+  return run_listings(options, [&](bool /*first*/) -> std::optional<std::string> {
+    qv::refresh_meter_listing(record, snapshot);
+    return std::string(qv::field_text(record.outputText));
+  });
+}
+
+int run_command(const qv::Options& options, const qv::InstanceSettings& record,
+                Clock::time_point started) {
+  qv::ListingStyle style;
+  style.format = options.format;
+  style.noLeadingZeros = record.noLeadingZeros == 1;
+  if (options.outputTemplate) {
+    // Given here, the template is taken whole: only the meter cuts it.
+    style.outputTemplate = options.outputTemplate;
+  } else if (options.settingsFile && record.outputTemplate[0] != '\0') {
+    style.outputTemplate = std::string(qv::field_text(record.outputTemplate));
+  }
+  qv::CollectRequest request;
+  request.kinds = options.kinds;
+  request.listeningOnly = options.listeningOnly;
+  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+    auto endpoints = qv::collect_endpoints(request);
+    if (!endpoints) return std::nullopt;
+    std::erase_if(*endpoints,
+                  [&](const qv::Endpoint& e) { return !qv::endpoint_listed(e, record); });
+    if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
+      // Later refreshes wait less: a name that comes late shows in the next one.
+      const auto spent =
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+      const auto firstLimit = std::max<std::int64_t>(0, kFirstListingLookUpMs - spent.count());
+      const auto laterLimit =
+          std::min<double>(kFirstListingLookUpMs, options.watchSeconds.value_or(0) * 500);
+      qv::look_up_host_names(*endpoints, kParallelLookUps,
+                             static_cast<std::uint32_t>(first ? firstLimit : laterLimit));
+    }
+    std::string text = qv::listing_text(*endpoints, style);
+    return text;
+  });
+}
+
+// The record that --settings and --template fill, as the host fills an instance's.
+void load_record(const qv::Options& options, std::int32_t instance) {
   qv::InstanceSettings& record = *qv::instance_record(instance);
   if (options.settingsFile) {
     src_load_settings(instance, options.settingsFile->c_str(), options.section->c_str());
   } else {
-    qv::store_text(record.outputTemplate, kDefaultTemplate);
+    // Without settings: plain numbers and no filter (the meter's load defaults would hide remote
+    // addresses 192.168.0.2 to .254, which surprises on a command line).
+    qv::store_text(record.outputTemplate, kDefaultMeterTemplate);
     record.noLeadingZeros = 1;
   }
   if (options.outputTemplate) qv::store_text(record.outputTemplate, *options.outputTemplate);
-
-  // The first call starts the collector; its first pass publishes when it is done, however long
-  // the machine takes.
-  while (!qv::refresh_listing(instance)) {
-    if (interrupted != 0) return 130;
-    std::this_thread::sleep_for(kPollInterval);
-  }
-  if (!options.watchSeconds) return print_plain(record.outputText) ? 0 : write_failed();
-
-  const bool terminal = isatty(STDOUT_FILENO) == 1;
-  if (terminal && !write_all("\x1b[2J")) return write_failed();
-  const char* listing = record.outputText;
-  for (;;) {
-    // Piped listings follow each other, a blank line between them.
-    if (!(terminal ? print_frame(listing) : print_plain(listing) && write_all("\n"))) {
-      return write_failed();
-    }
-    pause_for(std::chrono::duration<double>(*options.watchSeconds));
-    if (interrupted != 0) return 0;
-    listing = ListPorts(instance);
-  }
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  const auto parsed = quorvane::parse_options(argc, argv);
+int run(int argc, char** argv) {
+  const Clock::time_point started = Clock::now();
+  const auto parsed = qv::parse_options(argc, argv);
   if (const auto* reason = std::get_if<std::string>(&parsed)) {
     return fail(*reason + " (see quorvane --help)");
   }
-  const quorvane::Options& options = std::get<quorvane::Options>(parsed);
-  if (options.help) return std::fputs(quorvane::kUsage, stdout) >= 0 ? 0 : 1;
+  const qv::Options& options = std::get<qv::Options>(parsed);
+  if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
   if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
+  if (options.outputTemplate && options.format != qv::OutputFormat::text) {
+    return fail("--template lays out text: it does not go with --format json or csv");
+  }
+  if (options.meter && options.format != qv::OutputFormat::text) {
+    return fail("--meter shows the meter's text listing: it does not go with --format");
+  }
   if (options.settingsFile) {
-    if (const int error = read_error(*options.settingsFile)) {
-      return fail("cannot read settings file '" + *options.settingsFile +
-                  "': " + std::strerror(error));
+    if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {
+      return fail("cannot read settings file '" + *options.settingsFile + "': " + *problem);
     }
     if (!section_has_settings(*options.settingsFile, *options.section)) {
       return fail("no settings in section [" + *options.section + "] of '" + *options.settingsFile +
                   "'");
     }
   }
-  catch_interrupts();
-
+  qv::console::exit_on_interrupt(130);
   quorvane_process_attach();
   const std::int32_t instance = dllstartup(0, 0);
-  const int status = run(options, instance);
-  dllshutdown(0);
-  quorvane_process_detach();
-  return status;
+  load_record(options, instance);
+  qv::InstanceSettings& record = *qv::instance_record(instance);
+  return options.meter ? run_meter(options, record) : run_command(options, record, started);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  // Look-ups may still be in flight: nothing is waited for once the listing is out.
+  qv::console::exit_now(run(argc, argv));
 }
