@@ -21,7 +21,6 @@ import csv
 import io
 import json
 import os
-import re
 import shutil
 import signal
 import subprocess
@@ -30,22 +29,12 @@ import time
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import program_of, records as ss_records, split_end
 
 QUORVANE, HOLDER, METER_PROBE = sys.argv[1:4]
 ODD_NAME = b"odd\x1b[2J\nname\xff"
 JSON_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
              "remote_port", "state", "pid", "program", "host"]
-# ss's state words and the listing's names for them.
-STATE_NAMES = {
-    "LISTEN": "Listening", "ESTAB": "Established", "SYN-SENT": "SYN Sent",
-    "SYN-RECV": "SYN Recieved", "FIN-WAIT-1": "FIN Wait 1", "FIN-WAIT-2": "FIN Wait 2",
-    "CLOSE-WAIT": "Close Wait", "CLOSING": "Closing", "LAST-ACK": "Last ACK",
-    "TIME-WAIT": "Time Wait", "CLOSE": "Closed",
-}
-# netid (shown only when both protocols are asked for), state, the two queues, local and remote
-# end; ss prints program names raw, so a name holding a newline continues its record on the next
-# line.
-SS_RECORD = re.compile(r"(?:(tcp|udp)\s+)?([A-Z][A-Z0-9-]*)\s+\d+\s+\d+\s+(\S+)\s+(\S+)")
 CONTROL_BYTES = bytes(range(32)) + b"\x7f"
 LETTER_ESCAPES = {7: b"\\a", 8: b"\\b", 9: b"\\t", 10: b"\\n", 11: b"\\v", 12: b"\\f", 13: b"\\r"}
 
@@ -65,50 +54,19 @@ def escaped(name):
     return out
 
 
-def program_of(pid):
-    """The exact file name of the process's executable, as bytes."""
-    return os.path.basename(os.readlink(f"/proc/{pid}/exe".encode()))
+def text_key(record):
+    """An ss record as the default text writes its first four fields."""
+    return (record.protocol.upper(), record.local, record.remote, record.state or "-")
 
 
-def split_end(text):
-    """ss's "addr:port" as (address, port): "*" is the dual-stack "::", a port "*" unconnected."""
-    address, _, port = text.rpartition(":")
-    address = "::" if address == "*" else address.strip("[]")
-    return (None, None) if port == "*" else (address, int(port))
+def json_key(record):
+    """An ss record as the JSON's first seven fields."""
+    return (record.protocol, record.family) + split_end(record.local) + \
+        split_end(record.remote) + (record.state,)
 
 
-class SsRecord:
-    def __init__(self, match, line, protocol):
-        self.protocol, ss_state, self.local, self.remote = match.groups()
-        self.protocol = self.protocol or protocol
-        self.state = STATE_NAMES[ss_state] if self.protocol == "tcp" else None
-        self.pids = {int(p) for p in re.findall(r"pid=(\d+)", line)}
-        self.family = "ipv6" if self.local[0] in "[*" else "ipv4"
-
-    def text_key(self):
-        return (self.protocol.upper(), self.local, self.remote, self.state or "-")
-
-    def json_key(self):
-        return (self.protocol, self.family) + split_end(self.local) + split_end(self.remote) + \
-            (self.state,)
-
-    def remote_address(self):
-        return split_end(self.remote)[0]
-
-
-def ss_records(ns, options):
-    """ss's records for its options; one protocol among them, when only one is asked for."""
-    letters = "".join(o for o in options if not o.startswith("--"))
-    protocol = "tcp" if "t" in letters and "u" not in letters else "udp"
-    out = ns.run(["ss", *options, "-npH"], check=True, capture_output=True).stdout
-    records = []
-    for line in out.decode(errors="surrogateescape").split("\n"):
-        match = SS_RECORD.match(line)
-        if match:
-            records.append([match, line])
-        elif records:
-            records[-1][1] += "\n" + line
-    return [SsRecord(match, line, protocol) for match, line in records]
+def remote_address(record):
+    return split_end(record.remote)[0]
 
 
 def quorvane(ns, args, timeout=60):
@@ -136,7 +94,7 @@ def json_records(what, out):
     return records
 
 
-def json_key(record):
+def listed_key(record):
     return tuple(record[k] for k in JSON_KEYS[:7])
 
 
@@ -161,10 +119,10 @@ def check_owner(what, pid, program, ss_pids):
 def json_equals_ss(ns, what, ss_options, records, host_of=lambda record: None):
     """The JSON records against ss with ss_options: endpoints, owners, host names."""
     ss = ss_records(ns, ss_options)
-    compare_keys(what, [json_key(r) for r in records], [s.json_key() for s in ss])
-    by_key = {s.json_key(): s for s in ss}
+    compare_keys(what, [listed_key(r) for r in records], [json_key(s) for s in ss])
+    by_key = {json_key(s): s for s in ss}
     for record in records:
-        key = json_key(record)
+        key = listed_key(record)
         if key not in by_key:
             continue
         program = record["program"]
@@ -178,7 +136,7 @@ def json_equals_ss(ns, what, ss_options, records, host_of=lambda record: None):
 def text_equals_ss(ns, what, out):
     """Default text against ss: seven tab-separated fields, none of a name's control bytes raw."""
     ss = ss_records(ns, ["-tua"])
-    by_key = {s.text_key(): s for s in ss}
+    by_key = {text_key(s): s for s in ss}
     check(not set(out) & (set(CONTROL_BYTES) - set(b"\t\n")), f"{what}: raw control bytes")
     keys = []
     for line in out.split(b"\n")[:-1]:
@@ -197,10 +155,10 @@ def text_equals_ss(ns, what, out):
                   f"{what} {key}: owner {pid} {program!r}, ss {sorted(record.pids)}")
         else:
             check(pid == program == b"-", f"{what} {key}: owner {pid} {program!r}, ss none")
-        want = (record.remote_address() or "-").encode()
+        want = (remote_address(record) or "-").encode()
         check(host == want, f"{what} {key}: host {host!r}, want {want!r}")
     check(out.endswith(b"\n") or not out, f"{what}: last line unended")
-    compare_keys(what, keys, [s.text_key() for s in ss])
+    compare_keys(what, keys, [text_key(s) for s in ss])
 
 
 def csv_equals_json(out, records):
@@ -385,7 +343,7 @@ def live_dns(ns):
 
     status, out, err, _ = quorvane(ns, ["--format", "json"])
     json_equals_ss(ns, "live DNS json", ["-tua"], json_records("live DNS json", out),
-                   lambda s: s.remote_address() and name_of(s.remote_address()))
+                   lambda s: remote_address(s) and name_of(remote_address(s)))
 
     status, out, err, _ = quorvane(ns, ["-n", "--template", "%ptt %rip %hn\\n"])
     lines = host_lines("live DNS -n", out)
