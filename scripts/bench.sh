@@ -10,5 +10,5 @@ cmake --build build/linux -j2 >/dev/null
 cd build/linux
 # ctest prefixes each line of a test's output with its number; keep only the output itself.
 ctest -L bench -R "${1:-.}" -V --timeout 3600 |
-  sed -n -E -e '/: Test (command|timeout)|: Working Directory|: Environment variables/d' \
+  sed -n -E -e '/: Test (command|timeout)|: Working Directory|: Environment variable|: +[A-Z_]+=/d' \
     -e 's/^[0-9]+: //p' -e '/tests passed/p'
