@@ -8,6 +8,7 @@ import os
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -135,13 +136,13 @@ class Namespace:
                   "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
                   "s.bind(('127.0.0.1', 53))\n"
                   "while True: s.recv(4096)\n")
-        return self._serve_dns(["python3", "-c", script])
+        return self._serve_dns([sys.executable, "-c", script])
 
     def slow_dns(self, names, seconds):
         """A DNS server on 127.0.0.1:53 that answers each PTR query for names (address -> host
         name) after the given seconds, and every other query as a missing name just as late;
         queries are answered side by side."""
-        return self._serve_dns(["python3", "-c", SLOW_DNS, str(seconds)] +
+        return self._serve_dns([sys.executable, "-c", SLOW_DNS, str(seconds)] +
                                [f"{reverse_name(a)}={n}" for a, n in names.items()])
 
 
