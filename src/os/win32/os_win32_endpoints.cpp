@@ -63,7 +63,7 @@ class HeapTable {
   HeapTable(const HeapTable&) = delete;
   HeapTable& operator=(const HeapTable&) = delete;
   PVOID* receiver() { return &table_; }
-  const void* get() const { return table_; }
+  [[nodiscard]] const void* get() const { return table_; }
 
  private:
   PVOID table_ = nullptr;

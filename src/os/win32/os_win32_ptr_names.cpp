@@ -15,8 +15,8 @@ namespace {
 
 // How long an outcome is kept: the DNS Client's own cache keeps answers for their TTL, so this
 // only spares it the question while a watch runs; failures are asked again sooner.
-constexpr ULONGLONG kAnswerLifeMs = 5 * 60 * 1000;
-constexpr ULONGLONG kFailureLifeMs = 60 * 1000;
+constexpr ULONGLONG kAnswerLifeMs = 5ULL * 60 * 1000;
+constexpr ULONGLONG kFailureLifeMs = 60ULL * 1000;
 constexpr std::size_t kMostKept = 2048;
 
 struct Outcome {
@@ -36,7 +36,7 @@ struct Resolver {
 // Workers may still be inside DnsQuery_A when the process ends: the state they share is never
 // destroyed, so no exit-time destructor can pull it from under them.
 Resolver& resolver() {
-  static Resolver* const shared = new Resolver;
+  static auto* const shared = new Resolver;
   return *shared;
 }
 
