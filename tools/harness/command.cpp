@@ -71,15 +71,15 @@ struct Expected {
   std::string family;    // "ipv4", "ipv6"
   int localPort;
   int remotePort;     // 0: none
-  std::string state;  // as the JSON writes it; empty for UDP
+  std::string state;  // as the JSON writes it; empty for UDP (null)
   bool ownerKnown;    // Wine names the owner only of sockets it has seen this process send on
   const char* what;
 };
 
 // A listener on the family's loopback (or, dual stack, on the IPv6 wildcard), a client
-// connected to it and the accepted side, all carrying data.
-void open_connection(SocketSet& sockets, int family, bool dualStack, int clientFamily,
-                     std::vector<Expected>& expected, const char* what) {
+// connected to it and the accepted side, all carrying data. Returns the listener's port.
+int open_connection(SocketSet& sockets, int family, bool dualStack, int clientFamily,
+                    std::vector<Expected>& expected, const char* what) {
   const SOCKET listener = sockets.open(family, SOCK_STREAM);
   sockaddr_storage where = loopback(family, 0);
   if (dualStack) {
@@ -91,7 +91,7 @@ void open_connection(SocketSet& sockets, int family, bool dualStack, int clientF
   if (!ok(bind(listener, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 0 &&
               listen(listener, 4) == 0,
           what)) {
-    return;
+    return 0;
   }
   const int port = port_of(listener);
   const SOCKET client = sockets.open(clientFamily, SOCK_STREAM);
@@ -103,15 +103,18 @@ void open_connection(SocketSet& sockets, int family, bool dualStack, int clientF
   if (!ok(accepted != INVALID_SOCKET && send(client, "q", 1, 0) == 1 &&
               send(accepted, "v", 1, 0) == 1,
           what)) {
-    return;
+    return 0;
   }
   const char* listenerFamily = family == AF_INET ? "ipv4" : "ipv6";
   const char* clientName = clientFamily == AF_INET ? "ipv4" : "ipv6";
   const int clientPort = port_of(client);
-  expected.push_back({"tcp", listenerFamily, port, 0, "listening", false, what});
-  expected.push_back({"tcp", clientName, clientPort, port, "established", true, what});
+  expected.push_back({"tcp", listenerFamily, port, 0, "Listening", false, what});
+  // Wine: it names the owner of an IPv4 client once it has sent, of an IPv6 client never.
+  expected.push_back(
+      {"tcp", clientName, clientPort, port, "Established", clientFamily == AF_INET, what});
   // An IPv4 peer of a dual-stack listener arrives as an IPv4-mapped IPv6 socket.
-  expected.push_back({"tcp", listenerFamily, port, clientPort, "established", false, what});
+  expected.push_back({"tcp", listenerFamily, port, clientPort, "Established", false, what});
+  return port;
 }
 
 void open_datagrams(SocketSet& sockets, int family, std::vector<Expected>& expected,
@@ -182,14 +185,22 @@ std::string json_value(const std::string& object, const std::string& key) {
   return text == "null" ? std::string() : text;
 }
 
+// The parts between separators, the empty ones included.
 std::vector<std::string> split(const std::string& text, char separator) {
   std::vector<std::string> parts;
   std::size_t start = 0;
   for (std::size_t end; (end = text.find(separator, start)) != std::string::npos; start = end + 1) {
     parts.push_back(text.substr(start, end - start));
   }
-  if (start < text.size()) parts.push_back(text.substr(start));
+  parts.push_back(text.substr(start));
   return parts;
+}
+
+// A listing's entries: each ends with the separator.
+std::vector<std::string> entries(const std::string& listing, char end) {
+  std::vector<std::string> lines = split(listing, end);
+  lines.pop_back();
+  return lines;
 }
 
 // This program's file name as the listings name programs.
@@ -205,7 +216,7 @@ void check_json_listing(const std::string& quorvane, const std::vector<Expected>
   ok(run.status == 0, "quorvane --format json ends with status 0");
   const std::string pid = std::to_string(GetCurrentProcessId());
   const std::string program = own_program_name();
-  const std::vector<std::string> objects = split(run.out, '\n');
+  const std::vector<std::string> objects = entries(run.out, '\n');
   for (const Expected& endpoint : expected) {
     const std::string* found = nullptr;
     for (const std::string& object : objects) {
@@ -233,6 +244,32 @@ void check_json_listing(const std::string& quorvane, const std::vector<Expected>
   if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
 }
 
+// Whether the text holds the field, with blanks or line ends on both sides.
+bool holds_field(const std::string& text, const std::string& field) {
+  const auto blank = [&](std::size_t at) {
+    return at >= text.size() || text[at] == ' ' || text[at] == '\t' || text[at] == '\n';
+  };
+  for (std::size_t at = text.find(field); at != std::string::npos; at = text.find(field, at + 1)) {
+    if ((at == 0 || blank(at - 1)) && blank(at + field.size())) return true;
+  }
+  return false;
+}
+
+// The text listing writes a wildcard listener that takes IPv4 peers too as "*:PORT", as ss does,
+// and one that takes IPv6 peers only as "[::]:PORT"; the tables do not say which is which, so the
+// command must have found it out from the accepted connections.
+void check_text_listing(const std::string& quorvane, int ipv6OnlyPort, int dualStackPort) {
+  const RunResult run = run_program("\"" + quorvane + "\" --numeric");
+  ok(run.status == 0, "quorvane --numeric ends with status 0");
+  const std::string dual = "*:" + std::to_string(dualStackPort);
+  ok(run.out.find("[::1]:" + std::to_string(ipv6OnlyPort)) != std::string::npos,
+     "the IPv6 listener is written [::1]:PORT");
+  ok(holds_field(run.out, dual), "the dual-stack listener is *:PORT");
+  ok(run.out.find("[::]:" + std::to_string(dualStackPort)) == std::string::npos,
+     "the dual-stack listener is not written as IPv6-only");
+  if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
+}
+
 // The meter's lines of this process's endpoints: what both views must show alike. Lines of
 // other programs may come and go between the two reads.
 std::set<std::string> own_lines(const std::string& listing) {
@@ -240,7 +277,7 @@ std::set<std::string> own_lines(const std::string& listing) {
   std::string padded = pid;
   padded.insert(0, padded.size() < 4 ? 4 - padded.size() : 0, '0');
   std::set<std::string> lines;
-  for (const std::string& line : split(listing, ';')) {
+  for (const std::string& line : entries(listing, ';')) {
     const std::vector<std::string> fields = split(line, ',');
     if (fields.size() == 9 && fields[6] == padded) lines.insert(line);
   }
@@ -249,7 +286,7 @@ std::set<std::string> own_lines(const std::string& listing) {
 
 // Every line has the meter's shape: nine fields, IPv4 addresses, five-digit ports.
 bool meter_shaped(const std::string& listing) {
-  for (const std::string& line : split(listing, ';')) {
+  for (const std::string& line : entries(listing, ';')) {
     const std::vector<std::string> fields = split(line, ',');
     if (fields.size() != 9 || (fields[0] != "TCP" && fields[0] != "UDP") ||
         fields[1].find(':') != std::string::npos || fields[2].size() != 5 ||
@@ -317,11 +354,14 @@ int command(int argc, char** argv) {
   {
     SocketSet sockets;
     open_connection(sockets, AF_INET, false, AF_INET, expected, "IPv4 connection");
-    open_connection(sockets, AF_INET6, false, AF_INET6, expected, "IPv6 connection");
-    open_connection(sockets, AF_INET6, true, AF_INET, expected, "dual-stack listener");
+    const int ipv6Port =
+        open_connection(sockets, AF_INET6, false, AF_INET6, expected, "IPv6 connection");
+    const int dualPort =
+        open_connection(sockets, AF_INET6, true, AF_INET, expected, "dual-stack listener");
     open_datagrams(sockets, AF_INET, expected, "IPv4 UDP socket");
     open_datagrams(sockets, AF_INET6, expected, "IPv6 UDP socket");
     check_json_listing(argv[0], expected);
+    check_text_listing(argv[0], ipv6Port, dualPort);
     check_meter_view(argv[0]);
   }
   WSACleanup();
