@@ -25,6 +25,9 @@ constexpr DWORD kPatienceMs = 120000;
 // Every socket the scenario opens, closed when it ends.
 struct SocketSet {
   std::vector<SOCKET> all;
+  SocketSet() = default;
+  SocketSet(const SocketSet&) = delete;
+  SocketSet& operator=(const SocketSet&) = delete;
   ~SocketSet() {
     for (const SOCKET s : all) closesocket(s);
   }
