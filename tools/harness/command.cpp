@@ -93,7 +93,7 @@ int open_connection(SocketSet& sockets, int family, bool dualStack, int clientFa
   }
   if (!ok(bind(listener, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 0 &&
               listen(listener, 4) == 0,
-          what)) {
+          "%s: listener, error %d", what, WSAGetLastError())) {
     return 0;
   }
   const int port = port_of(listener);
@@ -105,7 +105,7 @@ int open_connection(SocketSet& sockets, int family, bool dualStack, int clientFa
   if (accepted != INVALID_SOCKET) sockets.all.push_back(accepted);
   if (!ok(accepted != INVALID_SOCKET && send(client, "q", 1, 0) == 1 &&
               send(accepted, "v", 1, 0) == 1,
-          what)) {
+          "%s: connection carrying data, error %d", what, WSAGetLastError())) {
     return 0;
   }
   const char* listenerFamily = family == AF_INET ? "ipv4" : "ipv6";
@@ -124,9 +124,13 @@ void open_datagrams(SocketSet& sockets, int family, std::vector<Expected>& expec
                     const char* what) {
   const SOCKET s = sockets.open(family, SOCK_DGRAM);
   sockaddr_storage where = loopback(family, 0);
-  if (!ok(bind(s, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 0, what)) return;
+  if (!ok(bind(s, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 0, "%s: bind, error %d",
+          what, WSAGetLastError())) {
+    return;
+  }
   where = loopback(family, port_of(s));
-  ok(sendto(s, "u", 1, 0, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 1, what);
+  ok(sendto(s, "u", 1, 0, reinterpret_cast<sockaddr*>(&where), length_of(where)) == 1,
+     "%s: sendto, error %d", what, WSAGetLastError());
   expected.push_back({"udp", family == AF_INET ? "ipv4" : "ipv6", port_of(s), 0, "", true, what});
 }
 
@@ -216,7 +220,7 @@ std::string own_program_name() {
 
 void check_json_listing(const std::string& quorvane, const std::vector<Expected>& expected) {
   const RunResult run = run_program("\"" + quorvane + "\" --format json");
-  ok(run.status == 0, "quorvane --format json ends with status 0");
+  ok(run.status == 0, "quorvane --format json: got status %lu", run.status);
   const std::string pid = std::to_string(GetCurrentProcessId());
   const std::string program = own_program_name();
   const std::vector<std::string> objects = entries(run.out, '\n');
@@ -236,13 +240,13 @@ void check_json_listing(const std::string& quorvane, const std::vector<Expected>
     const std::string what = std::string(endpoint.what) + ": " + endpoint.protocol + " " +
                              endpoint.family + " port " + std::to_string(endpoint.localPort) + " " +
                              endpoint.state;
-    if (!ok(found != nullptr, (what + " is listed").c_str())) continue;
+    if (!ok(found != nullptr, "%s is not listed", what.c_str())) continue;
     const std::string ownerPid = json_value(*found, "pid");
     const std::string ownerProgram = json_value(*found, "program");
     const bool own = ownerPid == pid && ownerProgram == program;
     const bool unknown = ownerPid == "0" || ownerPid.empty();
-    ok(own || (!endpoint.ownerKnown && unknown),
-       (what + " is owned by this process (pid " + ownerPid + " " + ownerProgram + ")").c_str());
+    ok(own || (!endpoint.ownerKnown && unknown), "%s: got owner %s %s, expected %s %s",
+       what.c_str(), ownerPid.c_str(), ownerProgram.c_str(), pid.c_str(), program.c_str());
   }
   if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
 }
@@ -263,7 +267,7 @@ bool holds_field(const std::string& text, const std::string& field) {
 // command must have found it out from the accepted connections.
 void check_text_listing(const std::string& quorvane, int ipv6OnlyPort, int dualStackPort) {
   const RunResult run = run_program("\"" + quorvane + "\" --numeric");
-  ok(run.status == 0, "quorvane --numeric ends with status 0");
+  ok(run.status == 0, "quorvane --numeric: got status %lu", run.status);
   const std::string dual = "*:" + std::to_string(dualStackPort);
   ok(run.out.find("[::1]:" + std::to_string(ipv6OnlyPort)) != std::string::npos,
      "the IPv6 listener is written [::1]:PORT");
@@ -321,7 +325,7 @@ void check_meter_view(const std::string& quorvane) {
   }
   const RunResult preview =
       run_program("\"" + quorvane + "\" --meter --settings \"" + ini + "\" --section Preview");
-  ok(preview.status == 0, "quorvane --meter ends with status 0");
+  ok(preview.status == 0, "quorvane --meter: got status %lu", preview.status);
   // The meter adds no line break; the command ends its output with one.
   std::string previewed = preview.out;
   if (!previewed.empty() && previewed.back() == '\n') previewed.pop_back();
