@@ -68,7 +68,8 @@ bool print_frame(std::string_view listing) {
 }
 
 int write_failed() {
-  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n", std::strerror(errno));
+  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n",
+               qv::console::error_text(errno).c_str());
   return 1;
 }
 
@@ -120,6 +121,19 @@ int run_meter(const qv::Options& options, qv::InstanceSettings& record) {
   });
 }
 
+// The first listing's look-ups end a second after the start; a later refresh waits at most half
+// its interval, since a name that comes late shows in the next one.
+std::uint32_t look_up_limit_ms(bool first, Clock::time_point started,
+                               std::optional<double> watchSeconds) {
+  if (!first) {
+    return static_cast<std::uint32_t>(
+        std::min<double>(kFirstListingLookUpMs, watchSeconds.value_or(0) * 500));
+  }
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  return static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(kFirstListingLookUpMs - spent.count(), 0, kFirstListingLookUpMs));
+}
+
 int run_command(const qv::Options& options, const qv::InstanceSettings& record,
                 Clock::time_point started) {
   qv::ListingStyle style;
@@ -140,14 +154,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
     std::erase_if(*endpoints,
                   [&](const qv::Endpoint& e) { return !qv::endpoint_listed(e, record); });
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
-      // Later refreshes wait less: a name that comes late shows in the next one.
-      const auto spent =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-      const auto firstLimit = std::max<std::int64_t>(0, kFirstListingLookUpMs - spent.count());
-      const auto laterLimit =
-          std::min<double>(kFirstListingLookUpMs, options.watchSeconds.value_or(0) * 500);
       qv::look_up_host_names(*endpoints, kParallelLookUps,
-                             static_cast<std::uint32_t>(first ? firstLimit : laterLimit));
+                             look_up_limit_ms(first, started, options.watchSeconds));
     }
     std::string text = qv::listing_text(*endpoints, style);
     return text;
@@ -174,7 +182,7 @@ int run(int argc, char** argv) {
   if (const auto* reason = std::get_if<std::string>(&parsed)) {
     return fail(*reason + " (see quorvane --help)");
   }
-  const qv::Options& options = std::get<qv::Options>(parsed);
+  const auto& options = std::get<qv::Options>(parsed);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
   if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
   if (options.outputTemplate && options.format != qv::OutputFormat::text) {
