@@ -1,26 +1,19 @@
 // The command's collection over the fake OS: rows of the kinds asked for, program names read once
 // per process, reverse look-ups only when asked and once per address, the listening filter.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "address_bytes.hpp"
 #include "collector/reverse_lookup.hpp"
 #include "command/endpoints.hpp"
 #include "fake/fake_os.hpp"
 
 namespace {
 
+using test_address::v4;
+using test_address::v6;
+
 constexpr std::uint32_t kListening = 2;
 constexpr std::uint32_t kEstablished = 5;
-
-std::array<std::uint8_t, 16> v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  return {a, b, c, d};
-}
-
-std::array<std::uint8_t, 16> v6(const char* text) {
-  std::array<std::uint8_t, 16> address{};
-  EXPECT_EQ(inet_pton(AF_INET6, text, address.data()), 1) << text;
-  return address;
-}
 
 os::SocketRow tcp(std::uint8_t family, std::array<std::uint8_t, 16> local, std::uint16_t port,
                   std::array<std::uint8_t, 16> remote, std::uint16_t remotePort,

@@ -1,23 +1,16 @@
 // The command's outputs: default rows, templates through the shared engine (uncut, unlike the
 // meter's), JSON and CSV records, the settings filters, and the meter view's safe names.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
 
+#include "address_bytes.hpp"
 #include "command/meter_view.hpp"
 #include "command/output.hpp"
 #include "common/text.hpp"
 
 namespace {
 
-std::array<std::uint8_t, 16> v4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  return {a, b, c, d};
-}
-
-std::array<std::uint8_t, 16> v6(const char* text) {
-  std::array<std::uint8_t, 16> address{};
-  EXPECT_EQ(inet_pton(AF_INET6, text, address.data()), 1) << text;
-  return address;
-}
+using test_address::v4;
+using test_address::v6;
 
 qv::Endpoint connection() {
   return {{1, 4, false, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 51234, 5, 42},

@@ -7,17 +7,12 @@
 #include <random>
 #include <string>
 
+#include "address_bytes.hpp"
+
 namespace {
 
-std::array<std::uint8_t, 16> ipv6(const char* text) {
-  std::array<std::uint8_t, 16> address{};
-  EXPECT_EQ(inet_pton(AF_INET6, text, address.data()), 1) << text;
-  return address;
-}
-
-std::array<std::uint8_t, 16> ipv4(std::uint8_t a, std::uint8_t b, std::uint8_t c, std::uint8_t d) {
-  return {a, b, c, d};
-}
+using test_address::v4;
+using test_address::v6;
 
 os::SocketRow socket_row(std::uint8_t family, std::array<std::uint8_t, 16> local,
                          std::uint16_t localPort, std::array<std::uint8_t, 16> remote = {},
@@ -46,10 +41,10 @@ TEST(AddressText, Rfc5952) {
       {"::fffe:c000:201", "::fffe:c000:201"},  // not mapped
   };
   for (const auto& c : cases) {
-    EXPECT_EQ(qv::address_text(os::kFamilyIpv6, ipv6(c.input)), c.text) << c.input;
+    EXPECT_EQ(qv::address_text(os::kFamilyIpv6, v6(c.input)), c.text) << c.input;
   }
-  EXPECT_EQ(qv::address_text(os::kFamilyIpv4, ipv4(192, 168, 0, 10)), "192.168.0.10");
-  EXPECT_EQ(qv::address_text(os::kFamilyIpv4, ipv4(0, 0, 0, 0)), "0.0.0.0");
+  EXPECT_EQ(qv::address_text(os::kFamilyIpv4, v4(192, 168, 0, 10)), "192.168.0.10");
+  EXPECT_EQ(qv::address_text(os::kFamilyIpv4, v4(0, 0, 0, 0)), "0.0.0.0");
 }
 
 TEST(AddressText, AgreesWithInetNtopOverManyAddresses) {
@@ -70,12 +65,12 @@ TEST(AddressText, AgreesWithInetNtopOverManyAddresses) {
 }
 
 TEST(EndpointText, AsSsWritesThem) {
-  EXPECT_EQ(qv::local_endpoint_text(socket_row(os::kFamilyIpv4, ipv4(127, 0, 0, 1), 80)),
+  EXPECT_EQ(qv::local_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
             "127.0.0.1:80");
-  EXPECT_EQ(qv::remote_endpoint_text(socket_row(os::kFamilyIpv4, ipv4(127, 0, 0, 1), 80)),
+  EXPECT_EQ(qv::remote_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
             "0.0.0.0:*");
   const auto connected =
-      socket_row(os::kFamilyIpv6, ipv6("::1"), 8080, ipv6("::ffff:127.0.0.1"), 40000);
+      socket_row(os::kFamilyIpv6, v6("::1"), 8080, v6("::ffff:127.0.0.1"), 40000);
   EXPECT_EQ(qv::local_endpoint_text(connected), "[::1]:8080");
   EXPECT_EQ(qv::remote_endpoint_text(connected), "[::ffff:127.0.0.1]:40000");
   const auto dual = socket_row(os::kFamilyIpv6, {}, 8080);
