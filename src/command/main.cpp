@@ -51,10 +51,21 @@ bool write_all(std::string_view text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+// Each line flushed as soon as it is written, as JSON Lines readers expect.
+bool write_lines(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t line = std::min(text.find('\n'), text.size() - 1) + 1;
+    if (!write_all(text.substr(0, line)) || std::fflush(stdout) != 0) return false;
+    text.remove_prefix(line);
+  }
+  return true;
+}
+
 // A plain listing, ended by a newline so that the next output starts on a line of its own.
-bool print_plain(std::string_view listing) {
+bool print_plain(std::string_view listing, bool lineByLine) {
   const bool ends = listing.empty() || listing.back() == '\n';
-  return write_all(listing) && (ends || write_all("\n")) && std::fflush(stdout) == 0;
+  return (lineByLine ? write_lines(listing) : write_all(listing)) && (ends || write_all("\n")) &&
+         std::fflush(stdout) == 0;
 }
 
 // On a terminal: redraw from the top-left corner, clearing what the previous frame left behind.
@@ -75,18 +86,13 @@ int write_failed() {
 
 // Shows one listing the way the run asks for; an interrupt during the writing is only noted, so
 // that the listing goes out whole, and takes effect once it has.
-bool show(std::string_view listing, bool watching, bool terminal) {
+bool show(std::string_view listing, const qv::Options& options, bool terminal) {
   qv::console::note_interrupts();
-  bool written;
-  if (!watching) {
-    written = print_plain(listing);
-  } else if (terminal) {
-    written = print_frame(listing);
-  } else {
-    // Piped listings follow each other, a blank line between them.
-    written = print_plain(listing) && write_all("\n") && std::fflush(stdout) == 0;
-  }
-  return written;
+  const bool lineByLine = options.format == qv::OutputFormat::json;
+  if (!options.watchSeconds) return print_plain(listing, lineByLine);
+  if (terminal) return print_frame(listing);
+  // Piped listings follow each other, a blank line between them.
+  return print_plain(listing, lineByLine) && write_all("\n") && std::fflush(stdout) == 0;
 }
 
 void pause_between(double seconds) {
@@ -107,7 +113,7 @@ int run_listings(const qv::Options& options, List&& list) {
       std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
       return 1;
     }
-    if (!show(*listing, watching, terminal)) return write_failed();
+    if (!show(*listing, options, terminal)) return write_failed();
     if (!watching) return 0;
     pause_between(*options.watchSeconds);
   }
