@@ -40,7 +40,7 @@ void exit_on_interrupt(int status) {
   exitStatus = status;
   catch_interrupts();
   // An interrupt noted while output was being written ends the process now.
-  if (noted != 0) _exit(status);
+  if (noted != 0) exit_now(status);
 }
 
 void note_interrupts() {

@@ -163,8 +163,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              look_up_limit_ms(first, started, options.watchSeconds));
     }
-    std::string text = qv::listing_text(*endpoints, style);
-    return text;
+    return qv::listing_text(*endpoints, style);
   });
 }
 
