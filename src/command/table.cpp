@@ -1,0 +1,112 @@
+// Column layout of the command's tables.
+#include "command/table.hpp"
+
+#include <algorithm>
+
+namespace qv {
+
+const std::array<TableColumn, 7> kEndpointColumns = {
+    {{"Proto"}, {"Local"}, {"Remote"}, {"State"}, {"PID", Align::right}, {"Program"}, {"Host"}}};
+
+namespace {
+
+constexpr std::string_view kGap = "  ";
+
+bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
+
+// The length of the valid UTF-8 sequence at the start of text; 0 when it does not start one.
+std::size_t sequence_length(std::string_view text) {
+  const auto lead = static_cast<unsigned char>(text[0]);
+  std::size_t length = 0;
+  if (lead < 0x80) return 1;
+  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
+  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
+  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
+  if (length == 0 || length > text.size()) return 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (!continuation(static_cast<unsigned char>(text[i]))) return 0;
+  }
+  return length;
+}
+
+void append_padded(std::string& out, std::string_view cell, std::size_t width, Align align,
+                   bool last) {
+  const std::size_t padding = width - display_width(cell);
+  if (align == Align::right) out.append(padding, ' ');
+  out += cell;
+  if (align == Align::left && !last) out.append(padding, ' ');
+}
+
+void append_line(std::string& out, std::span<const TableColumn> columns,
+                 std::span<const std::size_t> widths, std::span<const std::string> cells) {
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    if (column > 0) out += kGap;
+    const std::string_view cell = column < cells.size() ? cells[column] : std::string_view();
+    append_padded(out, cell, widths[column], columns[column].align, column + 1 == columns.size());
+  }
+  // Empty cells at the end of a row leave only blanks behind.
+  out.erase(out.find_last_not_of(' ', out.size()) + 1);
+  out += '\n';
+}
+
+}  // namespace
+
+std::size_t display_width(std::string_view text) {
+  std::size_t cells = 0;
+  while (!text.empty()) {
+    text.remove_prefix(std::max<std::size_t>(sequence_length(text), 1));
+    ++cells;
+  }
+  return cells;
+}
+
+std::vector<std::string> tab_fields(std::string_view line) {
+  if (line.ends_with('\n')) line.remove_suffix(1);
+  std::vector<std::string> fields;
+  for (;;) {
+    const std::size_t tab = line.find('\t');
+    fields.emplace_back(line.substr(0, tab));
+    if (tab == std::string_view::npos) return fields;
+    line.remove_prefix(tab + 1);
+  }
+}
+
+std::string aligned_table(std::span<const TableColumn> columns,
+                          std::span<const std::vector<std::string>> rows, bool header) {
+  std::vector<std::size_t> widths(columns.size(), 0);
+  std::vector<std::string> headings;
+  for (std::size_t column = 0; column < columns.size(); ++column) {
+    headings.emplace_back(columns[column].heading);
+    if (header) widths[column] = display_width(headings.back());
+  }
+  for (const std::vector<std::string>& row : rows) {
+    for (std::size_t column = 0; column < std::min(row.size(), columns.size()); ++column) {
+      widths[column] = std::max(widths[column], display_width(row[column]));
+    }
+  }
+  std::string out;
+  if (header) append_line(out, columns, widths, headings);
+  for (const std::vector<std::string>& row : rows) append_line(out, columns, widths, row);
+  return out;
+}
+
+std::string aligned_endpoint_table(std::string_view textRows, bool header) {
+  std::vector<std::vector<std::string>> rows;
+  while (!textRows.empty()) {
+    const std::size_t end = std::min(textRows.find('\n'), textRows.size());
+    rows.push_back(tab_fields(textRows.substr(0, end)));
+    textRows.remove_prefix(std::min(end + 1, textRows.size()));
+  }
+  return aligned_table(kEndpointColumns, rows, header);
+}
+
+std::string endpoint_header_line() {
+  std::string line;
+  for (const TableColumn& column : kEndpointColumns) {
+    if (!line.empty()) line += '\t';
+    line += column.heading;
+  }
+  return line + '\n';
+}
+
+}  // namespace qv
