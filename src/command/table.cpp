@@ -37,16 +37,17 @@ void append_padded(std::string& out, std::string_view cell, std::size_t width, A
   if (align == Align::left && !last) out.append(padding, ' ');
 }
 
-void append_line(std::string& out, std::span<const TableColumn> columns,
-                 std::span<const std::size_t> widths, std::span<const std::string> cells) {
+std::string table_line(std::span<const TableColumn> columns, std::span<const std::size_t> widths,
+                       std::span<const std::string> cells) {
+  std::string line;
   for (std::size_t column = 0; column < columns.size(); ++column) {
-    if (column > 0) out += kGap;
+    if (column > 0) line += kGap;
     const std::string_view cell = column < cells.size() ? cells[column] : std::string_view();
-    append_padded(out, cell, widths[column], columns[column].align, column + 1 == columns.size());
+    append_padded(line, cell, widths[column], columns[column].align, column + 1 == columns.size());
   }
   // Empty cells at the end of a row leave only blanks behind.
-  out.erase(out.find_last_not_of(' ', out.size()) + 1);
-  out += '\n';
+  line.erase(line.find_last_not_of(' ') + 1);
+  return line;
 }
 
 }  // namespace
@@ -71,8 +72,9 @@ std::vector<std::string> tab_fields(std::string_view line) {
   }
 }
 
-std::string aligned_table(std::span<const TableColumn> columns,
-                          std::span<const std::vector<std::string>> rows, bool header) {
+std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
+                                       std::span<const std::vector<std::string>> rows,
+                                       bool header) {
   std::vector<std::size_t> widths(columns.size(), 0);
   std::vector<std::string> headings;
   for (std::size_t column = 0; column < columns.size(); ++column) {
@@ -84,9 +86,18 @@ std::string aligned_table(std::span<const TableColumn> columns,
       widths[column] = std::max(widths[column], display_width(row[column]));
     }
   }
+  std::vector<std::string> lines;
+  if (header) lines.push_back(table_line(columns, widths, headings));
+  for (const std::vector<std::string>& row : rows) {
+    lines.push_back(table_line(columns, widths, row));
+  }
+  return lines;
+}
+
+std::string aligned_table(std::span<const TableColumn> columns,
+                          std::span<const std::vector<std::string>> rows, bool header) {
   std::string out;
-  if (header) append_line(out, columns, widths, headings);
-  for (const std::vector<std::string>& row : rows) append_line(out, columns, widths, row);
+  for (const std::string& line : aligned_lines(columns, rows, header)) out += line + '\n';
   return out;
 }
 

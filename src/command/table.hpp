@@ -29,8 +29,12 @@ std::size_t display_width(std::string_view text);
 std::vector<std::string> tab_fields(std::string_view line);
 
 // Rows of cells, in the columns' order, laid out as columns two blanks apart, each as wide as its
-// widest cell (the heading too when header is set). The last column is not padded on the right,
-// so no line ends in blanks; missing cells are empty.
+// widest cell (the heading too when header is set): the lines without their newlines, the
+// header's first. The last column is not padded on the right, so no line ends in blanks; missing
+// cells are empty.
+std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
+                                       std::span<const std::vector<std::string>> rows, bool header);
+// The same lines, each ended by a newline.
 std::string aligned_table(std::span<const TableColumn> columns,
                           std::span<const std::vector<std::string>> rows, bool header);
 
