@@ -2,10 +2,11 @@
 #include "command/table.hpp"
 
 #include <algorithm>
+#include <iterator>
 
 namespace qv {
 
-const std::array<TableColumn, 7> kEndpointColumns = {
+const std::array<TableColumn, kTextFieldCount> kEndpointColumns = {
     {{"Proto"}, {"Local"}, {"Remote"}, {"State"}, {"PID", Align::right}, {"Program"}, {"Host"}}};
 
 namespace {
@@ -61,17 +62,6 @@ std::size_t display_width(std::string_view text) {
   return cells;
 }
 
-std::vector<std::string> tab_fields(std::string_view line) {
-  if (line.ends_with('\n')) line.remove_suffix(1);
-  std::vector<std::string> fields;
-  for (;;) {
-    const std::size_t tab = line.find('\t');
-    fields.emplace_back(line.substr(0, tab));
-    if (tab == std::string_view::npos) return fields;
-    line.remove_prefix(tab + 1);
-  }
-}
-
 std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
                                        std::span<const std::vector<std::string>> rows,
                                        bool header) {
@@ -101,12 +91,13 @@ std::string aligned_table(std::span<const TableColumn> columns,
   return out;
 }
 
-std::string aligned_endpoint_table(std::string_view textRows, bool header) {
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
   std::vector<std::vector<std::string>> rows;
-  while (!textRows.empty()) {
-    const std::size_t end = std::min(textRows.find('\n'), textRows.size());
-    rows.push_back(tab_fields(textRows.substr(0, end)));
-    textRows.remove_prefix(std::min(end + 1, textRows.size()));
+  rows.reserve(endpoints.size());
+  for (const Endpoint& endpoint : endpoints) {
+    auto fields = text_row_fields(endpoint);
+    rows.emplace_back(std::make_move_iterator(fields.begin()),
+                      std::make_move_iterator(fields.end()));
   }
   return aligned_table(kEndpointColumns, rows, header);
 }

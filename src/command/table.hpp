@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "command/endpoints.hpp"
+#include "command/output.hpp"
+
 namespace qv {
 
 enum class Align { left, right };
@@ -19,14 +22,11 @@ struct TableColumn {
 };
 
 // The endpoint listing's columns, in the order of the fields of its text rows.
-extern const std::array<TableColumn, 7> kEndpointColumns;
+extern const std::array<TableColumn, kTextFieldCount> kEndpointColumns;
 
 // The terminal cells a text takes: one per UTF-8 code point, one per byte that is not part of
 // valid UTF-8 (terminals draw a replacement for it).
 std::size_t display_width(std::string_view text);
-
-// The cells of a tab-separated line; a final newline is not part of the last cell.
-std::vector<std::string> tab_fields(std::string_view line);
 
 // Rows of cells, in the columns' order, laid out as columns two blanks apart, each as wide as its
 // widest cell (the heading too when header is set): the lines without their newlines, the
@@ -38,8 +38,8 @@ std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
 std::string aligned_table(std::span<const TableColumn> columns,
                           std::span<const std::vector<std::string>> rows, bool header);
 
-// The command's text rows (tab-separated fields, one row a line) as an aligned table.
-std::string aligned_endpoint_table(std::string_view textRows, bool header);
+// The endpoints' text rows (the fields of the command's default row) as an aligned table.
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header);
 
 // The endpoint listing's header as one tab-separated line, for a pipe that asks for it.
 std::string endpoint_header_line();

@@ -21,12 +21,6 @@ TEST(CommandTable, WidthInCells) {
   EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);   // an overlong form
 }
 
-TEST(CommandTable, TabFields) {
-  EXPECT_EQ(qv::tab_fields("TCP\t1.2.3.4:80\t\t-\n"),
-            (std::vector<std::string>{"TCP", "1.2.3.4:80", "", "-"}));
-  EXPECT_EQ(qv::tab_fields(""), (std::vector<std::string>{""}));
-}
-
 TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
   const std::array<qv::TableColumn, 3> columns = {
       {{"Name"}, {"Count", qv::Align::right}, {"Note"}}};
@@ -54,19 +48,23 @@ TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
 }
 
 TEST(CommandTable, EndpointRows) {
-  const std::string rows =
-      "TCP\t127.0.0.1:8080\t0.0.0.0:*\tListening\t812\tnginx\t-\n"
-      "UDP\t[::]:5353\t[::]:*\t-\t1\tsystemd-resolved\t-\n"
-      "TCP\t10.0.0.2:51000\t93.184.216.34:443\tEstablished\t40211\tcurl\texample.com\n";
-  EXPECT_EQ(qv::aligned_endpoint_table(rows, true),
-            "Proto  Local           Remote             State          PID  Program           Host\n"
-            "TCP    127.0.0.1:8080  0.0.0.0:*          Listening      812  nginx             -\n"
-            "UDP    [::]:5353       [::]:*             -                1  systemd-resolved  -\n"
-            "TCP    10.0.0.2:51000  93.184.216.34:443  Established  40211  curl              "
-            "example.com\n");
+  const std::vector<qv::Endpoint> endpoints = {
+      {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
+      {{2, 6, true, {}, 5353, {}, 0, 0, 1}, "systemd-resolved", std::nullopt},
+      {{1, 4, false, {10, 0, 0, 2}, 51000, {93, 184, 216, 34}, 443, 5, 40211},
+       "c\xc3\xa9rl\n",
+       "example.com"},
+  };
+  EXPECT_EQ(
+      qv::aligned_endpoint_table(endpoints, true),
+      "Proto  Local           Remote             State          PID  Program           Host\n"
+      "TCP    127.0.0.1:8080  0.0.0.0:*          Listening      812  nginx             -\n"
+      "UDP    [::]:5353       [::]:*             -                1  systemd-resolved  -\n"
+      "TCP    10.0.0.2:51000  93.184.216.34:443  Established  40211  c\xc3\xa9rl\\n            "
+      "example.com\n");
   EXPECT_EQ(qv::endpoint_header_line(), "Proto\tLocal\tRemote\tState\tPID\tProgram\tHost\n");
-  EXPECT_EQ(qv::aligned_endpoint_table("", true),
-            qv::aligned_table(qv::kEndpointColumns, {}, true));
+  EXPECT_EQ(qv::aligned_endpoint_table({}, true),
+            "Proto  Local  Remote  State  PID  Program  Host\n");
 }
 
 }  // namespace
