@@ -47,7 +47,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     if (tcp && socket.tcpState < summary.tcpByState.size()) ++summary.tcpByState[socket.tcpState];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
-    pids.insert(socket.owningPid);
+    if (socket.owningPid != 0) pids.insert(socket.owningPid);
   }
   for (const auto& [program, counts] : byProgram) {
     summary.programs.push_back({program, counts.first, counts.second.size()});

@@ -16,7 +16,7 @@ namespace qv {
 struct ProgramCount {
   std::string program;  // empty: sockets without a visible owner
   std::size_t endpoints = 0;
-  std::size_t processes = 0;  // distinct owning pids
+  std::size_t processes = 0;  // distinct owning pids (none for the unowned)
 };
 
 struct Summary {
