@@ -41,7 +41,7 @@ TEST(CommandSummary, Counts) {
   EXPECT_EQ(summary.tcpByState, states);
   // Most endpoints first; equal counts by name, the unowned (empty name) first among them.
   const std::vector<std::tuple<std::string, std::size_t, std::size_t>> programs = {
-      {"nginx", 4, 3}, {"curl", 2, 2}, {"dnsmasq", 2, 1}, {"", 1, 1}, {"avahi\x1b", 1, 1}};
+      {"nginx", 4, 3}, {"curl", 2, 2}, {"dnsmasq", 2, 1}, {"", 1, 0}, {"avahi\x1b", 1, 1}};
   ASSERT_EQ(summary.programs.size(), programs.size());
   for (std::size_t i = 0; i < programs.size(); ++i) {
     const qv::ProgramCount& p = summary.programs[i];
@@ -67,7 +67,7 @@ TEST(CommandSummary, Text) {
             "nginx              4          3\n"
             "curl               2          2\n"
             "dnsmasq            2          1\n"
-            "-                  1          1\n"
+            "-                  1          0\n"
             "avahi\\033          1          1\n");
 }
 
@@ -83,7 +83,7 @@ TEST(CommandSummary, Json) {
             "{\"program\":\"dnsmasq\",\"endpoints\":2,\"processes\":1}]}\n");
   const std::string unowned =
       qv::summary_json(qv::summarize(std::vector<qv::Endpoint>{endpoint(2, 4, 0, 0, "")}));
-  EXPECT_NE(unowned.find("\"programs\":[{\"program\":null,\"endpoints\":1,\"processes\":1}]"),
+  EXPECT_NE(unowned.find("\"programs\":[{\"program\":null,\"endpoints\":1,\"processes\":0}]"),
             std::string::npos)
       << unowned;
   EXPECT_NE(qv::summary_json(qv::summarize(machine())).find("\"program\":\"avahi\\u001b\""),
