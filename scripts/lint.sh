@@ -47,8 +47,9 @@ double planted_finding(int a, int b) { return static_cast<double>(a / b) + 0.5 *
 EOF
   printf '[{"directory":"%s","file":"%s","command":"c++ -std=c++20 -c %s"}]\n' "$scratch" \
     "$scratch/planted_finding.cpp" "$scratch/planted_finding.cpp" >"$scratch/compile_commands.json"
-  if ! tidy_check "$scratch" "$scratch/planted_finding.cpp" | grep -q bugprone-integer-division
-  then
+  local planted
+  planted=$(tidy_check "$scratch" "$scratch/planted_finding.cpp")
+  if ! grep -q bugprone-integer-division <<<"$planted"; then
     say "self-check FAILED: clang-tidy passed a planted finding"
     return 1
   fi

@@ -7,6 +7,12 @@
 //   accept                      accepts every connection waiting on the listeners
 //   many-tcp ADDR PORT N        a listener on ADDR:PORT and N accepted connections to it
 //   many-udp ADDR PORT N        N UDP sockets bound to ADDR, ports PORT upwards
+//   listen6 ADDR PORT [v6only]  an IPv6 TCP listener, dual-stack unless v6only is given
+//   connect6 LOCAL ADDR PORT    an IPv6 TCP connection (ADDR may be IPv4-mapped, ::ffff:a.b.c.d)
+//   udp6 ADDR PORT              a bound IPv6 UDP socket (dual-stack)
+//   udp-connect LOCAL ADDR PORT a UDP socket bound to LOCAL (any port) and connected to ADDR:PORT;
+//                               IPv6 when LOCAL holds a colon
+// Every address of the IPv6 commands is in the usual text form without brackets.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -35,24 +41,68 @@ sockaddr_in endpoint(const std::string& address, int port) {
   return where;
 }
 
-int bound_socket(int type, const std::string& address, int port) {
-  const int fd = socket(AF_INET, type, 0);
+sockaddr_in6 endpoint6(const std::string& address, int port) {
+  sockaddr_in6 where{};
+  where.sin6_family = AF_INET6;
+  where.sin6_port = htons(static_cast<std::uint16_t>(port));
+  if (inet_pton(AF_INET6, address.c_str(), &where.sin6_addr) != 1) {
+    throw std::runtime_error(address);
+  }
+  return where;
+}
+
+// An IPv4 or IPv6 socket address, by the address's text.
+struct Address {
+  sockaddr_storage storage{};
+  socklen_t length = 0;
+  int family = AF_INET;
+};
+
+Address any_endpoint(const std::string& address, int port) {
+  Address result;
+  if (address.find(':') != std::string::npos) {
+    const sockaddr_in6 where = endpoint6(address, port);
+    std::memcpy(&result.storage, &where, sizeof where);
+    result.length = sizeof where;
+    result.family = AF_INET6;
+  } else {
+    const sockaddr_in where = endpoint(address, port);
+    std::memcpy(&result.storage, &where, sizeof where);
+    result.length = sizeof where;
+  }
+  return result;
+}
+
+const sockaddr* as_sockaddr(const Address& address) {
+  return reinterpret_cast<const sockaddr*>(&address.storage);
+}
+
+int bound_socket(int type, const std::string& address, int port, bool v6only = false) {
+  const Address where = any_endpoint(address, port);
+  const int fd = socket(where.family, type, 0);
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  const sockaddr_in where = endpoint(address, port);
-  if (bind(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+  if (where.family == AF_INET6) {
+    const int only = v6only ? 1 : 0;
+    setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
+  }
+  if (bind(fd, as_sockaddr(where), where.length) != 0) {
     throw std::runtime_error(std::string("bind: ") + std::strerror(errno));
   }
   return fd;
 }
 
-int connected(const std::string& local, const std::string& address, int port) {
-  const int fd = bound_socket(SOCK_STREAM, local, 0);
-  const sockaddr_in where = endpoint(address, port);
-  if (connect(fd, reinterpret_cast<const sockaddr*>(&where), sizeof where) != 0) {
+int connected(int type, const std::string& local, const std::string& address, int port) {
+  const int fd = bound_socket(type, local, 0);
+  const Address where = any_endpoint(address, port);
+  if (connect(fd, as_sockaddr(where), where.length) != 0) {
     throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
   }
   return fd;
+}
+
+int connected(const std::string& local, const std::string& address, int port) {
+  return connected(SOCK_STREAM, local, address, port);
 }
 
 void run(const std::string& line) {
@@ -91,6 +141,22 @@ void run(const std::string& line) {
     int count = 0;
     words >> address >> port >> count;
     for (int i = 0; i < count; ++i) held.push_back(bound_socket(SOCK_DGRAM, address, port + i));
+  } else if (command == "listen6") {
+    std::string option;
+    words >> address >> port >> option;
+    const int fd = bound_socket(SOCK_STREAM, address, port, option == "v6only");
+    if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
+    fcntl(fd, F_SETFL, O_NONBLOCK);
+    listeners.push_back(fd);
+  } else if (command == "connect6") {
+    words >> local >> address >> port;
+    held.push_back(connected(local, address, port));
+  } else if (command == "udp6") {
+    words >> address >> port;
+    held.push_back(bound_socket(SOCK_DGRAM, address, port));
+  } else if (command == "udp-connect") {
+    words >> local >> address >> port;
+    held.push_back(connected(SOCK_DGRAM, local, address, port));
   } else {
     throw std::runtime_error("unknown command " + command);
   }

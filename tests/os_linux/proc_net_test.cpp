@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 namespace {
@@ -116,6 +117,46 @@ TEST(FdLinks, OnlySocketLinksNameAnInode) {
   for (const auto& c : cases) {
     EXPECT_EQ(os::linux_net::socket_inode_of_link(c.link), c.inode) << c.link;
   }
+}
+
+// /proc/net/tcp6 and udp6 print each address as four words, each as the IPv4 tables do.
+constexpr const char* kTcp6 =
+    "  sl  local_address                         remote_address                        st "
+    "tx_queue rx_queue tr tm->when retrnsmt   uid  timeout inode\n"
+    "   0: 00000000000000000000000000000000:1F90 00000000000000000000000000000000:0000 0A "
+    "00000000:00000000 00:00000000 00000000     0        0 31337 1 0000000000000000 100 0 0 10 0\n"
+    "   1: 0000000000000000FFFF00000100007F:1F90 0000000000000000FFFF00000100007F:9C40 01 "
+    "00000000:00000000 00:00000000 00000000     0        0 31338 1 0000000000000000 20 4 30 10 -1\n"
+    "   2: 000080FE00000000FF005452AB8912FE:0016 00000000000000000000000001000000:D431 06 "
+    "00000000:00000000 03:00001770 00000000     0        0 0 3 0000000000000000\n"
+    "   3: 0100007F:0035 00000000:0000 0A 00000000:00000000 00:00000000 00000000     0        0 7\n"
+    "   4: 00000000000000000000000000000000:1F90 00000000000000000000000000000000:0000 0A";
+
+TEST(SocketLines, Ipv6TablesGiveSixteenByteAddressesAndSkipIpv4Lines) {
+  std::vector<os::linux_net::SocketLine6> lines;
+  os::linux_net::parse_socket_lines(kTcp6, lines);
+  ASSERT_EQ(lines.size(), 3U);
+  const std::array<std::uint8_t, 16> any{};
+  const std::array<std::uint8_t, 16> mapped{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF, 127, 0, 0, 1};
+  const std::array<std::uint8_t, 16> linkLocal{0xFE, 0x80, 0,    0,    0,    0,    0,    0,
+                                               0x52, 0x54, 0x00, 0xFF, 0xFE, 0x12, 0x89, 0xAB};
+  const std::array<std::uint8_t, 16> loopback{0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1};
+  EXPECT_EQ(lines[0].localAddress, any);
+  EXPECT_EQ(lines[0].localPort, 8080);
+  EXPECT_EQ(lines[0].state, 0x0AU);
+  EXPECT_EQ(lines[0].inode, 31337U);
+  EXPECT_EQ(lines[1].localAddress, mapped);
+  EXPECT_EQ(lines[1].remoteAddress, mapped);
+  EXPECT_EQ(lines[1].remotePort, 40000);
+  EXPECT_EQ(lines[2].localAddress, linkLocal);
+  EXPECT_EQ(lines[2].remoteAddress, loopback);
+  EXPECT_EQ(lines[2].inode, 0U);
+
+  // And the IPv4 reader refuses the IPv6 form.
+  std::vector<SocketLine> ipv4;
+  os::linux_net::parse_socket_lines(kTcp6, ipv4);
+  ASSERT_EQ(ipv4.size(), 1U);
+  EXPECT_EQ(ipv4[0].inode, 7U);
 }
 
 }  // namespace

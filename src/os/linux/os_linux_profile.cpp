@@ -14,6 +14,7 @@
 #include <utility>
 
 #include "os/ini_text.hpp"
+#include "os/linux/descriptor.hpp"
 #include "os/os.hpp"
 
 namespace os {
@@ -23,46 +24,19 @@ namespace {
 // A settings file is a few hundred bytes; anything beyond this is not read into memory.
 constexpr std::size_t kMaxFileBytes = std::size_t{16} << 20;
 
-struct FileDescriptor {
-  int value;
-  explicit FileDescriptor(int fd) : value(fd) {}
-  FileDescriptor(const FileDescriptor&) = delete;
-  FileDescriptor& operator=(const FileDescriptor&) = delete;
-  ~FileDescriptor() {
-    if (value >= 0) ::close(value);
-  }
-  // Closes now, reporting whether the last writes reached the file.
-  bool close() {
-    const int fd = value;
-    value = -1;
-    return ::close(fd) == 0;
-  }
-};
-
 enum class FileState { missing, read, unusable };
 
 // Reads a regular file whole. Directories, devices, pipes, files beyond the limit and read errors
 // make it unusable; only a name that does not exist counts as missing.
 FileState read_file(const char* path, std::string& text, struct stat& info) {
   // Non-blocking, so that a FIFO under the settings file's name cannot hang the host.
-  const FileDescriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
-  if (fd.value < 0) return errno == ENOENT ? FileState::missing : FileState::unusable;
-  if (::fstat(fd.value, &info) != 0 || !S_ISREG(info.st_mode) ||
+  const Descriptor fd(::open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY));
+  if (fd.get() < 0) return errno == ENOENT ? FileState::missing : FileState::unusable;
+  if (::fstat(fd.get(), &info) != 0 || !S_ISREG(info.st_mode) ||
       static_cast<std::size_t>(info.st_size) > kMaxFileBytes) {
     return FileState::unusable;
   }
-  text.clear();
-  char chunk[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd.value, chunk, sizeof chunk);
-    if (got == 0) return FileState::read;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return FileState::unusable;
-    }
-    if (text.size() + static_cast<std::size_t>(got) > kMaxFileBytes) return FileState::unusable;
-    text.append(chunk, static_cast<std::size_t>(got));
-  }
+  return read_all(fd.get(), text, kMaxFileBytes) ? FileState::read : FileState::unusable;
 }
 
 bool write_all(int fd, const std::string& text) {
@@ -107,15 +81,15 @@ bool replace_file(const std::string& path, const std::string& text, const struct
       return false;
   }
   if (fd < 0) return false;
-  FileDescriptor file(fd);
+  Descriptor file(fd);
   if (original != nullptr) {
-    if (::fchmod(file.value, original->st_mode & 07777) != 0) return false;
+    if (::fchmod(file.get(), original->st_mode & 07777) != 0) return false;
     // Only a privileged writer can hand the file back to its owner; anyone else keeps their own.
-    if (::fchown(file.value, original->st_uid, original->st_gid) != 0 && errno != EPERM) {
+    if (::fchown(file.get(), original->st_uid, original->st_gid) != 0 && errno != EPERM) {
       return false;
     }
   }
-  if (!write_all(file.value, text) || ::fsync(file.value) != 0 || !file.close()) return false;
+  if (!write_all(file.get(), text) || ::fsync(file.get()) != 0 || !file.close()) return false;
   if (::rename(temp.path.c_str(), path.c_str()) != 0) return false;
   temp.placed = true;
   return true;

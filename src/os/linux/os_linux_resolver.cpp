@@ -4,8 +4,7 @@
 #include <netinet/in.h>
 #include <resolv.h>
 
-#include <mutex>
-
+#include "os/linux/ptr_queries.hpp"
 #include "os/linux/reverse_dns.hpp"
 #include "os/os.hpp"
 
@@ -13,40 +12,31 @@ namespace os {
 
 namespace {
 
-struct Resolver {
-  std::mutex mutex;
-  linux_dns::PtrCache cache;
-};
+// res_query keeps its state per thread, so workers may ask side by side.
+std::optional<linux_dns::FirstAnswer> ask_resolver(const std::string& queryName) {
+  unsigned char reply[4096];
+  const int length = res_query(queryName.c_str(), ns_c_in, ns_t_ptr, reply, sizeof reply);
+  if (length <= 0) return std::nullopt;
+  return linux_dns::first_answer_name(reply,
+                                      std::min(static_cast<std::size_t>(length), sizeof reply));
+}
 
-Resolver& resolver() {
-  static Resolver* shared = new Resolver;  // never destroyed: a worker may still ask at exit
+linux_dns::PtrQueries& resolver() {
+  // Never destroyed: queries may still be running when the process ends.
+  static auto* shared = new linux_dns::PtrQueries(ask_resolver);
   return *shared;
 }
 
 }  // namespace
 
 std::optional<std::string> query_ptr_first_name(const char* queryName) {
-  Resolver& state = resolver();
-  const std::string name = queryName;
-  {
-    std::lock_guard lock(state.mutex);
-    if (const auto cached = state.cache.find(name, linux_dns::Clock::now())) return cached->name;
-  }
-  // The query runs outside the lock: it may take as long as the resolver's time-outs. res_query
-  // keeps its state per thread.
-  unsigned char reply[4096];
-  const int length = res_query(queryName, ns_c_in, ns_t_ptr, reply, sizeof reply);
-  const auto answer = length > 0
-                          ? linux_dns::first_answer_name(
-                                reply, std::min(static_cast<std::size_t>(length), sizeof reply))
-                          : std::nullopt;
-  std::lock_guard lock(state.mutex);
-  if (!answer) {
-    state.cache.store_failure(name, linux_dns::Clock::now());
-    return std::nullopt;
-  }
-  state.cache.store_answer(name, answer->name, answer->ttlSeconds, linux_dns::Clock::now());
-  return answer->name;
+  return resolver().query_one(queryName);
+}
+
+std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
+                                                        std::size_t parallel,
+                                                        std::uint32_t timeLimitMs) {
+  return resolver().query(queryNames, parallel, std::chrono::milliseconds(timeLimitMs));
 }
 
 }  // namespace os

@@ -1,63 +1,202 @@
-// Linux: the command's socket table and its batch of reverse queries, for now over the meter's
-// IPv4 tables and its serial resolver (IPv6 and netlink come with the socket-diagnostics layer).
-#include <chrono>
-#include <cstring>
+// Linux: the command's socket table, every TCP and UDP socket of both families, from netlink
+// sock_diag as ss reads it, or from /proc/net where netlink cannot be had; owners kept between
+// calls.
+#include <linux/netlink.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 
+#include <cerrno>
+#include <cstring>
+#include <mutex>
+#include <string>
+
+#include "os/linux/descriptor.hpp"
+#include "os/linux/proc_net.hpp"
+#include "os/linux/process_sockets.hpp"
+#include "os/linux/sock_diag.hpp"
+#include "os/linux/socket_owners.hpp"
+#include "os/linux/socket_sources.hpp"
 #include "os/os.hpp"
 
 namespace os {
 
+namespace linux_sockets {
+
 namespace {
 
-std::array<std::uint8_t, 16> address_bytes(std::uint32_t delivered) {
-  std::array<std::uint8_t, 16> bytes{};
-  std::memcpy(bytes.data(), &delivered, sizeof delivered);
-  return bytes;
+// The kernel fills one datagram of a dump per read, at most 32 KiB of messages in Linux 6.
+constexpr std::size_t kDatagramBytes = 128 * 1024;
+
+struct Buffers {
+  std::mutex mutex;  // one reader of the shared buffers at a time
+  std::vector<std::uint8_t> datagram = std::vector<std::uint8_t>(kDatagramBytes);
+  std::string text;
+  std::vector<linux_net::SocketLine> lines;
+  std::vector<linux_net::SocketLine6> lines6;
+};
+
+Buffers& buffers() {
+  static Buffers* shared = new Buffers;  // never destroyed: a worker may still read at exit
+  return *shared;
 }
 
-std::uint16_t port_of(std::uint32_t delivered) {
-  std::uint8_t bytes[4];
-  std::memcpy(bytes, &delivered, sizeof bytes);
-  return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+bool receive_dump(int fd, std::uint32_t sequence, std::int32_t protocol,
+                  std::vector<std::uint8_t>& datagram, std::vector<SocketRow>& rows,
+                  std::vector<std::uint64_t>& inodes) {
+  for (;;) {
+    iovec part{datagram.data(), datagram.size()};
+    msghdr message{};
+    message.msg_iov = &part;
+    message.msg_iovlen = 1;
+    const ssize_t got = ::recvmsg(fd, &message, 0);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0 || (message.msg_flags & MSG_TRUNC) != 0) return false;
+    switch (linux_diag::parse_dump({datagram.data(), static_cast<std::size_t>(got)}, sequence,
+                                   protocol, rows, inodes)) {
+      case linux_diag::DumpProgress::more:
+        break;
+      case linux_diag::DumpProgress::done:
+        return true;
+      case linux_diag::DumpProgress::failed:
+        return false;
+    }
+  }
+}
+
+// One dump on a netlink socket of its own, so that a dump abandoned half way leaves nothing behind
+// for the next.
+bool read_netlink(int family, int protocol, std::vector<std::uint8_t>& datagram,
+                  std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
+  const Descriptor diag(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
+  if (diag.get() < 0) return false;
+  // Room for several datagrams queued at once; the kernel adds the next only once half is free.
+  const int room = 1 << 20;
+  ::setsockopt(diag.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
+  static std::uint32_t sequence = 0;  // under the buffers' lock
+  const auto request = linux_diag::dump_request(static_cast<std::uint8_t>(family),
+                                                static_cast<std::uint8_t>(protocol), ++sequence);
+  sockaddr_nl kernel{};
+  kernel.nl_family = AF_NETLINK;
+  ssize_t sent;
+  do {
+    sent = ::sendto(diag.get(), &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+                    sizeof kernel);
+  } while (sent < 0 && errno == EINTR);
+  if (sent != static_cast<ssize_t>(sizeof request)) return false;
+  return receive_dump(diag.get(), sequence, protocol == IPPROTO_TCP ? 1 : 2, datagram, rows,
+                      inodes);
+}
+
+template <typename Line>
+void add_lines(const std::vector<Line>& lines, int protocol, std::vector<SocketRow>& rows,
+               std::vector<std::uint64_t>& inodes) {
+  constexpr bool ipv6 = sizeof(Line::localAddress) == 16;
+  for (const Line& line : lines) {
+    SocketRow& row = rows.emplace_back();
+    row.protocol = protocol == IPPROTO_TCP ? 1 : 2;
+    row.family = ipv6 ? kFamilyIpv6 : kFamilyIpv4;
+    // /proc does not tell whether an IPv6 socket refuses IPv4 peers.
+    row.ipv6Only = false;
+    std::memcpy(row.localAddress.data(), &line.localAddress, sizeof line.localAddress);
+    std::memcpy(row.remoteAddress.data(), &line.remoteAddress, sizeof line.remoteAddress);
+    row.localPort = line.localPort;
+    row.remotePort = line.remotePort;
+    row.tcpState = protocol == IPPROTO_TCP ? linux_net::mib_tcp_state(line.state) : 0;
+    inodes.push_back(line.inode);
+  }
+}
+
+bool read_proc(int family, int protocol, Buffers& state, std::vector<SocketRow>& rows,
+               std::vector<std::uint64_t>& inodes) {
+  const bool tcp = protocol == IPPROTO_TCP;
+  const char* path = family == AF_INET6 ? (tcp ? "/proc/net/tcp6" : "/proc/net/udp6")
+                                        : (tcp ? "/proc/net/tcp" : "/proc/net/udp");
+  if (!read_file(path, state.text)) return false;
+  if (family == AF_INET6) {
+    linux_net::parse_socket_lines(state.text, state.lines6);
+    add_lines(state.lines6, protocol, rows, inodes);
+  } else {
+    linux_net::parse_socket_lines(state.text, state.lines);
+    add_lines(state.lines, protocol, rows, inodes);
+  }
+  return true;
+}
+
+bool read_locked(Source source, int family, int protocol, Buffers& state,
+                 std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
+  const std::size_t rowsBefore = rows.size();
+  const std::size_t inodesBefore = inodes.size();
+  const bool read = source == Source::netlink
+                        ? read_netlink(family, protocol, state.datagram, rows, inodes)
+                        : read_proc(family, protocol, state, rows, inodes);
+  if (!read) {
+    rows.resize(rowsBefore);
+    inodes.resize(inodesBefore);
+  }
+  return read;
+}
+
+// Owners remembered from one call to the next.
+struct Owners {
+  std::mutex mutex;
+  linux_owners::SocketOwners book;
+  std::vector<linux_owners::Process> processes;
+  std::vector<std::uint64_t> inodes;
+  std::size_t lastRows = 0;
+};
+
+Owners& owners() {
+  static Owners* shared = new Owners;  // never destroyed: a worker may still read at exit
+  return *shared;
+}
+
+// nullopt: only the named source, or netlink first and /proc where it fails.
+std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKinds kinds) {
+  Owners& state = owners();
+  std::lock_guard lock(state.mutex);
+  std::vector<SocketRow> rows;
+  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
+  state.inodes.clear();
+  bool any = false;
+  for (const int protocol : {IPPROTO_TCP, IPPROTO_UDP}) {
+    if (!(protocol == IPPROTO_TCP ? kinds.tcp : kinds.udp)) continue;
+    for (const int family : {AF_INET, AF_INET6}) {
+      if (!(family == AF_INET ? kinds.ipv4 : kinds.ipv6)) continue;
+      const bool read = only
+                            ? read_sockets(*only, family, protocol, rows, state.inodes)
+                            : read_sockets(Source::netlink, family, protocol, rows, state.inodes) ||
+                                  read_sockets(Source::proc, family, protocol, rows, state.inodes);
+      any = any || read;
+    }
+  }
+  if (!any) return std::nullopt;
+  linux_proc::ProcReader proc;
+  proc.list_processes(state.processes);
+  state.book.refresh(state.processes, state.inodes, linux_owners::Clock::now(),
+                     [&proc](std::uint32_t pid, auto& inodes) { proc.read_sockets(pid, inodes); });
+  for (std::size_t i = 0; i < rows.size(); ++i)
+    rows[i].owningPid = state.book.owner(state.inodes[i]);
+  state.lastRows = rows.size();
+  return rows;
 }
 
 }  // namespace
 
-std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
-  std::vector<SocketRow> rows;
-  if (!kinds.ipv4) return rows;
-  const auto tcp = kinds.tcp ? tcp_table() : std::nullopt;
-  const auto udp = kinds.udp ? udp_table() : std::nullopt;
-  if (!tcp && !udp) return std::nullopt;
-  for (const TcpRow& row : tcp.value_or(std::vector<TcpRow>{})) {
-    rows.push_back({1, kFamilyIpv4, false, address_bytes(row.localAddress), port_of(row.localPort),
-                    address_bytes(row.remoteAddress), port_of(row.remotePort), row.state,
-                    row.owningPid});
-  }
-  for (const UdpRow& row : udp.value_or(std::vector<UdpRow>{})) {
-    rows.push_back({2,
-                    kFamilyIpv4,
-                    false,
-                    address_bytes(row.localAddress),
-                    port_of(row.localPort),
-                    {},
-                    0,
-                    0,
-                    row.owningPid});
-  }
-  return rows;
+bool read_sockets(Source source, int family, int protocol, std::vector<SocketRow>& rows,
+                  std::vector<std::uint64_t>& inodes) {
+  Buffers& state = buffers();
+  std::lock_guard lock(state.mutex);
+  return read_locked(source, family, protocol, state, rows, inodes);
 }
 
-std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
-                                                        std::size_t /*parallel*/,
-                                                        std::uint32_t timeLimitMs) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeLimitMs);
-  std::vector<std::optional<std::string>> answers;
-  for (const std::string& name : queryNames) {
-    answers.push_back(std::chrono::steady_clock::now() < end ? query_ptr_first_name(name.c_str())
-                                                             : std::nullopt);
-  }
-  return answers;
+std::optional<std::vector<SocketRow>> socket_table_from(Source source, SocketKinds kinds) {
+  return table(source, kinds);
+}
+
+}  // namespace linux_sockets
+
+std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
+  return linux_sockets::table(std::nullopt, kinds);
 }
 
 }  // namespace os

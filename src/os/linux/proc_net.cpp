@@ -1,6 +1,7 @@
 // Parsing of the kernel's socket tables and fd links.
 #include "os/linux/proc_net.hpp"
 
+#include <array>
 #include <cstring>
 
 namespace os::linux_net {
@@ -64,19 +65,26 @@ struct Cursor {
     return true;
   }
 
-  // "0100007F:0035": the address as the kernel printed its network-order word, then the port.
-  bool endpoint(std::uint32_t& address, std::uint16_t& port) {
+  // "0100007F:0035": the address as the kernel printed its network-order words (one for IPv4,
+  // four for IPv6), then the port. The kernel printed the in-memory words of this same machine,
+  // so their bytes are the octets in network order, which is the delivered form.
+  template <typename Address>
+  bool endpoint(Address& address, std::uint16_t& port) {
     skip_blanks();
-    std::uint32_t printed;
-    if (!hex(8, printed) || !literal(':') || !hex(4, port)) return false;
-    // The kernel printed the in-memory word of this same machine, so its bytes are the octets
-    // in network order, which is the delivered form.
-    address = printed;
+    static_assert(sizeof address % 4 == 0);
+    auto* bytes = reinterpret_cast<unsigned char*>(&address);
+    for (std::size_t word = 0; word < sizeof address / 4; ++word) {
+      std::uint32_t printed;
+      if (!hex(8, printed)) return false;
+      std::memcpy(bytes + word * 4, &printed, sizeof printed);
+    }
+    if (!literal(':') || !hex(4, port)) return false;
     return rest.empty() || rest.front() == ' ';
   }
 };
 
-bool parse_line(std::string_view text, SocketLine& line) {
+template <typename Line>
+bool parse_line(std::string_view text, Line& line) {
   Cursor cursor{text};
   // "  0: LOCAL REMOTE ST TX:RX TR:WHEN RETRNSMT UID TIMEOUT INODE ..."
   if (!cursor.skip_field() || !cursor.endpoint(line.localAddress, line.localPort) ||
@@ -91,9 +99,8 @@ bool parse_line(std::string_view text, SocketLine& line) {
   return cursor.decimal(line.inode);
 }
 
-}  // namespace
-
-void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines) {
+template <typename Line>
+void parse_lines(std::string_view fileText, std::vector<Line>& lines) {
   lines.clear();
   bool header = true;
   while (!fileText.empty()) {
@@ -104,9 +111,19 @@ void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& line
       header = false;
       continue;
     }
-    SocketLine line{};
+    Line line{};
     if (parse_line(text, line)) lines.push_back(line);
   }
+}
+
+}  // namespace
+
+void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines) {
+  parse_lines(fileText, lines);
+}
+
+void parse_socket_lines(std::string_view fileText, std::vector<SocketLine6>& lines) {
+  parse_lines(fileText, lines);
 }
 
 std::uint32_t mib_tcp_state(unsigned linuxState) {

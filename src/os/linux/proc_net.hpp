@@ -1,8 +1,9 @@
-// The kernel's socket tables as text (/proc/net/tcp, /proc/net/udp, /proc/PID/fd links), parsed
+// The kernel's socket tables as text (/proc/net/tcp, udp, tcp6, udp6, /proc/PID/fd links), parsed
 // into the rows the endpoint tables deliver. Pure text in, values out: the file reading is the
 // caller's.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -21,9 +22,21 @@ struct SocketLine {
   std::uint64_t inode;  // 0 for sockets no process holds (TIME_WAIT and the like)
 };
 
+// One line of /proc/net/tcp6 or /proc/net/udp6: the same, with sixteen-byte addresses in network
+// order.
+struct SocketLine6 {
+  std::array<std::uint8_t, 16> localAddress;
+  std::uint16_t localPort;
+  std::array<std::uint8_t, 16> remoteAddress;
+  std::uint16_t remotePort;
+  unsigned state;
+  std::uint64_t inode;
+};
+
 // Every well-formed line after the header, in the file's order; lines that do not parse are left
 // out, so a table cut short mid-line loses only that line.
 void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines);
+void parse_socket_lines(std::string_view fileText, std::vector<SocketLine6>& lines);
 
 // The kernel's TCP state (1 ESTABLISHED .. 12 NEW_SYN_RECV) as the IP Helper's MIB number
 // (1 Closed, 2 Listen, 3 SynSent, 4 SynRcvd, 5 Established, 6 FinWait1, 7 FinWait2, 8 CloseWait,

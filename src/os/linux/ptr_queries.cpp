@@ -1,0 +1,142 @@
+// The worker pool of the parallel reverse queries and the waiting of their callers.
+#include "os/linux/ptr_queries.hpp"
+
+#include <algorithm>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <unordered_map>
+
+namespace os::linux_dns {
+
+namespace {
+
+// One caller's names and what has come back for them.
+struct Batch {
+  std::vector<std::optional<std::string>> names;
+  std::size_t outstanding = 0;
+};
+
+struct Waiter {
+  Batch* batch;
+  std::size_t index;
+};
+
+}  // namespace
+
+struct PtrQueries::State {
+  AskPtr ask;
+  std::mutex mutex;
+  std::condition_variable answered;
+  PtrCache cache;
+  std::unordered_map<std::string, std::vector<Waiter>> inFlight;  // asked or waiting to be
+  std::deque<std::string> waiting;                                // not yet taken by a worker
+  std::size_t workers = 0;
+
+  State(AskPtr function, PtrCache::Limits limits) : ask(std::move(function)), cache(limits) {}
+
+  // Hands an outcome to every caller still waiting for the name; the caller holds the lock.
+  void deliver(const std::string& queryName, const std::optional<std::string>& name) {
+    const auto found = inFlight.find(queryName);
+    if (found == inFlight.end()) return;
+    for (const Waiter& waiter : found->second) {
+      waiter.batch->names[waiter.index] = name;
+      --waiter.batch->outstanding;
+    }
+    inFlight.erase(found);
+    answered.notify_all();
+  }
+};
+
+PtrQueries::PtrQueries(AskPtr ask, PtrCache::Limits limits)
+    : state_(std::make_shared<State>(std::move(ask), limits)) {}
+
+void PtrQueries::work(const std::shared_ptr<State>& state) {
+  std::unique_lock lock(state->mutex);
+  while (!state->waiting.empty()) {
+    const std::string queryName = std::move(state->waiting.front());
+    state->waiting.pop_front();
+    lock.unlock();
+    const std::optional<FirstAnswer> answer = state->ask(queryName);
+    lock.lock();
+    const auto now = Clock::now();
+    if (answer) {
+      state->cache.store_answer(queryName, answer->name, answer->ttlSeconds, now);
+      state->deliver(queryName, answer->name);
+    } else {
+      state->cache.store_failure(queryName, now);
+      state->deliver(queryName, std::nullopt);
+    }
+  }
+  --state->workers;
+}
+
+std::vector<std::optional<std::string>> PtrQueries::query(std::span<const std::string> queryNames,
+                                                          std::size_t parallel,
+                                                          std::chrono::milliseconds timeLimit) {
+  const auto deadline = Clock::now() + timeLimit;
+  Batch batch;
+  batch.names.resize(queryNames.size());
+  State& state = *state_;
+  std::unique_lock lock(state.mutex);
+  const auto now = Clock::now();
+  for (std::size_t i = 0; i < queryNames.size(); ++i) {
+    if (const auto cached = state.cache.find(queryNames[i], now)) {
+      batch.names[i] = cached->name;
+      continue;
+    }
+    const auto [entry, added] = state.inFlight.try_emplace(queryNames[i]);
+    entry->second.push_back({&batch, i});
+    ++batch.outstanding;
+    if (added) state.waiting.push_back(queryNames[i]);
+  }
+  const std::size_t most = std::max<std::size_t>(parallel, 1);
+  // Every worker already running is busy with a query of its own.
+  for (std::size_t started = 0; state.workers < most && started < state.waiting.size(); ++started) {
+    try {
+      std::thread(work, state_).detach();
+    } catch (const std::system_error&) {
+      break;  // the system refuses more threads: the ones running share the work
+    }
+    ++state.workers;
+  }
+  if (state.workers == 0) {
+    // No thread at all to ask with: what waits fails now, without being cached as failed.
+    while (!state.waiting.empty()) {
+      state.deliver(state.waiting.front(), std::nullopt);
+      state.waiting.pop_front();
+    }
+  }
+  state.answered.wait_until(lock, deadline, [&batch] { return batch.outstanding == 0; });
+  if (batch.outstanding > 0) {
+    // Late answers go to the cache only: this batch ends with the call.
+    for (const std::string& queryName : queryNames) {
+      const auto found = state.inFlight.find(queryName);
+      if (found == state.inFlight.end()) continue;
+      std::erase_if(found->second,
+                    [&batch](const Waiter& waiter) { return waiter.batch == &batch; });
+    }
+  }
+  return std::move(batch.names);
+}
+
+std::optional<std::string> PtrQueries::query_one(const std::string& queryName) {
+  State& state = *state_;
+  {
+    std::lock_guard lock(state.mutex);
+    if (const auto cached = state.cache.find(queryName, Clock::now())) return cached->name;
+  }
+  // The query runs outside the lock: it may take as long as the resolver's time-outs.
+  const std::optional<FirstAnswer> answer = state.ask(queryName);
+  std::lock_guard lock(state.mutex);
+  if (!answer) {
+    state.cache.store_failure(queryName, Clock::now());
+    return std::nullopt;
+  }
+  state.cache.store_answer(queryName, answer->name, answer->ttlSeconds, Clock::now());
+  return answer->name;
+}
+
+}  // namespace os::linux_dns

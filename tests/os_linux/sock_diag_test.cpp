@@ -1,0 +1,211 @@
+// sock_diag replies built by hand, as the kernel lays them out, read into rows.
+#include "os/linux/sock_diag.hpp"
+
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <linux/rtnetlink.h>
+#include <linux/sock_diag.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+
+#include <cstring>
+
+namespace {
+
+using os::linux_diag::DumpProgress;
+constexpr std::uint32_t kSequence = 7;
+
+// A datagram of netlink messages, each padded to the netlink alignment.
+struct Datagram {
+  std::vector<std::uint8_t> bytes;
+
+  void message(std::uint16_t type, const void* payload, std::size_t length,
+               std::uint32_t sequence = kSequence) {
+    nlmsghdr header{};
+    header.nlmsg_len = static_cast<std::uint32_t>(NLMSG_LENGTH(length));
+    header.nlmsg_type = type;
+    header.nlmsg_seq = sequence;
+    const std::size_t at = bytes.size();
+    bytes.resize(at + NLMSG_ALIGN(header.nlmsg_len));
+    std::memcpy(bytes.data() + at, &header, sizeof header);
+    if (length > 0) std::memcpy(bytes.data() + at + NLMSG_HDRLEN, payload, length);
+  }
+
+  // A socket's message: the body, then the attributes the kernel adds without extensions.
+  void socket(int family, const char* local, int localPort, const char* remote, int remotePort,
+              std::uint8_t state, std::uint32_t inode, std::optional<std::uint8_t> v6only = {},
+              std::uint32_t sequence = kSequence) {
+    inet_diag_msg body{};
+    body.idiag_family = static_cast<std::uint8_t>(family);
+    body.idiag_state = state;
+    body.id.idiag_sport = htons(static_cast<std::uint16_t>(localPort));
+    body.id.idiag_dport = htons(static_cast<std::uint16_t>(remotePort));
+    inet_pton(family, local, body.id.idiag_src);
+    inet_pton(family, remote, body.id.idiag_dst);
+    body.idiag_inode = inode;
+    std::vector<std::uint8_t> payload(sizeof body);
+    std::memcpy(payload.data(), &body, sizeof body);
+    attribute(payload, INET_DIAG_SHUTDOWN, 0);
+    if (v6only) attribute(payload, INET_DIAG_SKV6ONLY, *v6only);
+    message(SOCK_DIAG_BY_FAMILY, payload.data(), payload.size(), sequence);
+  }
+
+  static void attribute(std::vector<std::uint8_t>& payload, std::uint16_t type,
+                        std::uint8_t value) {
+    rtattr header{static_cast<std::uint16_t>(RTA_LENGTH(1)), type};
+    const std::size_t at = payload.size();
+    payload.resize(at + RTA_SPACE(1));
+    std::memcpy(payload.data() + at, &header, sizeof header);
+    payload[at + RTA_LENGTH(0)] = value;
+  }
+
+  void done(int error = 0) { message(NLMSG_DONE, &error, sizeof error); }
+
+  void error(int code) {
+    nlmsgerr body{};
+    body.error = code;
+    message(NLMSG_ERROR, &body, sizeof body);
+  }
+};
+
+struct Parsed {
+  DumpProgress progress;
+  std::vector<os::SocketRow> rows;
+  std::vector<std::uint64_t> inodes;
+};
+
+Parsed parse(const std::vector<std::uint8_t>& bytes, std::int32_t protocol = 1) {
+  Parsed parsed;
+  parsed.progress =
+      os::linux_diag::parse_dump(bytes, kSequence, protocol, parsed.rows, parsed.inodes);
+  return parsed;
+}
+
+std::array<std::uint8_t, 16> address(int family, const char* text) {
+  std::array<std::uint8_t, 16> bytes{};
+  inet_pton(family, text, bytes.data());
+  return bytes;
+}
+
+TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
+  Datagram d;
+  d.socket(AF_INET, "127.0.0.1", 53, "0.0.0.0", 0, 10, 1001);  // LISTEN
+  d.socket(AF_INET6, "::", 8080, "::", 0, 10, 1002, 0);        // dual-stack listener
+  d.socket(AF_INET6, "::", 8443, "::", 0, 10, 1003, 1);        // v6-only listener
+  d.socket(AF_INET6, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.1", 40000, 1, 1004);
+  d.socket(AF_INET, "10.0.0.1", 40001, "10.0.0.2", 80, 6, 0);  // TIME_WAIT: no inode
+  d.socket(AF_INET, "10.0.0.1", 1, "10.0.0.2", 2, 3, 1005, {}, kSequence + 1);  // another dump's
+  const Parsed p = parse(d.bytes);
+  EXPECT_EQ(p.progress, DumpProgress::more);
+  ASSERT_EQ(p.rows.size(), 5U);
+  EXPECT_EQ(p.inodes, (std::vector<std::uint64_t>{1001, 1002, 1003, 1004, 0}));
+
+  EXPECT_EQ(p.rows[0].family, os::kFamilyIpv4);
+  EXPECT_EQ(p.rows[0].localAddress, address(AF_INET, "127.0.0.1"));
+  EXPECT_EQ(p.rows[0].localPort, 53);
+  EXPECT_EQ(p.rows[0].tcpState, 2U);  // Listen
+  EXPECT_FALSE(p.rows[0].ipv6Only);
+  EXPECT_EQ(p.rows[1].family, os::kFamilyIpv6);
+  EXPECT_FALSE(p.rows[1].ipv6Only);
+  EXPECT_TRUE(p.rows[2].ipv6Only);
+  EXPECT_EQ(p.rows[3].localAddress, address(AF_INET6, "::ffff:127.0.0.1"));
+  EXPECT_EQ(p.rows[3].remotePort, 40000);
+  EXPECT_EQ(p.rows[3].tcpState, 5U);  // Established
+  EXPECT_EQ(p.rows[4].remoteAddress, address(AF_INET, "10.0.0.2"));
+  EXPECT_EQ(p.rows[4].tcpState, 11U);  // Time Wait
+  for (const auto& row : p.rows) {
+    EXPECT_EQ(row.protocol, 1);
+    EXPECT_EQ(row.owningPid, 0U);
+  }
+}
+
+TEST(SockDiag, UdpRowsCarryNoStateAndConnectedOnesTheirPeer) {
+  Datagram d;
+  d.socket(AF_INET6, "::", 5353, "::", 0, 7, 2001, 0);
+  d.socket(AF_INET, "127.0.0.1", 40000, "127.0.0.53", 53, 1, 2002);
+  d.done();
+  const Parsed p = parse(d.bytes, 2);
+  EXPECT_EQ(p.progress, DumpProgress::done);
+  ASSERT_EQ(p.rows.size(), 2U);
+  EXPECT_EQ(p.rows[0].protocol, 2);
+  EXPECT_EQ(p.rows[0].tcpState, 0U);
+  EXPECT_EQ(p.rows[1].tcpState, 0U);
+  EXPECT_EQ(p.rows[1].remoteAddress, address(AF_INET, "127.0.0.53"));
+  EXPECT_EQ(p.rows[1].remotePort, 53);
+}
+
+TEST(SockDiag, EndsErrorsAndAcknowledgements) {
+  const struct {
+    const char* what;
+    void (*build)(Datagram&);
+    DumpProgress progress;
+    std::size_t rows;
+  } cases[] = {
+      {"end without outcome", [](Datagram& d) { d.message(NLMSG_DONE, nullptr, 0); },
+       DumpProgress::done, 0},
+      {"end with an error", [](Datagram& d) { d.done(-EINTR); }, DumpProgress::failed, 0},
+      {"error reply", [](Datagram& d) { d.error(-ENOENT); }, DumpProgress::failed, 0},
+      {"acknowledgement, then a socket",
+       [](Datagram& d) {
+         d.error(0);
+         d.socket(AF_INET, "1.2.3.4", 1, "0.0.0.0", 0, 10, 9);
+       },
+       DumpProgress::more, 1},
+      {"messages after the end are not read",
+       [](Datagram& d) {
+         d.done();
+         d.socket(AF_INET, "1.2.3.4", 1, "0.0.0.0", 0, 10, 9);
+       },
+       DumpProgress::done, 0},
+      {"another dump's end", [](Datagram& d) { d.message(NLMSG_DONE, nullptr, 0, 99); },
+       DumpProgress::more, 0},
+      {"a family not ours, a type not ours",
+       [](Datagram& d) {
+         d.socket(AF_UNIX, "", 0, "", 0, 1, 5);
+         d.message(NLMSG_NOOP, nullptr, 0);
+       },
+       DumpProgress::more, 0},
+      {"empty datagram", [](Datagram&) {}, DumpProgress::more, 0},
+  };
+  for (const auto& c : cases) {
+    Datagram d;
+    c.build(d);
+    const Parsed p = parse(d.bytes);
+    EXPECT_EQ(p.progress, c.progress) << c.what;
+    EXPECT_EQ(p.rows.size(), c.rows) << c.what;
+  }
+}
+
+TEST(SockDiag, MessagesCutShortFailTheDump) {
+  Datagram whole;
+  whole.socket(AF_INET, "127.0.0.1", 53, "0.0.0.0", 0, 10, 1001);
+  whole.socket(AF_INET6, "::1", 22, "::1", 50000, 1, 1002);
+  const std::size_t first = whole.bytes.size() / 2;
+  // Every cut inside the second message: the datagram as received is not whole.
+  for (std::size_t cut = first + 1; cut < whole.bytes.size(); ++cut) {
+    const std::vector<std::uint8_t> bytes(whole.bytes.begin(), whole.bytes.begin() + cut);
+    EXPECT_EQ(parse(bytes).progress, DumpProgress::failed) << cut;
+  }
+  // A header claiming less than a header, or a socket message too short for its body.
+  Datagram tiny;
+  tiny.message(SOCK_DIAG_BY_FAMILY, "x", 1);
+  EXPECT_EQ(parse(tiny.bytes).progress, DumpProgress::failed);
+  std::vector<std::uint8_t> bytes = whole.bytes;
+  bytes[0] = 8;
+  bytes[1] = bytes[2] = bytes[3] = 0;
+  EXPECT_EQ(parse(bytes).progress, DumpProgress::failed);
+}
+
+TEST(SockDiag, RequestAsksForEveryStateOfOneFamilyAndProtocol) {
+  const auto request = os::linux_diag::dump_request(AF_INET6, IPPROTO_UDP, 42);
+  EXPECT_EQ(request.header.nlmsg_len, sizeof request);
+  EXPECT_EQ(request.header.nlmsg_type, SOCK_DIAG_BY_FAMILY);
+  EXPECT_EQ(request.header.nlmsg_flags, NLM_F_REQUEST | NLM_F_DUMP);
+  EXPECT_EQ(request.header.nlmsg_seq, 42U);
+  EXPECT_EQ(request.body.sdiag_family, AF_INET6);
+  EXPECT_EQ(request.body.sdiag_protocol, IPPROTO_UDP);
+  EXPECT_EQ(request.body.idiag_states, ~0U);
+  EXPECT_EQ(request.body.idiag_ext, 0);
+}
+
+}  // namespace
