@@ -125,6 +125,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::ListingStyle style;
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
+  style.aligned = qv::console::stdout_is_terminal();
+  style.header = options.header;
+  style.summary = options.summary;
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -137,8 +140,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   return run_listings(options, [&](bool first) -> std::optional<std::string> {
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
-    std::erase_if(*endpoints,
-                  [&](const qv::Endpoint& e) { return !qv::endpoint_listed(e, record); });
+    std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
+      return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
+    });
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
       // Later refreshes wait less: a name that comes late shows in the next one.
       const auto spent =
@@ -182,6 +186,16 @@ int run(int argc, char** argv) {
   }
   if (options.meter && options.format != qv::OutputFormat::text) {
     return fail("--meter shows the meter's text listing: it does not go with --format");
+  }
+  if (options.meter && (options.summary || !qv::filter_is_empty(options.filter))) {
+    return fail(
+        "--meter shows the meter's listing with its own filters: it does not go with "
+        "--summary, --state, --port, --pid or --program");
+  }
+  if (options.summary && (options.outputTemplate || options.format == qv::OutputFormat::csv)) {
+    return fail(
+        "--summary is a table or, with --format json, one object: it does not go with "
+        "--template or --format csv");
   }
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "command/filters.hpp"
 #include "os/os.hpp"
 
 namespace qv {
@@ -22,7 +23,12 @@ struct Options {
   bool meter = false;                  // the meter's own listing, as the DLL would show it
   os::SocketKinds kinds;               // -4 -6 -t -u: neither of a pair means both
   bool listeningOnly = false;
-  bool numeric = false;  // no reverse look-ups
+  bool numeric = false;   // no reverse look-ups
+  EndpointFilter filter;  // --state, --port, --pid, --program
+  bool summary = false;   // counts instead of endpoints
+  // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
+  // have a header, rows in a pipe none).
+  std::optional<bool> header;
 };
 
 inline constexpr double kDefaultWatchSeconds = 1.0;

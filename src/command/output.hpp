@@ -53,6 +53,10 @@ struct ListingStyle {
   OutputFormat format = OutputFormat::text;
   std::optional<std::string> outputTemplate;  // text through this template, else the rows
   bool noLeadingZeros = true;
+  bool aligned = false;  // the rows as a table for people (a terminal), not tab-separated
+  // The header line of the rows, the table and CSV; nullopt: the table and CSV have one.
+  std::optional<bool> header;
+  bool summary = false;  // the endpoints counted (text or JSON) instead of listed
 };
 
 // Whether a listing in this style shows host names, so that look-ups are worth making.
