@@ -142,6 +142,11 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
 
 void append_json_record(std::string& out, const Endpoint& endpoint) {
   out += '{';
+  append_json_members(out, endpoint);
+  out += "}\n";
+}
+
+void append_json_members(std::string& out, const Endpoint& endpoint) {
   bool first = true;
   for (const RecordField& field : record_fields(endpoint)) {
     if (!first) out += ',';
@@ -156,7 +161,6 @@ void append_json_record(std::string& out, const Endpoint& endpoint) {
       append_json_string(out, *field.value);
     }
   }
-  out += "}\n";
 }
 
 void append_csv_header(std::string& out) {
