@@ -4,7 +4,10 @@
 #include <cstdio>
 #include <utility>
 
+#include "command/endpoint_text.hpp"
+#include "command/output.hpp"
 #include "command/watch_diff.hpp"
+#include "listing/names.hpp"
 
 namespace qv {
 
@@ -63,6 +66,29 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
       static_cast<int>(clock.hours().count()), static_cast<int>(clock.minutes().count()),
       static_cast<int>(clock.seconds().count()), static_cast<int>(clock.subseconds().count()));
   return text;
+}
+
+void append_log_event(std::string& out, const LogEvent& event) {
+  static constexpr std::string_view kKinds[] = {"open", "close", "state"};
+  out += R"({"event":")";
+  out += kKinds[static_cast<int>(event.kind)];
+  out += R"(","time":")";
+  out += rfc3339_utc(event.time);
+  out += "\",";
+  if (event.kind == LogEventKind::kClose) {
+    const auto milliseconds = event.lifetime.count();
+    char duration[48];
+    std::snprintf(duration, sizeof duration, "\"duration\":%lld.%03lld,",
+                  static_cast<long long>(milliseconds / 1000),
+                  static_cast<long long>(milliseconds % 1000));
+    out += duration;
+  } else if (event.kind == LogEventKind::kState) {
+    out += "\"old_state\":";
+    append_json_string(out, TcpStateName(static_cast<std::int32_t>(event.oldState)));
+    out += ',';
+  }
+  append_json_members(out, *event.endpoint);
+  out += "}\n";
 }
 
 }  // namespace qv

@@ -48,4 +48,8 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
 // RFC 3339 in UTC with milliseconds: "2026-12-09T02:44:33.120Z".
 std::string rfc3339_utc(std::chrono::system_clock::time_point time);
 
+// One event as a line of JSON: "event" ("open", "close", "state") and "time", then "duration"
+// in seconds (close) or "old_state" (state), then the endpoint's record fields.
+void append_log_event(std::string& out, const LogEvent& event);
+
 }  // namespace qv

@@ -1,6 +1,10 @@
 // How a terminal shows --watch's changes.
 #include "command/watch_marks.hpp"
 
+#include <vector>
+
+#include "command/table.hpp"
+
 namespace qv {
 
 namespace {
@@ -39,6 +43,35 @@ void append_marked(std::string& out, std::string_view text, WatchMark mark, Mark
     out += '\n';
     text.remove_prefix(end + 1);
   }
+}
+
+std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing, bool header,
+                           MarkStyle style) {
+  std::string out;
+  if (listing.outputTemplate) {
+    ExpansionWork work;
+    std::string text;
+    for (const WatchRow& row : rows) {
+      text.clear();
+      append_expansion(text, *listing.outputTemplate, listing.noLeadingZeros, *row.endpoint, work);
+      append_marked(out, text, row.mark, style);
+    }
+    return out;
+  }
+  std::vector<std::vector<std::string>> cells;
+  cells.reserve(rows.size());
+  for (const WatchRow& row : rows) {
+    auto fields = text_row_fields(*row.endpoint);
+    cells.emplace_back(std::make_move_iterator(fields.begin()),
+                       std::make_move_iterator(fields.end()));
+  }
+  const std::vector<std::string> lines = aligned_lines(kEndpointColumns, cells, header);
+  const std::size_t first = header ? 1 : 0;
+  for (std::size_t i = 0; i < lines.size(); ++i) {
+    append_marked(out, lines[i], i < first ? WatchMark::kNone : rows[i - first].mark, style);
+    out += '\n';
+  }
+  return out;
 }
 
 }  // namespace qv

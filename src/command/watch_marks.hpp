@@ -2,9 +2,11 @@
 // as TCPView does, or "+" and "-" at the start of their lines where colour is turned off.
 #pragma once
 
+#include <span>
 #include <string>
 #include <string_view>
 
+#include "command/output.hpp"
 #include "command/watch_diff.hpp"
 
 namespace qv {
@@ -20,5 +22,10 @@ MarkStyle mark_style(bool noColorOption, const char* noColorVariable);
 // "+ ", "- " or two blanks (unmarked rows, header lines) before each line, so that columns
 // stay aligned.
 void append_marked(std::string& out, std::string_view text, WatchMark mark, MarkStyle style);
+
+// A refresh's rows laid out as the plain listing would be, through the template or as the
+// aligned table (its header first when asked for), and each row marked.
+std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing, bool header,
+                           MarkStyle style);
 
 }  // namespace qv

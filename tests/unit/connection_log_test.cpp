@@ -110,3 +110,33 @@ TEST(ConnectionLog, TimesInRfc3339Utc) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ConnectionLog, EventsAsJsonLines) {
+  qv::Endpoint endpoint = tcp(8080, kCloseWait);
+  endpoint.socket.owningPid = 42;
+  endpoint.program = "web\nserver";
+  const qv::LogEvent events[] = {
+      {qv::LogEventKind::kOpen, &endpoint, at(5).wall, {}, 0},
+      {qv::LogEventKind::kClose, &endpoint, at(1234).wall, milliseconds(61'005), 0},
+      {qv::LogEventKind::kState, &endpoint, at(0).wall, {}, kEstablished},
+  };
+  const std::string fields =
+      R"("protocol":"tcp","family":"ipv4","local_address":"127.0.0.1","local_port":8080,)"
+      R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
+      R"("program":"web\nserver","host":null})"
+      "\n";
+  const std::string expected[] = {
+      R"({"event":"open","time":"2027-01-15T08:00:00.005Z",)" + fields,
+      R"({"event":"close","time":"2027-01-15T08:00:01.234Z","duration":61.005,)" + fields,
+      R"({"event":"state","time":"2027-01-15T08:00:00.000Z","old_state":"Established",)" + fields,
+  };
+  for (std::size_t i = 0; i < std::size(events); ++i) {
+    std::string line;
+    qv::append_log_event(line, events[i]);
+    EXPECT_EQ(line, expected[i]);
+  }
+}
+
+}  // namespace

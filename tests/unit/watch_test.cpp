@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "command/output.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
 
@@ -155,6 +156,41 @@ TEST(WatchMarks, WrittenPerLine) {
     qv::append_marked(out, c.text, c.mark, c.style);
     EXPECT_EQ(out, "before|" + std::string(c.expected)) << c.text;
   }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(WatchMarks, TableRowsKeepTheirColumns) {
+  const std::vector previous{tcp(80, 5000), tcp(7, 6000)};
+  const std::vector current{tcp(80, 5000), tcp(12345, 6000)};
+  const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
+  const qv::ListingStyle table;
+  const std::string signs = qv::marked_listing(rows, table, true, qv::MarkStyle::kSigns);
+  std::vector<std::string> lines;
+  for (std::size_t start = 0, end; (end = signs.find('\n', start)) != std::string::npos;
+       start = end + 1) {
+    lines.push_back(signs.substr(start, end - start));
+  }
+  ASSERT_EQ(lines.size(), 4U) << signs;
+  EXPECT_TRUE(lines[0].starts_with("  Proto")) << lines[0];
+  EXPECT_TRUE(lines[1].starts_with("  TCP    127.0.0.1:80 ")) << lines[1];
+  EXPECT_TRUE(lines[2].starts_with("- TCP    127.0.0.1:7 ")) << lines[2];
+  EXPECT_TRUE(lines[3].starts_with("+ TCP    127.0.0.1:12345")) << lines[3];
+  // Every row's remote column starts where the header's does.
+  const std::size_t remote = lines[0].find("Remote");
+  for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].find("127.0.0.1:", 10), remote);
+
+  // Colour wraps the same lines; without a header the rows come alone.
+  const std::string colour = qv::marked_listing(rows, table, false, qv::MarkStyle::kColour);
+  EXPECT_TRUE(colour.starts_with("TCP "));
+  EXPECT_NE(colour.find("\n\x1b[31mTCP "), std::string::npos);
+  EXPECT_TRUE(colour.ends_with("\x1b[0m\n"));
+
+  qv::ListingStyle expansion;
+  expansion.outputTemplate = "%lpt ";
+  EXPECT_EQ(qv::marked_listing(rows, expansion, true, qv::MarkStyle::kSigns), "  80 - 7 + 12345 ");
 }
 
 }  // namespace
