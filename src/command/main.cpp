@@ -4,17 +4,22 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "command/connection_log.hpp"
 #include "command/console.hpp"
 #include "command/endpoints.hpp"
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
 #include "command/output.hpp"
+#include "command/watch_diff.hpp"
+#include "command/watch_marks.hpp"
 #include "common/text.hpp"
 #include "host/exports.hpp"
 #include "host/host_state.hpp"
@@ -93,6 +98,11 @@ void pause_between(double seconds) {
   os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
 }
 
+int tables_failed() {
+  std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
+  return 1;
+}
+
 // Repeats list (which gives the next listing) as the options say: once, or until interrupted.
 template <typename List>
 int run_listings(const qv::Options& options, List&& list) {
@@ -102,12 +112,30 @@ int run_listings(const qv::Options& options, List&& list) {
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
     const std::optional<std::string> listing = list(first);
-    if (!listing) {
-      std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
-      return 1;
-    }
+    if (!listing) return tables_failed();
     if (!show(*listing, watching, terminal)) return write_failed();
     if (!watching) return 0;
+    pause_between(*options.watchSeconds);
+  }
+}
+
+// The connection log: refresh (which gives the endpoints) until interrupted, writing each
+// refresh's events as they come, one line each, flushed.
+template <typename Refresh>
+int run_log(const qv::Options& options, Refresh&& refresh) {
+  qv::ConnectionLog log;
+  std::string line;
+  for (bool first = true;; first = false) {
+    qv::console::exit_on_interrupt(first ? 130 : 0);
+    const qv::WatchTime now = qv::watch_time_now();
+    std::optional<std::vector<qv::Endpoint>> endpoints = refresh(first);
+    if (!endpoints) return tables_failed();
+    qv::console::note_interrupts();
+    for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
+      line.clear();
+      qv::append_log_event(line, event);
+      if (!write_all(line) || std::fflush(stdout) != 0) return write_failed();
+    }
     pause_between(*options.watchSeconds);
   }
 }
@@ -137,7 +165,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
-  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+  // One refresh: the endpoints the options keep, with the names found in time.
+  const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
@@ -153,8 +182,31 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              static_cast<std::uint32_t>(first ? firstLimit : laterLimit));
     }
-    std::string text = qv::listing_text(*endpoints, style);
-    return text;
+    return endpoints;
+  };
+  // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
+  const bool watching = options.watchSeconds.has_value() && !options.summary;
+  if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
+  if (watching && options.format == qv::OutputFormat::text && style.aligned) {
+    // Nothing in the command sets the environment, so reading it races with nothing.
+    const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)
+    const qv::MarkStyle marks = qv::mark_style(options.noColor, noColor);
+    std::vector<qv::Endpoint> previous;
+    return run_listings(options, [&](bool first) -> std::optional<std::string> {
+      std::optional<std::vector<qv::Endpoint>> current = refresh(first);
+      if (!current) return std::nullopt;
+      // The first frame is compared with itself: nothing in it is new.
+      const std::span<const qv::Endpoint> before = first ? *current : previous;
+      const auto rows = qv::watch_rows(before, *current, qv::diff_endpoints(before, *current));
+      std::string frame = qv::marked_listing(rows, style, marks);
+      previous = std::move(*current);
+      return frame;
+    });
+  }
+  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+    const auto endpoints = refresh(first);
+    if (!endpoints) return std::nullopt;
+    return qv::listing_text(*endpoints, style);
   });
 }
 

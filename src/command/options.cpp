@@ -43,7 +43,10 @@ const char kUsage[] =
     "      --header, -H, --no-header\n"
     "                        with or without the header line (default: on a terminal and in\n"
     "                        CSV, not in a pipe)\n"
-    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C\n"
+    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C; a terminal shows\n"
+    "                        new endpoints in green and closed ones once more in red; with\n"
+    "                        --format json, a log of open, close and state events\n"
+    "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
@@ -66,7 +69,8 @@ enum LongOnly : int {
   kPid,
   kProgram,
   kSummary,
-  kHeader
+  kHeader,
+  kNoColor
 };
 
 constexpr char kShortOptions[] = "+:46tulnaphHV";
@@ -95,6 +99,7 @@ constexpr option kLongOptions[] = {
     {"no-header", no_argument, nullptr, 'H'},
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
+    {"no-color", no_argument, nullptr, kNoColor},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -231,6 +236,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         }
         break;
       }
+      case kNoColor:
+        options.noColor = true;
+        break;
       case ':':
         return option_name(optopt) + " needs a value";
       default: {

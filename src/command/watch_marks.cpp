@@ -45,7 +45,7 @@ void append_marked(std::string& out, std::string_view text, WatchMark mark, Mark
   }
 }
 
-std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing, bool header,
+std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing,
                            MarkStyle style) {
   std::string out;
   if (listing.outputTemplate) {
@@ -60,11 +60,8 @@ std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& l
   }
   std::vector<std::vector<std::string>> cells;
   cells.reserve(rows.size());
-  for (const WatchRow& row : rows) {
-    auto fields = text_row_fields(*row.endpoint);
-    cells.emplace_back(std::make_move_iterator(fields.begin()),
-                       std::make_move_iterator(fields.end()));
-  }
+  for (const WatchRow& row : rows) cells.push_back(endpoint_cells(*row.endpoint));
+  const bool header = listing.header.value_or(true);
   const std::vector<std::string> lines = aligned_lines(kEndpointColumns, cells, header);
   const std::size_t first = header ? 1 : 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {

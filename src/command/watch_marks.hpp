@@ -23,9 +23,9 @@ MarkStyle mark_style(bool noColorOption, const char* noColorVariable);
 // stay aligned.
 void append_marked(std::string& out, std::string_view text, WatchMark mark, MarkStyle style);
 
-// A refresh's rows laid out as the plain listing would be, through the template or as the
-// aligned table (its header first when asked for), and each row marked.
-std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing, bool header,
+// A refresh's rows laid out as a terminal's listing is, through the template or as the aligned
+// table (with its header unless the style says no), and each row marked.
+std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& listing,
                            MarkStyle style);
 
 }  // namespace qv

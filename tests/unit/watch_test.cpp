@@ -166,8 +166,9 @@ TEST(WatchMarks, TableRowsKeepTheirColumns) {
   const std::vector previous{tcp(80, 5000), tcp(7, 6000)};
   const std::vector current{tcp(80, 5000), tcp(12345, 6000)};
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
-  const qv::ListingStyle table;
-  const std::string signs = qv::marked_listing(rows, table, true, qv::MarkStyle::kSigns);
+  qv::ListingStyle table;
+  table.aligned = true;
+  const std::string signs = qv::marked_listing(rows, table, qv::MarkStyle::kSigns);
   std::vector<std::string> lines;
   for (std::size_t start = 0, end; (end = signs.find('\n', start)) != std::string::npos;
        start = end + 1) {
@@ -183,14 +184,15 @@ TEST(WatchMarks, TableRowsKeepTheirColumns) {
   for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(lines[i].find("127.0.0.1:", 10), remote);
 
   // Colour wraps the same lines; without a header the rows come alone.
-  const std::string colour = qv::marked_listing(rows, table, false, qv::MarkStyle::kColour);
+  table.header = false;
+  const std::string colour = qv::marked_listing(rows, table, qv::MarkStyle::kColour);
   EXPECT_TRUE(colour.starts_with("TCP "));
   EXPECT_NE(colour.find("\n\x1b[31mTCP "), std::string::npos);
   EXPECT_TRUE(colour.ends_with("\x1b[0m\n"));
 
   qv::ListingStyle expansion;
   expansion.outputTemplate = "%lpt ";
-  EXPECT_EQ(qv::marked_listing(rows, expansion, true, qv::MarkStyle::kSigns), "  80 - 7 + 12345 ");
+  EXPECT_EQ(qv::marked_listing(rows, expansion, qv::MarkStyle::kSigns), "  80 - 7 + 12345 ");
 }
 
 }  // namespace
