@@ -7,25 +7,16 @@
 #include <string>
 #include <vector>
 
+#include "watch_endpoints.hpp"
+
 namespace {
 
 using std::chrono::milliseconds;
 
-constexpr std::uint32_t kEstablished = 5;
-constexpr std::uint32_t kFinWait2 = 7;
-constexpr std::uint32_t kCloseWait = 8;
-
-qv::Endpoint tcp(std::uint16_t localPort, std::uint32_t state = kEstablished) {
-  qv::Endpoint e{};
-  e.socket.protocol = 1;
-  e.socket.family = os::kFamilyIpv4;
-  e.socket.localAddress = {127, 0, 0, 1};
-  e.socket.localPort = localPort;
-  e.socket.remoteAddress = {127, 0, 0, 1};
-  e.socket.remotePort = 9000;
-  e.socket.tcpState = state;
-  return e;
-}
+using watch_test::kCloseWait;
+using watch_test::kEstablished;
+using watch_test::kFinWait2;
+using watch_test::tcp;
 
 // A refresh at `at` milliseconds after a fixed moment.
 qv::WatchTime at(int ms) {
@@ -69,7 +60,7 @@ TEST(ConnectionLog, OpensStateChangesAndCloses) {
             (std::vector<std::string>{"open 1 @0", "open 2 @0", "open 3 @0"}));
   EXPECT_TRUE(events(log, {tcp(1), tcp(2), tcp(3)}, 200).empty());
   // Closes come first, at the last time they were seen; then state changes; then opens.
-  EXPECT_EQ(events(log, {tcp(4), tcp(3, kFinWait2), tcp(5), tcp(1, kCloseWait)}, 400),
+  EXPECT_EQ(events(log, {tcp(4), tcp(3, 9000, kFinWait2), tcp(5), tcp(1, 9000, kCloseWait)}, 400),
             (std::vector<std::string>{"close 2 @200 lived 200", "state 3 @400 from 5 to 7",
                                       "state 1 @400 from 5 to 8", "open 4 @400", "open 5 @400"}));
   // A closed endpoint is reported as last seen, in its last state.
@@ -91,7 +82,7 @@ TEST(ConnectionLog, AnEndpointBackAfterItClosedIsANewOne) {
 }
 
 TEST(ConnectionLog, UdpEndpointsHaveNoStateEvents) {
-  qv::Endpoint udp = tcp(53, 0);
+  qv::Endpoint udp = tcp(53, 0, 0);
   udp.socket.protocol = 2;
   qv::ConnectionLog log;
   events(log, {udp}, 0);
@@ -114,7 +105,7 @@ TEST(ConnectionLog, TimesInRfc3339Utc) {
 namespace {
 
 TEST(ConnectionLog, EventsAsJsonLines) {
-  qv::Endpoint endpoint = tcp(8080, kCloseWait);
+  qv::Endpoint endpoint = tcp(8080, 9000, kCloseWait);
   endpoint.socket.owningPid = 42;
   endpoint.program = "web\nserver";
   const qv::LogEvent events[] = {

@@ -8,26 +8,12 @@
 #include "command/output.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
+#include "watch_endpoints.hpp"
 
 namespace {
 
-constexpr std::uint32_t kEstablished = 5;
-constexpr std::uint32_t kCloseWait = 8;
-
-qv::Endpoint tcp(std::uint16_t localPort, std::uint16_t remotePort,
-                 std::uint32_t state = kEstablished) {
-  qv::Endpoint e{};
-  e.socket.protocol = 1;
-  e.socket.family = os::kFamilyIpv4;
-  e.socket.localAddress = {127, 0, 0, 1};
-  e.socket.localPort = localPort;
-  e.socket.remoteAddress = {127, 0, 0, 1};
-  e.socket.remotePort = remotePort;
-  e.socket.tcpState = state;
-  e.socket.owningPid = 100;
-  e.program = "server";
-  return e;
-}
+using watch_test::kCloseWait;
+using watch_test::tcp;
 
 // Each row as "mark port", "+" appeared, "-" gone, " " unchanged.
 std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
