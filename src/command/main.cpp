@@ -93,9 +93,14 @@ bool show(std::string_view listing, bool watching, bool terminal) {
   return written;
 }
 
-void pause_between(double seconds) {
+// Waits for the next refresh, due `seconds` after the last one began: refreshes keep their
+// pace however long each takes, so that --watch 0.1 sees what lives a few hundred milliseconds.
+void pause_between(double seconds, Clock::time_point refreshBegan) {
   qv::console::exit_on_interrupt(0);
-  os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
+  const auto due = refreshBegan + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds));
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+  if (left > 0) os::sleep_ms(static_cast<std::uint32_t>(left));
 }
 
 int tables_failed() {
@@ -111,11 +116,12 @@ int run_listings(const qv::Options& options, List&& list) {
   if (terminal && !write_all("\x1b[2J")) return write_failed();
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
+    const Clock::time_point began = Clock::now();
     const std::optional<std::string> listing = list(first);
     if (!listing) return tables_failed();
     if (!show(*listing, watching, terminal)) return write_failed();
     if (!watching) return 0;
-    pause_between(*options.watchSeconds);
+    pause_between(*options.watchSeconds, began);
   }
 }
 
@@ -136,7 +142,7 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
       qv::append_log_event(line, event);
       if (!write_all(line) || std::fflush(stdout) != 0) return write_failed();
     }
-    pause_between(*options.watchSeconds);
+    pause_between(*options.watchSeconds, now.steady);
   }
 }
 
