@@ -15,14 +15,7 @@ import sys
 import tempfile
 import zipfile
 
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-    return condition
-
+from checks import check, finish
 
 release, dll, version_rc = sys.argv[1:4]
 version = re.search(r'VALUE "ProductVersion", "([^"]+)"', open(version_rc).read()).group(1)
@@ -63,7 +56,4 @@ with tempfile.TemporaryDirectory() as out:
     for name in made:
         check_archive(os.path.join(out, name))
 
-for failure in failures:
-    print(f"FAIL: {failure}")
-print("release: " + ("all checks passed" if not failures else f"{len(failures)} check(s) failed"))
-sys.exit(1 if failures else 0)
+finish()
