@@ -10,15 +10,9 @@ namespace {
 
 qv::Endpoint endpoint(std::int32_t protocol, std::uint32_t state, std::uint16_t localPort,
                       std::uint16_t remotePort, std::uint32_t pid, std::string program) {
-  qv::Endpoint e{};
-  e.socket.protocol = protocol;
-  e.socket.family = os::kFamilyIpv4;
-  e.socket.tcpState = state;
-  e.socket.localPort = localPort;
-  e.socket.remotePort = remotePort;
-  e.socket.owningPid = pid;
-  e.program = std::move(program);
-  return e;
+  return {{protocol, os::kFamilyIpv4, false, {}, localPort, {}, remotePort, state, pid},
+          std::move(program),
+          std::nullopt};
 }
 
 qv::EndpointFilter filter_of(qv::FilterKind kind, std::initializer_list<const char*> values) {

@@ -10,13 +10,7 @@ namespace {
 
 qv::Endpoint endpoint(std::int32_t protocol, std::uint8_t family, std::uint32_t state,
                       std::uint32_t pid, std::string program) {
-  qv::Endpoint e{};
-  e.socket.protocol = protocol;
-  e.socket.family = family;
-  e.socket.tcpState = state;
-  e.socket.owningPid = pid;
-  e.program = std::move(program);
-  return e;
+  return {{protocol, family, false, {}, 0, {}, 0, state, pid}, std::move(program), std::nullopt};
 }
 
 std::vector<qv::Endpoint> machine() {

@@ -13,6 +13,7 @@ namespace {
 std::variant<qv::Options, std::string> parse(std::vector<std::string> arguments) {
   arguments.insert(arguments.begin(), "quorvane");
   std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
   argv.push_back(nullptr);
   return qv::parse_options(static_cast<int>(arguments.size()), argv.data());
