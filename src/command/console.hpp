@@ -17,6 +17,9 @@ void note_interrupts();
 // Whether an interrupt has been noted.
 bool interrupted();
 
+// The system's text for an error number (errno).
+std::string error_text(int error);
+
 // Why the settings file cannot be read as one ("No such file or directory", "not a regular
 // file", ...), found without blocking on a FIFO or a device; nullopt for a readable file.
 std::optional<std::string> settings_file_problem(const std::string& file);

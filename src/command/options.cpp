@@ -154,6 +154,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
   for (;;) {
     // Both glibc and mingw-w64 leave optind on the argument being read until its last letter.
     const int current = std::max(optind, 1);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before the command starts any thread.
     const int value = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
     if (value == -1) break;
     switch (value) {

@@ -17,7 +17,9 @@ namespace {
 
 constexpr std::string_view kNone = "-";
 
-std::string or_none(std::string text) { return text.empty() ? std::string(kNone) : text; }
+std::string or_none(std::string text) {
+  return text.empty() ? std::string(kNone) : std::move(text);
+}
 
 std::string_view state_name(const os::SocketRow& socket) {
   return socket.protocol == kProtocolTcp ? TcpStateName(static_cast<std::int32_t>(socket.tcpState))
