@@ -50,8 +50,6 @@ void note_interrupts() {
   catch_interrupts();
 }
 
-bool interrupted() { return noted != 0; }
-
 std::string error_text(int error) {
   char buffer[256];
   // The GNU strerror_r: the text may be a constant of its own rather than the buffer.

@@ -240,13 +240,17 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kNoColor:
         options.noColor = true;
         break;
-      case ':':
-        return option_name(optopt) + " needs a value";
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];
+        const bool longOption = argument.starts_with("--");
         if (optopt == 0) return "unknown option '" + std::string(argument) + "'";
-        if (argument.starts_with("--")) return option_name(optopt) + " takes no value";
+        // mingw-w64 answers ':' for a value given to an option that takes none, as glibc does
+        // for a missing value: the argument tells them apart.
+        if (longOption && argument.find('=') != std::string_view::npos) {
+          return option_name(optopt) + " takes no value";
+        }
+        if (value == ':') return option_name(optopt) + " needs a value";
         return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
       }
     }

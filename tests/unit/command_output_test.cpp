@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "address_bytes.hpp"
+#include "collector/collector.hpp"
 #include "command/meter_view.hpp"
 #include "command/output.hpp"
 #include "common/text.hpp"
+#include "fake/fake_os.hpp"
 
 namespace {
 
@@ -173,6 +175,28 @@ TEST(MeterView, ControlBytesOfNamesBecomeQuestionMarksOneForOne) {
   EXPECT_EQ(qv::field_text(entry.programName), "odd?[2J?name?");
   EXPECT_EQ(qv::field_text(entry.hostName), "h?st");
   EXPECT_EQ(qv::field_text(entry.localAddressText), "1.2.3.4");
+}
+
+TEST(MeterView, OnePassOnTheCallingThreadListedThroughTheRecord) {
+  fake::reset();
+  qv::release_collector();
+  fake::Os& m = fake::machine();
+  m.tcpRows = std::vector<os::TcpRow>{{5, fake::address(10, 0, 0, 1), fake::port(80),
+                                       fake::address(10, 0, 0, 9), fake::port(5000), 100},
+                                      {5, fake::address(10, 0, 0, 1), fake::port(81),
+                                       fake::address(127, 0, 0, 2), fake::port(5001), 100}};
+  m.processes[100] = fake::Process{true, true, "/tmp/odd\x1b[2J\nname", std::nullopt};
+  m.ptrAnswers["9.0.0.10.IN-ADDR.ARPA"] = "bell\a.example";
+  qv::InstanceSettings record{};
+  qv::store_text(record.outputTemplate, "%nm|%hn;");
+  record.rangeLow = 127000000001;  // the meter's filters apply
+  record.rangeHigh = 127000000003;
+  std::vector<qv::ConnectionEntry> snapshot;
+  ASSERT_TRUE(qv::refresh_meter_listing(record, snapshot));
+  EXPECT_EQ(qv::field_text(record.outputText), "odd?[2J?name|bell?.example;");
+  EXPECT_EQ(m.threadStarts, 0);
+  EXPECT_FALSE(qv::collector_started());
+  qv::release_collector();
 }
 
 }  // namespace
