@@ -89,7 +89,10 @@ bool holds(const std::vector<Value>& values, const Value& value) {
 
 std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind kind,
                                             std::string_view value) {
-  const std::string quoted = "'" + std::string(value) + "'";
+  // Built by appending: GCC 12's -Wrestrict misjudges "'" + std::string(value) when optimising.
+  std::string quoted = "'";
+  quoted += value;
+  quoted += '\'';
   switch (kind) {
     case FilterKind::state: {
       const std::optional<StateSet> states = state_set(value);
