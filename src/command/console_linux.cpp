@@ -27,6 +27,8 @@ void on_interrupt(int /*signal*/) {
 void catch_interrupts() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
+  // A noted interrupt must not break off a write to a slow pipe half-way through a line.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);

@@ -4,17 +4,22 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "command/connection_log.hpp"
 #include "command/console.hpp"
 #include "command/endpoints.hpp"
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
 #include "command/output.hpp"
+#include "command/watch_diff.hpp"
+#include "command/watch_marks.hpp"
 #include "common/text.hpp"
 #include "host/exports.hpp"
 #include "host/host_state.hpp"
@@ -95,9 +100,19 @@ bool show(std::string_view listing, const qv::Options& options, bool terminal) {
   return print_plain(listing, lineByLine) && write_all("\n") && std::fflush(stdout) == 0;
 }
 
-void pause_between(double seconds) {
+// Waits for the next refresh, due `seconds` after the last one began: refreshes keep their
+// pace however long each takes, so that --watch 0.1 sees what lives a few hundred milliseconds.
+void pause_between(double seconds, Clock::time_point refreshBegan) {
   qv::console::exit_on_interrupt(0);
-  os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
+  const auto due = refreshBegan + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds));
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+  if (left > 0) os::sleep_ms(static_cast<std::uint32_t>(left));
+}
+
+int tables_failed() {
+  std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
+  return 1;
 }
 
 // Repeats list (which gives the next listing) as the options say: once, or until interrupted.
@@ -108,14 +123,33 @@ int run_listings(const qv::Options& options, List&& list) {
   if (terminal && !write_all("\x1b[2J")) return write_failed();
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
+    const Clock::time_point began = Clock::now();
     const std::optional<std::string> listing = list(first);
-    if (!listing) {
-      std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
-      return 1;
-    }
+    if (!listing) return tables_failed();
     if (!show(*listing, options, terminal)) return write_failed();
     if (!watching) return 0;
-    pause_between(*options.watchSeconds);
+    pause_between(*options.watchSeconds, began);
+  }
+}
+
+// The connection log: refresh (which gives the endpoints) until interrupted, writing each
+// refresh's events, one line each, flushed line by line.
+template <typename Refresh>
+int run_log(const qv::Options& options, Refresh&& refresh) {
+  qv::ConnectionLog log;
+  std::string lines;
+  for (bool first = true;; first = false) {
+    qv::console::exit_on_interrupt(first ? 130 : 0);
+    const qv::WatchTime now = qv::watch_time_now();
+    std::optional<std::vector<qv::Endpoint>> endpoints = refresh(first);
+    if (!endpoints) return tables_failed();
+    lines.clear();
+    for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
+      qv::append_log_event(lines, event);
+    }
+    qv::console::note_interrupts();
+    if (!write_lines(lines)) return write_failed();
+    pause_between(*options.watchSeconds, now.steady);
   }
 }
 
@@ -145,6 +179,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::ListingStyle style;
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
+  style.aligned = qv::console::stdout_is_terminal();
+  style.header = options.header;
+  style.summary = options.summary;
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -154,15 +191,41 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
-  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+  // One refresh: the endpoints the options keep, with the names found in time.
+  const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
-    std::erase_if(*endpoints,
-                  [&](const qv::Endpoint& e) { return !qv::endpoint_listed(e, record); });
+    std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
+      return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
+    });
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              look_up_limit_ms(first, started, options.watchSeconds));
     }
+    return endpoints;
+  };
+  // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
+  const bool watching = options.watchSeconds.has_value() && !options.summary;
+  if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
+  if (watching && options.format == qv::OutputFormat::text && style.aligned) {
+    // Nothing in the command sets the environment, so reading it races with nothing.
+    const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)
+    const qv::MarkStyle marks = qv::mark_style(options.noColor, noColor);
+    std::vector<qv::Endpoint> previous;
+    return run_listings(options, [&](bool first) -> std::optional<std::string> {
+      std::optional<std::vector<qv::Endpoint>> current = refresh(first);
+      if (!current) return std::nullopt;
+      // The first frame is compared with itself: nothing in it is new.
+      const std::span<const qv::Endpoint> before = first ? *current : previous;
+      const auto rows = qv::watch_rows(before, *current, qv::diff_endpoints(before, *current));
+      std::string frame = qv::marked_listing(rows, style, marks);
+      previous = std::move(*current);
+      return frame;
+    });
+  }
+  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+    const auto endpoints = refresh(first);
+    if (!endpoints) return std::nullopt;
     return qv::listing_text(*endpoints, style);
   });
 }
@@ -197,6 +260,16 @@ int run(int argc, char** argv) {
   }
   if (options.meter && options.format != qv::OutputFormat::text) {
     return fail("--meter shows the meter's text listing: it does not go with --format");
+  }
+  if (options.meter && (options.summary || !qv::filter_is_empty(options.filter))) {
+    return fail(
+        "--meter shows the meter's listing with its own filters: it does not go with "
+        "--summary, --state, --port, --pid or --program");
+  }
+  if (options.summary && (options.outputTemplate || options.format == qv::OutputFormat::csv)) {
+    return fail(
+        "--summary is a table or, with --format json, one object: it does not go with "
+        "--template or --format csv");
   }
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {

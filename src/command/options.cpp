@@ -32,19 +32,48 @@ const char kUsage[] =
     "      --section NAME    from this section of FILE; options given here override the file\n"
     "      --meter           the meter's own listing, exactly as the plug-in shows it (IPv4,\n"
     "                        1,025 entries, 4,095 characters)\n"
-    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C\n"
+    "      --state NAME      TCP endpoints in this state only: established, listen, time-wait,\n"
+    "                        syn-sent, ... as ss or the listing names them, case ignored\n"
+    "      --port N          endpoints whose local or remote port is N\n"
+    "      --pid N           endpoints of process N (0: those without a visible owner)\n"
+    "      --program NAME    endpoints of the program whose file name is NAME\n"
+    "                        (each filter may be repeated: any value matches; different\n"
+    "                        filters must all match)\n"
+    "      --summary         counts by protocol, family, TCP state and program instead\n"
+    "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
+    "                        one anyway)\n"
+    "  -H, --no-header       no header line\n"
+    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C; a terminal shows\n"
+    "                        new endpoints in green and closed ones once more in red; with\n"
+    "                        --format json, a log of open, close and state events\n"
+    "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
+    "On a terminal the rows are an aligned table; in a pipe they are tab-separated.\n"
     "Exit status: 0 listed, 1 output could not be written, 2 bad arguments or settings file,\n"
     "130 interrupted before the first listing.\n";
 
 namespace {
 
 // Values of the long options that have no short form.
-enum LongOnly : int { kFormat = 256, kTemplate, kSettings, kSection, kMeter, kWatch };
+enum LongOnly : int {
+  kFormat = 256,
+  kTemplate,
+  kSettings,
+  kSection,
+  kMeter,
+  kWatch,
+  kState,
+  kPort,
+  kPid,
+  kProgram,
+  kSummary,
+  kHeader,
+  kNoColor
+};
 
-constexpr char kShortOptions[] = "+:46tulnaphV";
+constexpr char kShortOptions[] = "+:46tulnaphHV";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -61,8 +90,16 @@ constexpr option kLongOptions[] = {
     {"settings", required_argument, nullptr, kSettings},
     {"section", required_argument, nullptr, kSection},
     {"meter", no_argument, nullptr, kMeter},
+    {"state", required_argument, nullptr, kState},
+    {"port", required_argument, nullptr, kPort},
+    {"pid", required_argument, nullptr, kPid},
+    {"program", required_argument, nullptr, kProgram},
+    {"summary", no_argument, nullptr, kSummary},
+    {"header", no_argument, nullptr, kHeader},
+    {"no-header", no_argument, nullptr, 'H'},
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
+    {"no-color", no_argument, nullptr, kNoColor},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -166,6 +203,24 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kMeter:
         options.meter = true;
         break;
+      case kState:
+      case kPort:
+      case kPid:
+      case kProgram: {
+        const FilterKind kind = value == kState  ? FilterKind::state
+                                : value == kPort ? FilterKind::port
+                                : value == kPid  ? FilterKind::pid
+                                                 : FilterKind::program;
+        if (auto reason = add_filter_value(options.filter, kind, optarg)) return *std::move(reason);
+        break;
+      }
+      case kSummary:
+        options.summary = true;
+        break;
+      case kHeader:
+      case 'H':
+        options.header = value == kHeader;
+        break;
       case kWatch: {
         std::optional<std::string> seconds;
         if (optarg != nullptr) {
@@ -182,6 +237,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         }
         break;
       }
+      case kNoColor:
+        options.noColor = true;
+        break;
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];

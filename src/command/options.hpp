@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "command/filters.hpp"
 #include "os/os.hpp"
 
 namespace qv {
@@ -19,10 +20,16 @@ struct Options {
   std::optional<std::string> settingsFile;
   std::optional<std::string> section;
   std::optional<double> watchSeconds;  // set: refresh until interrupted
+  bool noColor = false;                // --watch on a terminal marks changes with signs
   bool meter = false;                  // the meter's own listing, as the DLL would show it
   os::SocketKinds kinds;               // -4 -6 -t -u: neither of a pair means both
   bool listeningOnly = false;
-  bool numeric = false;  // no reverse look-ups
+  bool numeric = false;   // no reverse look-ups
+  EndpointFilter filter;  // --state, --port, --pid, --program
+  bool summary = false;   // counts instead of endpoints
+  // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
+  // have a header, rows in a pipe none).
+  std::optional<bool> header;
 };
 
 inline constexpr double kDefaultWatchSeconds = 1.0;

@@ -6,6 +6,8 @@
 #include "collector/address.hpp"
 #include "collector/connection_table.hpp"
 #include "command/endpoint_text.hpp"
+#include "command/summary.hpp"
+#include "command/table.hpp"
 #include "common/text.hpp"
 #include "listing/names.hpp"
 
@@ -142,6 +144,11 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
 
 void append_json_record(std::string& out, const Endpoint& endpoint) {
   out += '{';
+  append_json_members(out, endpoint);
+  out += "}\n";
+}
+
+void append_json_members(std::string& out, const Endpoint& endpoint) {
   bool first = true;
   for (const RecordField& field : record_fields(endpoint)) {
     if (!first) out += ',';
@@ -156,7 +163,6 @@ void append_json_record(std::string& out, const Endpoint& endpoint) {
       append_json_string(out, *field.value);
     }
   }
-  out += "}\n";
 }
 
 void append_csv_header(std::string& out) {
@@ -197,6 +203,7 @@ bool endpoint_listed(const Endpoint& endpoint, const InstanceSettings& settings)
 }
 
 bool style_needs_host(const ListingStyle& style, std::span<const Endpoint> endpoints) {
+  if (style.summary) return false;
   if (style.format == OutputFormat::text && style.outputTemplate) {
     return template_needs_host(*style.outputTemplate, endpoints);
   }
@@ -204,9 +211,18 @@ bool style_needs_host(const ListingStyle& style, std::span<const Endpoint> endpo
 }
 
 std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle& style) {
+  if (style.summary) {
+    const Summary summary = summarize(endpoints);
+    return style.format == OutputFormat::json ? summary_json(summary) : summary_text(summary);
+  }
+  const bool rows = style.format == OutputFormat::text && !style.outputTemplate;
+  const bool header =
+      style.header.value_or(style.format == OutputFormat::csv || (rows && style.aligned));
+  if (rows && style.aligned) return aligned_endpoint_table(endpoints, header);
   std::string out;
   ExpansionWork work;
-  if (style.format == OutputFormat::csv) append_csv_header(out);
+  if (header && rows) out += endpoint_header_line();
+  if (header && style.format == OutputFormat::csv) append_csv_header(out);
   for (const Endpoint& endpoint : endpoints) {
     switch (style.format) {
       case OutputFormat::text:

@@ -40,6 +40,8 @@ inline constexpr std::size_t kRecordFieldCount = 10;
 std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoint);
 // One JSON object and a newline.
 void append_json_record(std::string& out, const Endpoint& endpoint);
+// The object's members alone, comma-separated without braces, for records that carry more.
+void append_json_members(std::string& out, const Endpoint& endpoint);
 // The CSV header and records, each line ended by CRLF as RFC 4180 has it.
 void append_csv_header(std::string& out);
 void append_csv_record(std::string& out, const Endpoint& endpoint);
@@ -53,6 +55,10 @@ struct ListingStyle {
   OutputFormat format = OutputFormat::text;
   std::optional<std::string> outputTemplate;  // text through this template, else the rows
   bool noLeadingZeros = true;
+  bool aligned = false;  // the rows as a table for people (a terminal), not tab-separated
+  // The header line of the rows, the table and CSV; nullopt: the table and CSV have one.
+  std::optional<bool> header;
+  bool summary = false;  // the endpoints counted (text or JSON) instead of listed
 };
 
 // Whether a listing in this style shows host names, so that look-ups are worth making.

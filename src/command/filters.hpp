@@ -1,0 +1,42 @@
+// The command's endpoint filters: TCP state, port, owner's pid and program. Each kind may hold
+// several values (any one matches); every kind that holds values must match.
+#pragma once
+
+#include <bitset>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "command/endpoints.hpp"
+
+namespace qv {
+
+struct EndpointFilter {
+  // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB); any state wanted
+  // leaves out every UDP socket, which has no state.
+  std::bitset<13> states;
+  std::vector<std::uint16_t> ports;   // the local or the remote port
+  std::vector<std::uint32_t> pids;    // 0: sockets without a visible owner
+  std::vector<std::string> programs;  // the owner's exact file name
+};
+
+enum class FilterKind { state, port, pid, program };
+
+// Adds one value of an option to the filter; the one-line reason when the value is not usable.
+// States are the listing's names or ss's, case, blanks, hyphens and underscores ignored
+// ("Time Wait", "time-wait", "TIME_WAIT"), and ss's groups (all, connected, synchronized,
+// bucket, big).
+std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind kind,
+                                            std::string_view value);
+
+bool filter_is_empty(const EndpointFilter& filter);
+bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
+
+// The endpoints the filter keeps, in their order.
+std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
+                                         const EndpointFilter& filter);
+
+}  // namespace qv

@@ -1,0 +1,43 @@
+// --summary: the endpoints counted by protocol and family, by TCP state and by program, as a
+// small table for people or one JSON object for scripts.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "command/endpoints.hpp"
+
+namespace qv {
+
+struct ProgramCount {
+  std::string program;  // empty: sockets without a visible owner
+  std::size_t endpoints = 0;
+  std::size_t processes = 0;  // distinct owning pids (none for the unowned)
+};
+
+struct Summary {
+  std::size_t total = 0;
+  // [0] TCP, [1] UDP; within each [0] IPv4, [1] IPv6.
+  std::array<std::array<std::size_t, 2>, 2> byProtocolAndFamily{};
+  std::array<std::size_t, 13> tcpByState{};  // by the listing's state numbers, 1 to 12
+  std::vector<ProgramCount> programs;        // most endpoints first, then by name
+};
+
+inline constexpr std::size_t kSummaryPrograms = 10;
+
+Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount = kSummaryPrograms);
+
+// Three aligned tables, a blank line between them: protocol by family with totals, TCP states
+// that occur in the listing's order, and the programs.
+std::string summary_text(const Summary& summary);
+
+// One line: {"total":N,"tcp":{"ipv4":N,"ipv6":N,"total":N},"udp":{...},
+// "tcp_states":{"Established":N,...},"programs":[{"program":"sshd","endpoints":N,"processes":N},
+// ...]}; a program without a visible owner is null.
+std::string summary_json(const Summary& summary);
+
+}  // namespace qv

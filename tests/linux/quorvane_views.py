@@ -1,0 +1,282 @@
+#!/usr/bin/env python3
+"""The quorvane command's views in a private network namespace with a known socket set: the
+filters alone and combined against ss with the same filter, --summary's counts against ss, and
+the aligned table on a pseudo-terminal against the plain rows of a pipe."""
+import json
+import os
+import pty
+import re
+import shutil
+import sys
+
+from checks import check, finish
+from netns import Namespace
+
+# ss's state filter words, each with the name the listing gives that state.
+STATE_WORDS = [
+    ("established", "Established"), ("syn-sent", "SYN Sent"), ("syn-recv", "SYN Recieved"),
+    ("fin-wait-1", "FIN Wait 1"), ("fin-wait-2", "FIN Wait 2"), ("time-wait", "Time Wait"),
+    ("closed", "Closed"), ("close-wait", "Close Wait"), ("last-ack", "Last ACK"),
+    ("listening", "Listening"), ("closing", "Closing"),
+]
+HEADINGS = ["Proto", "Local", "Remote", "State", "PID", "Program", "Host"]
+
+
+def ss_rows(ns, args):
+    """What ss lists: (protocol, local, remote) -> set of owning (program, pid)."""
+    out = ns.run(["ss", "-Hanp"] + args, check=True, capture_output=True, text=True).stdout
+    only = "tcp" if "-t" in args and "-u" not in args else None
+    rows = {}
+    for line in out.splitlines():
+        owners = {(name, int(pid)) for name, pid in re.findall(r'\("([^"]*)",pid=(\d+)', line)}
+        words = re.sub(r"users:\(\(.*\)\)", "", line).split()
+        # ss leaves out its Netid column when one protocol is asked for, and its State column
+        # when one state is.
+        protocol = only or words[0]
+        rows[(protocol, words[-2], words[-1])] = owners
+    return rows
+
+
+def quorvane_rows(ns, binary, args):
+    """The command's rows in a pipe, each with its fields: (protocol, local, remote) -> fields."""
+    run = ns.run([binary, "-n"] + args, capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0 and run.stderr == "",
+          f"quorvane {' '.join(args)}: exit {run.returncode} {run.stderr!r}")
+    rows = {}
+    for line in run.stdout.splitlines():
+        fields = line.split("\t")
+        check(len(fields) == 7, f"quorvane {' '.join(args)}: row {line!r}")
+        rows[(fields[0].lower(), fields[1], fields[2])] = fields
+    return rows
+
+
+def same_rows(ns, binary, args, ss_args, owner=lambda owners: True):
+    """The rows of quorvane ARGS are those of ss SS_ARGS whose owners pass owner()."""
+    want = {key for key, owners in ss_rows(ns, ss_args).items() if owner(owners)}
+    got = set(quorvane_rows(ns, binary, args))
+    check(got == want, f"quorvane {' '.join(args)} vs ss {' '.join(ss_args)}: only quorvane "
+          f"{sorted(got - want)}, only ss {sorted(want - got)}")
+    return got
+
+
+def port(endpoint):
+    text = endpoint.rpartition(":")[2]
+    return 0 if text == "*" else int(text)
+
+
+def port_clause(ports):
+    return ["("] + " or ".join(f"sport = :{p} or dport = :{p}" for p in ports).split() + [")"]
+
+
+def filters(ns, binary, holders):
+    a, b, peer = holders
+    everything = same_rows(ns, binary, [], ["-tu"])
+    for word, name in STATE_WORDS:
+        for spelling in {word, name, name.upper()}:
+            got = same_rows(ns, binary, ["--state", spelling], ["-t", "state", word])
+        if word in ("established", "listening", "close-wait", "fin-wait-2"):
+            check(got, f"--state {word}: the socket set holds some")
+    same_rows(ns, binary, ["--state", "established", "--state", "time-wait"],
+              ["-t", "state", "established", "state", "time-wait"])
+    for ports in ([7001], [7003], [7001, 7100], [7001, 7002, 7003]):
+        args = [arg for port in ports for arg in ("--port", str(port))]
+        same_rows(ns, binary, args, ["-tu"] + port_clause(ports))
+    for pids in ([a.pid], [a.pid, peer.pid]):
+        args = [arg for pid in pids for arg in ("--pid", str(pid))]
+        same_rows(ns, binary, args, ["-tu"], lambda owners: any(p in pids for _, p in owners))
+    for names in (["socket_holder"], ["qv-peer"], ["qv-peer", "socket_holder"]):
+        args = [arg for name in names for arg in ("--program", name)]
+        same_rows(ns, binary, args, ["-tu"], lambda owners: any(n in names for n, _ in owners))
+    same_rows(ns, binary, ["--program", "socket"], ["-tu"], lambda owners: False)
+
+    # Different options must all match.
+    same_rows(ns, binary, ["--state", "established", "--port", "7001", "--pid", str(b.pid)],
+              ["-t", "state", "established"] + port_clause([7001]),
+              lambda owners: any(p == b.pid for _, p in owners))
+    same_rows(ns, binary, ["--port", "7001", "--port", "7100", "--program", "socket_holder"],
+              ["-tu"] + port_clause([7001, 7100]),
+              lambda owners: any(n == "socket_holder" for n, _ in owners))
+    same_rows(ns, binary, ["--state", "listen", "--program", "qv-peer", "--port", "7001"],
+              ["-t", "state", "listening"] + port_clause([7001]),
+              lambda owners: any(n == "qv-peer" for n, _ in owners))
+    check(not any(key[0] == "udp" for key in quorvane_rows(ns, binary, ["--state", "all"])),
+          "--state keeps no UDP socket")
+
+    # The filters apply to the other formats too.
+    for args in (["--port", "7001"], ["--state", "listening", "--pid", str(a.pid)]):
+        rows = quorvane_rows(ns, binary, args)
+        run = ns.run([binary, "-n", "--format", "json"] + args, capture_output=True, text=True,
+                     timeout=60)
+        records = [json.loads(line) for line in run.stdout.splitlines()]
+        check(sorted((r["local_port"], r["remote_port"] or 0) for r in records) ==
+              sorted((port(local), port(remote)) for _, local, remote in rows),
+              f"--format json {' '.join(args)}: {run.stdout[:300]!r}")
+        run = ns.run([binary, "-n", "--format", "csv"] + args, capture_output=True, text=True,
+                     timeout=60)
+        check(len(run.stdout.splitlines()) == len(rows) + 1,
+              f"--format csv {' '.join(args)}: {run.stdout[:300]!r}")
+    return everything
+
+
+def bad_values(ns, binary):
+    for args, option in [(["--state", "establishd"], "--state"), (["--state", ""], "--state"),
+                         (["--port", "65536"], "--port"), (["--port", "http"], "--port"),
+                         (["--pid", "-3"], "--pid"), (["--pid", "1x"], "--pid"),
+                         (["--program", ""], "--program"), (["--port"], "--port")]:
+        for extra in ([], ["--summary"], ["--format", "json"]):
+            run = ns.run([binary] + args + extra, capture_output=True, text=True, timeout=60)
+            what = " ".join(args + extra)
+            check(run.returncode == 2 and run.stdout == "" and
+                  len(run.stderr.splitlines()) == 1 and option in run.stderr,
+                  f"{what}: exit {run.returncode}, stdout {run.stdout!r}, stderr {run.stderr!r}")
+
+
+def family(local):
+    return "ipv6" if local.startswith(("[", "*")) else "ipv4"
+
+
+def summary(ns, binary, args, ss_args, owner=lambda owners: True):
+    """--summary --format json ARGS counts what ss SS_ARGS lists."""
+    run = ns.run([binary, "--summary", "--format", "json"] + args, capture_output=True,
+                 text=True, timeout=60)
+    lines = run.stdout.splitlines()
+    check(run.returncode == 0 and len(lines) == 1, f"--summary json {args}: {run.stdout!r}")
+    got = json.loads(lines[0])
+    rows = {k: o for k, o in ss_rows(ns, ss_args).items() if owner(o)}
+    check(got["total"] == len(rows), f"--summary {args}: total {got['total']}, ss {len(rows)}")
+    for protocol in ("tcp", "udp"):
+        for fam in ("ipv4", "ipv6"):
+            want = sum(1 for p, local, _ in rows if p == protocol and family(local) == fam)
+            check(got[protocol][fam] == want,
+                  f"--summary {args}: {protocol} {fam} {got[protocol][fam]}, ss {want}")
+    for word, name in STATE_WORDS:
+        want = sum(1 for key in ss_rows(ns, ["-t", "state", word]) if key in rows)
+        check(got["tcp_states"][name] == want,
+              f"--summary {args}: {name} {got['tcp_states'][name]}, ss {want}")
+    programs = {}
+    for owners in rows.values():
+        for name in {n for n, _ in owners} or {None}:
+            programs[name] = programs.get(name, 0) + 1
+    want = sorted(programs.items(), key=lambda item: (-item[1], item[0] or ""))
+    check([(p["program"], p["endpoints"]) for p in got["programs"]] == want,
+          f"--summary {args}: programs {got['programs']}, ss {want}")
+
+    run = ns.run([binary, "--summary"] + args, capture_output=True, text=True, timeout=60)
+    lines = run.stdout.splitlines()
+    total = [line.split() for line in lines if line.startswith("Total")]
+    check(run.returncode == 0 and total and total[0][-1] == str(len(rows)),
+          f"--summary {args} text: {run.stdout!r}")
+
+
+def on_terminal(ns, binary, args):
+    """What the command writes to a pseudo-terminal."""
+    pid, terminal = pty.fork()
+    if pid == 0:
+        command = ns.command([binary, "-n"] + args)
+        os.execvp(command[0], command)
+    data = b""
+    while True:
+        try:
+            chunk = os.read(terminal, 65536)
+        except OSError:  # the terminal's other end closed
+            break
+        if not chunk:
+            break
+        data += chunk
+    _, status = os.waitpid(pid, 0)
+    os.close(terminal)
+    check(os.WIFEXITED(status) and os.WEXITSTATUS(status) == 0, f"{args} on a terminal: {status}")
+    return data.decode().replace("\r\n", "\n").splitlines()
+
+
+def spans(line):
+    """Where the cells of a table's line are: runs of text with single blanks inside ("Time
+    Wait"), two blanks at least between them."""
+    return [(m.start(), m.end()) for m in re.finditer(r"\S+(?: \S+)*", line)]
+
+
+def cells(line):
+    return [line[start:end] for start, end in spans(line)]
+
+
+def check_aligned(lines, what):
+    """Every cell of a column starts where the column does (PID's end where it does), cells are
+    two blanks apart at least, no line ends in a blank, and each column is as wide as its widest
+    cell, heading included."""
+    layout = [spans(line) for line in lines]
+    check(all(len(cells) == len(HEADINGS) for cells in layout), f"{what}: not seven cells")
+    check(not any(line.endswith(" ") for line in lines), f"{what}: a line ends in a blank")
+    if not lines or not all(len(cells) == len(HEADINGS) for cells in layout):
+        return
+    for index in range(len(HEADINGS)):
+        edge = 1 if index == 4 else 0  # PID is aligned on the right
+        edges = {cells[index][edge] for cells in layout}
+        check(len(edges) == 1, f"{what}: column {HEADINGS[index]} at {sorted(edges)}")
+    for index in range(3):
+        width = layout[0][index + 1][0] - layout[0][index][0] - 2
+        widest = max(end - start for start, end in (cells[index] for cells in layout))
+        check(widest == width, f"{what}: column {HEADINGS[index]} is {width} wide, its widest "
+              f"cell {widest}")
+
+
+def table(ns, binary, everything):
+    piped = quorvane_rows(ns, binary, [])
+    lines = on_terminal(ns, binary, [])
+    check(lines and cells(lines[0]) == HEADINGS, f"terminal header: {lines[:1]}")
+    check(len(lines) == len(everything) + 1,
+          f"terminal: {len(lines) - 1} rows, ss {len(everything)}")
+    check_aligned(lines, "terminal")
+    # The same cells as the pipe's rows (no name of this socket set holds a blank).
+    check(sorted(cells(line) for line in lines[1:]) == sorted(piped.values()),
+          "terminal cells differ from the piped rows")
+
+    for option in ("--no-header", "-H"):
+        lines = on_terminal(ns, binary, [option])
+        check(sorted(cells(line) for line in lines) == sorted(piped.values()),
+              f"{option} on a terminal: {lines[:2]}")
+        check_aligned(lines, f"{option} on a terminal")
+    lines = on_terminal(ns, binary, ["--state", "listening"])
+    check(lines and cells(lines[0]) == HEADINGS and len(lines) == 1 + len(
+        quorvane_rows(ns, binary, ["--state", "listening"])), f"filtered table: {lines}")
+    check_aligned(lines, "filtered table")
+    lines = on_terminal(ns, binary, ["--template", "%lpt\\n"])
+    check(lines and all(line.isdigit() for line in lines), f"--template on a terminal: {lines}")
+
+    run = ns.run([binary, "-n"], capture_output=True, text=True, timeout=60)
+    check(not run.stdout.startswith("Proto") and "  " not in run.stdout,
+          f"pipe: no header, no alignment: {run.stdout[:200]!r}")
+    run = ns.run([binary, "-n", "--header"], capture_output=True, text=True, timeout=60)
+    lines = run.stdout.splitlines()
+    check(lines and lines[0] == "\t".join(HEADINGS) and len(lines) == len(piped) + 1,
+          f"--header in a pipe: {lines[:2]}")
+
+
+def e2e(binary, holder_program):
+    with Namespace("qvviews") as ns:
+        peer_program = os.path.join(ns.tmp, "qv-peer")
+        shutil.copy(holder_program, peer_program)
+        # The half-closed connection's orphaned end stays in FIN Wait 2 for the whole test.
+        ns.run(["sysctl", "-qw", "net.ipv4.tcp_fin_timeout=120"], check=True)
+        a, b = ns.holder(holder_program), ns.holder(holder_program)
+        peer = ns.holder(peer_program)
+        a.do("listen 127.0.0.1 7001", "listen 127.0.0.1 7002", "udp 127.0.0.1 7100",
+             "udp 0.0.0.0 7101")
+        peer.do("listen 127.0.0.3 7003", "udp 127.0.0.3 7102", "connect 127.0.0.3 127.0.0.1 7001")
+        b.do("connect 127.0.0.2 127.0.0.1 7001", "connect 127.0.0.2 127.0.0.1 7001",
+             "connect 127.0.0.2 127.0.0.3 7003", "connect-close 127.0.0.2 127.0.0.1 7002")
+        a.do("accept")
+        peer.do("accept")
+        everything = filters(ns, binary, (a, b, peer))
+        check(len(everything) >= 16, f"the socket set: {len(everything)} endpoints")
+        bad_values(ns, binary)
+        summary(ns, binary, [], ["-tu"])
+        summary(ns, binary, ["--port", "7001"], ["-tu"] + port_clause([7001]))
+        summary(ns, binary, ["--state", "established", "--program", "socket_holder"],
+                ["-t", "state", "established"],
+                lambda owners: any(n == "socket_holder" for n, _ in owners))
+        table(ns, binary, everything)
+    finish()
+
+
+if __name__ == "__main__":
+    e2e(sys.argv[1], sys.argv[2])

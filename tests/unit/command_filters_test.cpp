@@ -1,0 +1,141 @@
+// The command's filters: the values each option takes, and which endpoints they keep.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command/filters.hpp"
+
+namespace {
+
+qv::Endpoint endpoint(std::int32_t protocol, std::uint32_t state, std::uint16_t localPort,
+                      std::uint16_t remotePort, std::uint32_t pid, std::string program) {
+  return {{protocol, os::kFamilyIpv4, false, {}, localPort, {}, remotePort, state, pid},
+          std::move(program),
+          std::nullopt};
+}
+
+qv::EndpointFilter filter_of(qv::FilterKind kind, std::initializer_list<const char*> values) {
+  qv::EndpointFilter filter;
+  for (const char* value : values) {
+    EXPECT_EQ(qv::add_filter_value(filter, kind, value), std::nullopt) << value;
+  }
+  return filter;
+}
+
+// The state numbers a --state value stands for.
+std::vector<std::uint32_t> states_of(const char* value) {
+  const qv::EndpointFilter filter = filter_of(qv::FilterKind::state, {value});
+  std::vector<std::uint32_t> states;
+  for (std::uint32_t state = 0; state < filter.states.size(); ++state) {
+    if (filter.states.test(state)) states.push_back(state);
+  }
+  return states;
+}
+
+TEST(CommandFilters, StateNamesOfTheListingAndOfSs) {
+  const std::vector<std::pair<const char*, std::uint32_t>> names = {
+      {"Closed", 1},       {"closed", 1},      {"close", 1},        {"Listening", 2},
+      {"listen", 2},       {"LISTEN", 2},      {"SYN Sent", 3},     {"syn-sent", 3},
+      {"SYN Recieved", 4}, {"syn-recv", 4},    {"syn received", 4}, {"Established", 5},
+      {"established", 5},  {"ESTAB", 5},       {"FIN Wait 1", 6},   {"fin-wait-1", 6},
+      {"fin-wait-2", 7},   {"close-wait", 8},  {"Close_Wait", 8},   {"closing", 9},
+      {"last-ack", 10},    {"Last ACK", 10},   {"time-wait", 11},   {"TIME_WAIT", 11},
+      {"timewait", 11},    {"Delete TCB", 12},
+  };
+  for (const auto& [name, state] : names) {
+    EXPECT_EQ(states_of(name), std::vector<std::uint32_t>{state}) << name;
+  }
+}
+
+TEST(CommandFilters, SsStateGroups) {
+  EXPECT_EQ(states_of("all"), (std::vector<std::uint32_t>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12}));
+  EXPECT_EQ(states_of("connected"), (std::vector<std::uint32_t>{3, 4, 5, 6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(states_of("synchronized"), (std::vector<std::uint32_t>{4, 5, 6, 7, 8, 9, 10, 11}));
+  EXPECT_EQ(states_of("bucket"), (std::vector<std::uint32_t>{4, 11}));
+  EXPECT_EQ(states_of("big"), (std::vector<std::uint32_t>{1, 2, 3, 5, 6, 7, 8, 9, 10, 12}));
+}
+
+TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
+  const std::vector<std::tuple<qv::FilterKind, const char*, const char*>> bad = {
+      {qv::FilterKind::state, "", "--state"},
+      {qv::FilterKind::state, "establishe", "--state"},
+      {qv::FilterKind::state, "wait", "--state"},
+      {qv::FilterKind::port, "", "--port"},
+      {qv::FilterKind::port, "65536", "--port"},
+      {qv::FilterKind::port, "-1", "--port"},
+      {qv::FilterKind::port, "+80", "--port"},
+      {qv::FilterKind::port, " 80", "--port"},
+      {qv::FilterKind::port, "8o", "--port"},
+      {qv::FilterKind::port, "::80", "--port"},
+      {qv::FilterKind::pid, "4294967296", "--pid"},
+      {qv::FilterKind::pid, "12x", "--pid"},
+      {qv::FilterKind::program, "", "--program"},
+  };
+  for (const auto& [kind, value, option] : bad) {
+    qv::EndpointFilter filter;
+    const std::optional<std::string> reason = qv::add_filter_value(filter, kind, value);
+    ASSERT_TRUE(reason.has_value()) << value;
+    EXPECT_TRUE(reason->starts_with(option)) << *reason;
+    EXPECT_EQ(reason->find('\n'), std::string::npos) << *reason;
+    EXPECT_TRUE(qv::filter_is_empty(filter)) << value;
+  }
+  EXPECT_EQ(filter_of(qv::FilterKind::port, {":8080", "0", "65535"}).ports,
+            (std::vector<std::uint16_t>{8080, 0, 65535}));
+}
+
+TEST(CommandFilters, StatesKeepTcpOnly) {
+  const qv::EndpointFilter closed = filter_of(qv::FilterKind::state, {"closed"});
+  EXPECT_TRUE(qv::filter_matches(closed, endpoint(1, 1, 80, 0, 1, "a")));
+  // A UDP socket carries state 0 and no state in the listing: no state filter keeps it.
+  EXPECT_FALSE(qv::filter_matches(closed, endpoint(2, 0, 53, 0, 1, "a")));
+  EXPECT_FALSE(
+      qv::filter_matches(filter_of(qv::FilterKind::state, {"all"}), endpoint(2, 0, 53, 0, 1, "a")));
+  EXPECT_FALSE(qv::filter_matches(closed, endpoint(1, 13, 80, 0, 1, "a")));
+}
+
+TEST(CommandFilters, RepeatsMatchAnyKindsMatchAll) {
+  const std::vector<qv::Endpoint> endpoints = {
+      endpoint(1, 2, 80, 0, 10, "httpd"),      // 0 listener
+      endpoint(1, 5, 80, 40000, 10, "httpd"),  // 1 served connection
+      endpoint(1, 5, 40000, 80, 20, "curl"),   // 2 its client
+      endpoint(1, 11, 41000, 443, 0, ""),      // 3 no owner any more
+      endpoint(2, 0, 53, 0, 30, "dnsmasq"),    // 4
+      endpoint(1, 5, 22, 50000, 40, "sshd"),   // 5
+      endpoint(1, 5, 50000, 22, 41, "ssh"),    // 6
+  };
+  const auto kept = [&](const qv::EndpointFilter& filter) {
+    std::vector<std::size_t> indexes;
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+      if (qv::filter_matches(filter, endpoints[i])) indexes.push_back(i);
+    }
+    return indexes;
+  };
+  using Kept = std::vector<std::size_t>;
+  EXPECT_EQ(kept({}), (Kept{0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"80"})), (Kept{0, 1, 2}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"80", "53", "22"})), (Kept{0, 1, 2, 4, 5, 6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::state, {"established", "time-wait"})),
+            (Kept{1, 2, 3, 5, 6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::pid, {"10", "30"})), (Kept{0, 1, 4}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::pid, {"0"})), (Kept{3}));
+  // The exact file name: neither a prefix nor another case.
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::program, {"ssh"})), (Kept{6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::program, {"HTTPD", "http"})), (Kept{}));
+
+  qv::EndpointFilter both = filter_of(qv::FilterKind::port, {"80", "22"});
+  ASSERT_EQ(qv::add_filter_value(both, qv::FilterKind::state, "established"), std::nullopt);
+  EXPECT_EQ(kept(both), (Kept{1, 2, 5, 6}));
+  ASSERT_EQ(qv::add_filter_value(both, qv::FilterKind::program, "httpd"), std::nullopt);
+  ASSERT_EQ(qv::add_filter_value(both, qv::FilterKind::program, "ssh"), std::nullopt);
+  EXPECT_EQ(kept(both), (Kept{1, 6}));
+  ASSERT_EQ(qv::add_filter_value(both, qv::FilterKind::pid, "41"), std::nullopt);
+  EXPECT_EQ(kept(both), (Kept{6}));
+
+  const std::vector<qv::Endpoint> filtered =
+      qv::filtered_endpoints(endpoints, filter_of(qv::FilterKind::port, {"80"}));
+  ASSERT_EQ(filtered.size(), 3U);
+  EXPECT_EQ(filtered[2].program, "curl");
+}
+
+}  // namespace

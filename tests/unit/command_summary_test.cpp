@@ -1,0 +1,87 @@
+// --summary: what is counted where, the programs' order and cut, and both layouts.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command/summary.hpp"
+
+namespace {
+
+qv::Endpoint endpoint(std::int32_t protocol, std::uint8_t family, std::uint32_t state,
+                      std::uint32_t pid, std::string program) {
+  return {{protocol, family, false, {}, 0, {}, 0, state, pid}, std::move(program), std::nullopt};
+}
+
+std::vector<qv::Endpoint> machine() {
+  return {
+      endpoint(1, 4, 2, 10, "nginx"),     endpoint(1, 6, 2, 10, "nginx"),
+      endpoint(1, 4, 5, 11, "nginx"),     endpoint(1, 4, 5, 12, "nginx"),
+      endpoint(1, 4, 5, 20, "curl"),      endpoint(1, 4, 11, 0, ""),
+      endpoint(2, 4, 0, 30, "dnsmasq"),   endpoint(2, 6, 0, 30, "dnsmasq"),
+      endpoint(2, 6, 0, 40, "avahi\x1b"), endpoint(1, 6, 5, 50, "curl"),
+  };
+}
+
+TEST(CommandSummary, Counts) {
+  const qv::Summary summary = qv::summarize(machine());
+  EXPECT_EQ(summary.total, 10U);
+  EXPECT_EQ(summary.byProtocolAndFamily[0], (std::array<std::size_t, 2>{5, 2}));
+  EXPECT_EQ(summary.byProtocolAndFamily[1], (std::array<std::size_t, 2>{1, 2}));
+  std::array<std::size_t, 13> states{};
+  states[2] = 2;
+  states[5] = 4;
+  states[11] = 1;
+  EXPECT_EQ(summary.tcpByState, states);
+  // Most endpoints first; equal counts by name, the unowned (empty name) first among them.
+  const std::vector<std::tuple<std::string, std::size_t, std::size_t>> programs = {
+      {"nginx", 4, 3}, {"curl", 2, 2}, {"dnsmasq", 2, 1}, {"", 1, 0}, {"avahi\x1b", 1, 1}};
+  ASSERT_EQ(summary.programs.size(), programs.size());
+  for (std::size_t i = 0; i < programs.size(); ++i) {
+    const qv::ProgramCount& p = summary.programs[i];
+    EXPECT_EQ(std::tie(p.program, p.endpoints, p.processes), programs[i]) << i;
+  }
+  EXPECT_EQ(qv::summarize(machine(), 2).programs.size(), 2U);
+  EXPECT_EQ(qv::summarize({}).total, 0U);
+}
+
+TEST(CommandSummary, Text) {
+  EXPECT_EQ(qv::summary_text(qv::summarize(machine())),
+            "Proto  IPv4  IPv6  Total\n"
+            "TCP       5     2      7\n"
+            "UDP       1     2      3\n"
+            "Total     6     4     10\n"
+            "\n"
+            "TCP state    Endpoints\n"
+            "Listening            2\n"
+            "Established          4\n"
+            "Time Wait            1\n"
+            "\n"
+            "Program    Endpoints  Processes\n"
+            "nginx              4          3\n"
+            "curl               2          2\n"
+            "dnsmasq            2          1\n"
+            "-                  1          0\n"
+            "avahi\\033          1          1\n");
+}
+
+TEST(CommandSummary, Json) {
+  EXPECT_EQ(qv::summary_json(qv::summarize(machine(), 3)),
+            "{\"total\":10,\"tcp\":{\"ipv4\":5,\"ipv6\":2,\"total\":7},"
+            "\"udp\":{\"ipv4\":1,\"ipv6\":2,\"total\":3},"
+            "\"tcp_states\":{\"Closed\":0,\"Listening\":2,\"SYN Sent\":0,\"SYN Recieved\":0,"
+            "\"Established\":4,\"FIN Wait 1\":0,\"FIN Wait 2\":0,\"Close Wait\":0,\"Closing\":0,"
+            "\"Last ACK\":0,\"Time Wait\":1,\"Delete TCB\":0},"
+            "\"programs\":[{\"program\":\"nginx\",\"endpoints\":4,\"processes\":3},"
+            "{\"program\":\"curl\",\"endpoints\":2,\"processes\":2},"
+            "{\"program\":\"dnsmasq\",\"endpoints\":2,\"processes\":1}]}\n");
+  const std::string unowned =
+      qv::summary_json(qv::summarize(std::vector<qv::Endpoint>{endpoint(2, 4, 0, 0, "")}));
+  EXPECT_NE(unowned.find("\"programs\":[{\"program\":null,\"endpoints\":1,\"processes\":0}]"),
+            std::string::npos)
+      << unowned;
+  EXPECT_NE(qv::summary_json(qv::summarize(machine())).find("\"program\":\"avahi\\u001b\""),
+            std::string::npos);
+}
+
+}  // namespace

@@ -1,0 +1,70 @@
+// The aligned table: widths in terminal cells, the header, right-aligned numbers, no blanks at
+// the ends of lines.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "command/table.hpp"
+
+namespace {
+
+TEST(CommandTable, WidthInCells) {
+  EXPECT_EQ(qv::display_width(""), 0U);
+  EXPECT_EQ(qv::display_width("sshd"), 4U);
+  EXPECT_EQ(qv::display_width("caf\xc3\xa9"), 4U);                   // é
+  EXPECT_EQ(qv::display_width("\xe2\x82\xac\xf0\x9f\x98\x80"), 2U);  // € and an emoji
+  // Bytes that are not UTF-8: each is drawn as one replacement.
+  EXPECT_EQ(qv::display_width("\xff\xfe"), 2U);
+  EXPECT_EQ(qv::display_width("a\xe2\x82"), 3U);  // a sequence cut short
+  EXPECT_EQ(qv::display_width("\xc3("), 2U);      // a lead byte without its continuation
+  EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);   // an overlong form
+}
+
+TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
+  const std::array<qv::TableColumn, 3> columns = {
+      {{"Name"}, {"Count", qv::Align::right}, {"Note"}}};
+  const std::vector<std::vector<std::string>> rows = {
+      {"caf\xc3\xa9-longer", "7", "x"},
+      {"b", "12345678", "last column is never padded"},
+      {"c"},
+  };
+  EXPECT_EQ(qv::aligned_table(columns, rows, true),
+            "Name            Count  Note\n"
+            "caf\xc3\xa9-longer         7  x\n"
+            "b            12345678  last column is never padded\n"
+            "c\n");
+  EXPECT_EQ(qv::aligned_table(columns, rows, false),
+            "caf\xc3\xa9-longer         7  x\n"
+            "b            12345678  last column is never padded\n"
+            "c\n");
+  // The heading alone sets the width of a column whose cells are narrower.
+  EXPECT_EQ(
+      qv::aligned_table(columns, std::vector<std::vector<std::string>>{{"a", "1", "n"}}, true),
+      "Name  Count  Note\n"
+      "a         1  n\n");
+  EXPECT_EQ(qv::aligned_table(columns, {}, true), "Name  Count  Note\n");
+  EXPECT_EQ(qv::aligned_table(columns, {}, false), "");
+}
+
+TEST(CommandTable, EndpointRows) {
+  const std::vector<qv::Endpoint> endpoints = {
+      {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
+      {{2, 6, true, {}, 5353, {}, 0, 0, 1}, "systemd-resolved", std::nullopt},
+      {{1, 4, false, {10, 0, 0, 2}, 51000, {93, 184, 216, 34}, 443, 5, 40211},
+       "c\xc3\xa9rl\n",
+       "example.com"},
+  };
+  EXPECT_EQ(
+      qv::aligned_endpoint_table(endpoints, true),
+      "Proto  Local           Remote             State          PID  Program           Host\n"
+      "TCP    127.0.0.1:8080  0.0.0.0:*          Listening      812  nginx             -\n"
+      "UDP    [::]:5353       [::]:*             -                1  systemd-resolved  -\n"
+      "TCP    10.0.0.2:51000  93.184.216.34:443  Established  40211  c\xc3\xa9rl\\n            "
+      "example.com\n");
+  EXPECT_EQ(qv::endpoint_header_line(), "Proto\tLocal\tRemote\tState\tPID\tProgram\tHost\n");
+  EXPECT_EQ(qv::aligned_endpoint_table({}, true),
+            "Proto  Local  Remote  State  PID  Program  Host\n");
+}
+
+}  // namespace
