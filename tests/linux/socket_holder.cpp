@@ -116,13 +116,13 @@ void run(const std::string& line) {
     if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
     fcntl(fd, F_SETFL, O_NONBLOCK);
     listeners.push_back(fd);
-  } else if (command == "connect") {
+  } else if (command == "connect" || command == "connect6") {
     words >> local >> address >> port;
     held.push_back(connected(local, address, port));
   } else if (command == "connect-close") {
     words >> local >> address >> port;
     close(connected(local, address, port));
-  } else if (command == "udp") {
+  } else if (command == "udp" || command == "udp6") {
     words >> address >> port;
     held.push_back(bound_socket(SOCK_DGRAM, address, port));
   } else if (command == "accept") {
@@ -148,12 +148,6 @@ void run(const std::string& line) {
     if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
     fcntl(fd, F_SETFL, O_NONBLOCK);
     listeners.push_back(fd);
-  } else if (command == "connect6") {
-    words >> local >> address >> port;
-    held.push_back(connected(local, address, port));
-  } else if (command == "udp6") {
-    words >> address >> port;
-    held.push_back(bound_socket(SOCK_DGRAM, address, port));
   } else if (command == "udp-connect") {
     words >> local >> address >> port;
     held.push_back(connected(SOCK_DGRAM, local, address, port));

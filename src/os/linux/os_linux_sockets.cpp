@@ -25,7 +25,7 @@ namespace linux_sockets {
 namespace {
 
 // The kernel fills one datagram of a dump per read, at most 32 KiB of messages in Linux 6.
-constexpr std::size_t kDatagramBytes = 128 * 1024;
+constexpr std::size_t kDatagramBytes = std::size_t{128} * 1024;
 
 struct Buffers {
   std::mutex mutex;  // one reader of the shared buffers at a time
@@ -36,7 +36,7 @@ struct Buffers {
 };
 
 Buffers& buffers() {
-  static Buffers* shared = new Buffers;  // never destroyed: a worker may still read at exit
+  static auto* shared = new Buffers;  // never destroyed: a worker may still read at exit
   return *shared;
 }
 
@@ -146,7 +146,7 @@ struct Owners {
 };
 
 Owners& owners() {
-  static Owners* shared = new Owners;  // never destroyed: a worker may still read at exit
+  static auto* shared = new Owners;  // never destroyed: a worker may still read at exit
   return *shared;
 }
 
