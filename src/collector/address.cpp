@@ -1,6 +1,7 @@
 // Address and port forms of the endpoint tables.
 #include "collector/address.hpp"
 
+#include <algorithm>
 #include <cstring>
 
 #include "common/text.hpp"
@@ -51,6 +52,12 @@ std::int32_t HostPort(const std::uint32_t& deliveredPort) {
   unsigned char bytes[4];
   std::memcpy(bytes, &deliveredPort, sizeof bytes);
   return bytes[0] * 256 + bytes[1];
+}
+
+bool is_ipv4_mapped(const std::array<std::uint8_t, 16>& address) {
+  return std::all_of(address.begin(), address.begin() + 10,
+                     [](std::uint8_t b) { return b == 0; }) &&
+         address[10] == 0xFF && address[11] == 0xFF;
 }
 
 }  // namespace qv

@@ -2,6 +2,7 @@
 // stores and compares: dotted text, the twelve-digit number, the host-order port.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 namespace qv {
@@ -22,5 +23,9 @@ std::int32_t HostPort(const std::uint32_t& deliveredPort);
 
 // The four octets of a delivered address, first octet first.
 void address_octets(std::uint32_t deliveredAddress, std::uint8_t (&octets)[4]);
+
+// Whether a 16-byte IPv6 address (network order) is an IPv4-mapped one, ::ffff:a.b.c.d, the form
+// in which an IPv6 socket sees an IPv4 peer; its last four bytes are then the IPv4 address.
+bool is_ipv4_mapped(const std::array<std::uint8_t, 16>& address);
 
 }  // namespace qv

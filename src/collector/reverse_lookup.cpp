@@ -1,9 +1,11 @@
 // Reverse query names and the PTR look-up behind an entry's host name.
 #include "collector/reverse_lookup.hpp"
 
+#include <cstring>
 #include <string>
 #include <string_view>
 
+#include "collector/address.hpp"
 #include "common/text.hpp"
 #include "os/os.hpp"
 
@@ -32,6 +34,31 @@ void ReverseQueryName(QueryNameBuffer& text) {
 void LookupHostName(QueryNameBuffer& query, HostNameBuffer& result) {
   ReverseQueryName(query);
   if (const auto name = os::query_ptr_first_name(query)) store_text(result, *name);
+}
+
+std::string reverse_query_name(std::uint8_t family, const std::array<std::uint8_t, 16>& address) {
+  if (family != os::kFamilyIpv6 || is_ipv4_mapped(address)) {
+    std::uint32_t delivered;
+    std::memcpy(&delivered, address.data() + (family == os::kFamilyIpv6 ? 12 : 0),
+                sizeof delivered);
+    AddressText dottedText;
+    DottedAddress(delivered, dottedText);
+    QueryNameBuffer query;
+    store_text(query, field_text(dottedText));
+    ReverseQueryName(query);
+    return query;
+  }
+  static constexpr char kHexDigits[] = "0123456789abcdef";
+  std::string name;
+  name.reserve(72);
+  for (auto byte = address.rbegin(); byte != address.rend(); ++byte) {
+    name += kHexDigits[*byte & 0xF];
+    name += '.';
+    name += kHexDigits[*byte >> 4];
+    name += '.';
+  }
+  name += "IP6.ARPA";
+  return name;
 }
 
 }  // namespace qv

@@ -15,6 +15,11 @@ namespace qv {
 // ("::1", "2001:db8::1", IPv4-mapped "::ffff:127.0.0.1").
 std::string address_text(std::uint8_t family, const std::array<std::uint8_t, 16>& address);
 
+// An address of the socket as the endpoint texts show it: address_text, except "*" for the
+// wildcard address of a dual-stack socket (an IPv6 socket that takes IPv4 peers too).
+std::string endpoint_address_text(const os::SocketRow& socket,
+                                  const std::array<std::uint8_t, 16>& address);
+
 // The local end as "address:port": "127.0.0.1:80", "[::1]:80", and "*:8080" for an IPv6 socket on
 // the wildcard address that takes IPv4 peers too (dual stack), as ss writes them.
 std::string local_endpoint_text(const os::SocketRow& socket);

@@ -37,6 +37,11 @@ struct CollectRequest {
 // host names within the time limit. nullopt when the platform could give no table at all.
 std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request);
 
+// Fills in the host names of the endpoints with a remote end, as collect_endpoints does when
+// asked: one query per distinct address, within the time limit.
+void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLookUps,
+                        std::uint32_t lookUpTimeLimitMs);
+
 // Whether an endpoint has a remote end (a TCP connection, a connected UDP socket).
 bool has_remote(const os::SocketRow& socket);
 

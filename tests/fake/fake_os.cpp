@@ -22,7 +22,12 @@ void reset() {
   std::lock_guard lock(m.mutex);
   m.tcpRows = std::vector<os::TcpRow>{};
   m.udpRows = std::vector<os::UdpRow>{};
+  m.socketRows = std::vector<os::SocketRow>{};
+  m.socketTableCalls.clear();
   m.processes.clear();
+  m.processOpens.clear();
+  m.ptrBatches.clear();
+  m.lateAnswers.clear();
   m.ptrAnswers.clear();
   m.files.clear();
   m.dnsQueries.clear();
@@ -78,8 +83,40 @@ std::optional<std::vector<UdpRow>> udp_table() {
   return machine().udpRows;
 }
 
+std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
+  std::lock_guard lock(machine().mutex);
+  machine().socketTableCalls.push_back(kinds);
+  if (!machine().socketRows) return std::nullopt;
+  std::vector<SocketRow> rows;
+  for (const SocketRow& row : *machine().socketRows) {
+    const bool protocol = row.protocol == 1 ? kinds.tcp : kinds.udp;
+    const bool family = row.family == kFamilyIpv4 ? kinds.ipv4 : kinds.ipv6;
+    if (protocol && family) rows.push_back(row);
+  }
+  return rows;
+}
+
+std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
+                                                        std::size_t parallel,
+                                                        std::uint32_t timeLimitMs) {
+  std::lock_guard lock(machine().mutex);
+  fake::Os& m = machine();
+  m.ptrBatches.push_back({{queryNames.begin(), queryNames.end()}, parallel, timeLimitMs});
+  std::vector<std::optional<std::string>> answers;
+  for (const std::string& name : queryNames) {
+    if (m.lateAnswers.erase(name) != 0) {
+      answers.emplace_back();
+      continue;
+    }
+    const auto found = m.ptrAnswers.find(name);
+    answers.push_back(found != m.ptrAnswers.end() ? std::optional(found->second) : std::nullopt);
+  }
+  return answers;
+}
+
 std::optional<ProcessHandle> open_process(std::uint32_t pid) {
   std::lock_guard lock(machine().mutex);
+  ++machine().processOpens[pid];
   const auto found = machine().processes.find(pid);
   if (found == machine().processes.end() || !found->second.openable) return std::nullopt;
   ++machine().openProcessHandles;

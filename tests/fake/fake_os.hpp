@@ -9,6 +9,7 @@
 #include <map>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,15 +24,29 @@ struct Process {
   std::optional<std::string> limitedPath;     // what the limited query gives
 };
 
+struct PtrBatch {
+  std::vector<std::string> names;
+  std::size_t parallel;
+  std::uint32_t timeLimitMs;
+};
+
 struct Os {
   std::mutex mutex;  // guards everything below against the collector thread
   std::optional<std::vector<os::TcpRow>> tcpRows = std::vector<os::TcpRow>{};
   std::optional<std::vector<os::UdpRow>> udpRows = std::vector<os::UdpRow>{};
-  std::map<std::uint32_t, Process> processes;  // pids not listed cannot be opened
+  // The command's table; socket_table gives the rows of the kinds asked for, in this order.
+  std::optional<std::vector<os::SocketRow>> socketRows = std::vector<os::SocketRow>{};
+  std::vector<os::SocketKinds> socketTableCalls;  // every request, in order
+  std::map<std::uint32_t, Process> processes;     // pids not listed cannot be opened
+  std::map<std::uint32_t, int> processOpens;      // open_process calls by pid
   std::map<std::string, std::string> ptrAnswers;  // query name -> first record's name
   std::map<std::string, std::string> files;       // profile files by name
   std::vector<std::string> dnsQueries;            // every query name asked, in order
-  std::vector<std::uint32_t> sleeps;              // every pause asked, in order
+  // The batches of parallel queries, and the names whose answers miss the first batch that asks
+  // for them (as if still in flight at its time limit) and are there for the later ones.
+  std::vector<PtrBatch> ptrBatches;
+  std::set<std::string> lateAnswers;
+  std::vector<std::uint32_t> sleeps;  // every pause asked, in order
   int openProcessHandles = 0;
   bool failAllocation = false;
   bool failThreadStart = false;

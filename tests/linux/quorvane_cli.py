@@ -21,6 +21,8 @@ def options(binary):
         ini = os.path.join(tmp, "meter.ini")
         with open(ini, "w") as f:
             f.write("[Ports]\nTemplate=%lip\n")
+        fifo = os.path.join(tmp, "meter.fifo")
+        os.mkfifo(fifo)
         usage_errors = [
             (["--bogus"], "unknown option '--bogus'"),
             (["-x"], "unknown option '-x'"),
@@ -38,10 +40,22 @@ def options(binary):
              "cannot read settings file"),
             (["--settings", tmp, "--section", "Ports"], "cannot read settings file"),
             (["--settings", ini, "--section", "Absent"], "no settings in section [Absent]"),
+            # Neither a FIFO without a writer nor a device may hold the command up.
+            (["--settings", fifo, "--section", "Ports"], "not a regular file"),
+            (["--settings", "/dev/zero", "--section", "Ports"], "not a regular file"),
+            (["--format", "xml"], "--format takes text, json or csv"),
+            (["--format"], "--format needs a value"),
+            (["--meter=1"], "--meter takes no value"),
+            (["-tx"], "unknown option '-x'"),
+            (["-t", "--", "-u"], "unexpected argument '-u'"),
+            (["--template", "%lip", "--format", "json"], "--template lays out text"),
         ]
         for args, message in usage_errors:
+            started = time.monotonic()
             run = subprocess.run([binary] + args, capture_output=True, text=True, timeout=30)
+            elapsed = time.monotonic() - started
             what = " ".join(args)
+            check(elapsed < 5, f"{what}: took {elapsed:.1f} s")
             check(run.returncode == 2, f"{what}: exit {run.returncode}, want 2")
             check(run.stdout == "", f"{what}: stdout {run.stdout!r}, want nothing")
             lines = run.stderr.splitlines()
@@ -51,7 +65,8 @@ def options(binary):
         run = subprocess.run([binary, "--help"], capture_output=True, text=True, timeout=30)
         check(run.returncode == 0 and run.stdout.startswith("Usage: quorvane") and
               run.stderr == "", f"--help: {run.returncode} {run.stderr!r}")
-        for option in ["--template", "--settings", "--section", "--watch", "--version"]:
+        for option in ["--template", "--settings", "--section", "--watch", "--version", "--format",
+                       "--meter", "--numeric", "--listening", "--ipv6"]:
             check(option in run.stdout, f"--help does not mention {option}")
         run = subprocess.run([binary, "--version"], capture_output=True, text=True, timeout=30)
         check(run.returncode == 0 and run.stdout == "quorvane Beta 0.1\n",
@@ -84,7 +99,7 @@ def ss_endpoints(ns):
         protocol, state = fields[0].upper(), fields[1]
         local = split_endpoint(fields[4])
         if protocol == "UDP":
-            key = ("UDP",) + local + ("000.000.000.000", 0, "")
+            key = ("UDP",) + local + ("0.0.0.0", 0, "")
         else:
             key = ("TCP",) + local + split_endpoint(fields[5]) + (STATE_NAMES[state],)
         endpoints[key] = {int(pid) for pid in re.findall(r"pid=(\d+)", line)}
@@ -121,7 +136,7 @@ def fields_match_ss(ns, binary, holders, expected):
     listed = {}
     for line in run.stdout.splitlines():
         p, la, lp, ra, rp, stat, pid, name, host = line.split("|")
-        key = (p, la, int(lp), ra, int(rp), stat)
+        key = (p, la, int(lp), ra, 0 if rp == "*" else int(rp), stat)
         check(key not in listed, f"listed twice: {line}")
         listed[key] = (int(pid), name, host)
     check(set(listed) == set(expected),
@@ -133,18 +148,48 @@ def fields_match_ss(ns, binary, holders, expected):
         check(pid in expected[key] and pid in pids, f"{key}: pid {pid}, ss {expected[key]}")
         if pid in pids:
             check(name == program_name(pid), f"{key}: program {name!r}")
-        want_host = key[3] if key[0] == "TCP" and key[3] != "0.0.0.0" else ""
+        want_host = key[3] if key[4] != 0 else ""
         check(host == want_host, f"{key}: host name {host!r}, want {want_host!r}")
 
 
 def default_layout(ns, binary, expected):
-    """One endpoint per line, seven tab-separated fields, plain numbers."""
+    """One endpoint per line, seven tab-separated fields as ss writes addresses, "-" for an empty
+    field; the same endpoints as ss."""
     run = ns.run([binary], capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0, f"default listing: exit {run.returncode} {run.stderr!r}")
+    listed = set()
+    for line in run.stdout.splitlines():
+        fields = line.split("\t")
+        check(len(fields) == 7, f"default line {line!r} has {len(fields)} fields")
+        if len(fields) != 7:
+            continue
+        protocol, local, remote, state, pid, name, host = fields
+        remote_address, remote_port = split_endpoint(remote)
+        listed.add((protocol,) + split_endpoint(local) + (remote_address, remote_port,
+                                                          "" if state == "-" else state))
+        check(pid.isdigit() and name == program_name(int(pid)), f"{line!r}: owner")
+        want_host = remote_address if remote_port != 0 else "-"
+        check(host == want_host, f"{line!r}: host {host!r}, want {want_host!r}")
+    check(listed == set(expected), f"default listing {sorted(listed)}, ss {sorted(expected)}")
+
+
+def meter_listing(ns, binary, expected):
+    """--meter is the plug-in's listing: its template, the UDP remote end written as the meter
+    writes it; and a one-shot run ends as soon as it has printed."""
+    started = time.monotonic()
+    run = ns.run([binary, "--meter"], capture_output=True, text=True, timeout=60)
+    elapsed = time.monotonic() - started
     lines = run.stdout.splitlines()
     check(run.returncode == 0 and len(lines) == len(expected),
-          f"default listing: exit {run.returncode}, {len(lines)} lines")
-    check(all(line.count("\t") == 6 for line in lines), "default lines have seven fields")
-    check(all(not re.search(r":0\d", line) for line in lines), "default numbers are plain")
+          f"--meter: exit {run.returncode}, {len(lines)} lines, want {len(expected)}")
+    check(all(line.split("\t")[2] == "000.000.000.000:0" for line in lines
+              if line.startswith("UDP")), f"--meter UDP lines: {run.stdout!r}")
+    check(elapsed < 1.0, f"--meter one-shot took {elapsed:.2f} s")
+    started = time.monotonic()
+    run = ns.run([binary, "-n"], capture_output=True, text=True, timeout=60)
+    elapsed = time.monotonic() - started
+    check(run.returncode == 0 and elapsed < 1.0, f"-n one-shot: exit {run.returncode}, "
+          f"{elapsed:.2f} s")
 
 
 def unwritable_output(ns, binary):
@@ -167,7 +212,7 @@ def settings_section(ns, binary, expected):
     check(run.returncode == 0, f"settings listing: exit {run.returncode} {run.stderr!r}")
     shown = sorted(item.split() for item in run.stdout.rstrip("\n").split(";") if item)
     want = sorted(f"{k[0]} {k[1]} {k[2]:05d} {k[3]} {k[4]:05d}".split() for k in expected
-                  if k[3] not in ("0.0.0.0", "000.000.000.000", "127.0.0.2"))
+                  if k[3] not in ("0.0.0.0", "127.0.0.2"))
     check(shown == want, f"settings listing {shown}, want {want}")
     run = ns.run([binary] + section + ["--template", "%ptt,"], capture_output=True, text=True,
                  timeout=60)
@@ -218,6 +263,7 @@ def e2e(binary, holder_program):
         check(len(expected) == 14, f"ss shows {len(expected)} endpoints, the holders made 14")
         fields_match_ss(ns, binary, [a, b], expected)
         default_layout(ns, binary, expected)
+        meter_listing(ns, binary, expected)
         unwritable_output(ns, binary)
         settings_section(ns, binary, expected)
         watch_piped(ns, binary, expected)

@@ -5,25 +5,34 @@
 #include <string>
 #include <variant>
 
-namespace quorvane {
+#include "os/os.hpp"
+
+namespace qv {
+
+enum class OutputFormat { text, json, csv };
 
 struct Options {
   bool help = false;
   bool version = false;
+  OutputFormat format = OutputFormat::text;
   std::optional<std::string> outputTemplate;  // escapes already turned into characters
   std::optional<std::string> settingsFile;
   std::optional<std::string> section;
-  std::optional<double> watchSeconds;  // set: refresh like a meter until interrupted
+  std::optional<double> watchSeconds;  // set: refresh until interrupted
+  bool meter = false;                  // the meter's own listing, as the DLL would show it
+  os::SocketKinds kinds;               // -4 -6 -t -u: neither of a pair means both
+  bool listeningOnly = false;
+  bool numeric = false;  // no reverse look-ups
 };
 
 inline constexpr double kDefaultWatchSeconds = 1.0;
 
 // The options, or a one-line reason why the arguments are not usable.
-std::variant<Options, std::string> parse_options(int argc, const char* const* argv);
+std::variant<Options, std::string> parse_options(int argc, char** argv);
 
 // "\n", "\t" and "\\" in a template given on the command line; any other backslash stays.
 std::string unescape_template(const std::string& text);
 
 extern const char kUsage[];
 
-}  // namespace quorvane
+}  // namespace qv

@@ -1,0 +1,28 @@
+// The few things the command needs from its platform beyond the OS seam: whether stdout is a
+// terminal, interrupts, the settings file's kind, and leaving at once.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace qv::console {
+
+bool stdout_is_terminal();
+
+// From now on Ctrl-C and SIGTERM end the process at once with this status: while the command
+// collects or pauses, it holds nothing that needs tidying up.
+void exit_on_interrupt(int status);
+// From now on an interrupt is only noted, so that output under way is written whole.
+void note_interrupts();
+// Whether an interrupt has been noted.
+bool interrupted();
+
+// Why the settings file cannot be read as one ("No such file or directory", "not a regular
+// file", ...), found without blocking on a FIFO or a device; nullopt for a readable file.
+std::optional<std::string> settings_file_problem(const std::string& file);
+
+// Flushes the standard streams and ends the process with status at once, without waiting for
+// look-ups still in flight or running destructors.
+[[noreturn]] void exit_now(int status);
+
+}  // namespace qv::console

@@ -1,0 +1,73 @@
+// The command's platform bits on Linux: isatty, signal handlers, a non-blocking open of the
+// settings file, _exit.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include "command/console.hpp"
+
+namespace qv::console {
+
+namespace {
+
+// -1: note the interrupt; otherwise the status to leave with.
+volatile sig_atomic_t exitStatus = -1;
+volatile sig_atomic_t noted = 0;
+
+void on_interrupt(int /*signal*/) {
+  if (exitStatus >= 0) _exit(exitStatus);
+  noted = 1;
+}
+
+void catch_interrupts() {
+  struct sigaction action {};
+  action.sa_handler = on_interrupt;
+  sigemptyset(&action.sa_mask);
+  sigaction(SIGINT, &action, nullptr);
+  sigaction(SIGTERM, &action, nullptr);
+}
+
+}  // namespace
+
+bool stdout_is_terminal() { return isatty(STDOUT_FILENO) == 1; }
+
+void exit_on_interrupt(int status) {
+  exitStatus = status;
+  catch_interrupts();
+  // An interrupt noted while output was being written ends the process now.
+  if (noted != 0) _exit(status);
+}
+
+void note_interrupts() {
+  exitStatus = -1;
+  catch_interrupts();
+}
+
+bool interrupted() { return noted != 0; }
+
+std::optional<std::string> settings_file_problem(const std::string& file) {
+  // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
+  const int descriptor = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (descriptor < 0) return std::strerror(errno);
+  struct stat status {};
+  const bool statFailed = fstat(descriptor, &status) != 0;
+  const int error = errno;
+  close(descriptor);
+  if (statFailed) return std::strerror(error);
+  if (S_ISDIR(status.st_mode)) return std::strerror(EISDIR);
+  if (!S_ISREG(status.st_mode)) return "not a regular file";
+  return std::nullopt;
+}
+
+void exit_now(int status) {
+  std::fflush(stdout);
+  std::fflush(stderr);
+  _exit(status);
+}
+
+}  // namespace qv::console

@@ -1,0 +1,74 @@
+// The command's collection: the platform's socket table, owners named once per process, and the
+// remote hosts' names asked for all at once, within a time limit.
+#include "command/endpoints.hpp"
+
+#include <algorithm>
+#include <unordered_map>
+
+#include "collector/connection_table.hpp"
+#include "collector/program_name.hpp"
+#include "collector/reverse_lookup.hpp"
+
+namespace qv {
+
+namespace {
+
+constexpr std::uint32_t kTcpListening = 2;
+
+bool listening(const os::SocketRow& socket) {
+  return socket.protocol == kProtocolTcp ? socket.tcpState == kTcpListening : !has_remote(socket);
+}
+
+}  // namespace
+
+bool has_remote(const os::SocketRow& socket) {
+  return socket.remotePort != 0 ||
+         std::any_of(socket.remoteAddress.begin(), socket.remoteAddress.end(),
+                     [](std::uint8_t b) { return b != 0; });
+}
+
+void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLookUps,
+                        std::uint32_t lookUpTimeLimitMs) {
+  // Many connections share a peer: each distinct query name is asked once.
+  std::vector<std::string> queryNames;
+  std::unordered_map<std::string, std::size_t> queryIndex;
+  std::vector<std::size_t> endpointQuery(endpoints.size(), 0);
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    const os::SocketRow& socket = endpoints[i].socket;
+    if (!has_remote(socket)) continue;
+    std::string name = reverse_query_name(socket.family, socket.remoteAddress);
+    const auto [found, added] = queryIndex.try_emplace(std::move(name), queryNames.size());
+    if (added) queryNames.push_back(found->first);
+    endpointQuery[i] = found->second + 1;
+  }
+  if (queryNames.empty()) return;
+  const auto answers = os::query_ptr_names(queryNames, parallelLookUps, lookUpTimeLimitMs);
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    const std::size_t query = endpointQuery[i];
+    if (query != 0 && query - 1 < answers.size()) endpoints[i].hostName = answers[query - 1];
+  }
+}
+
+std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request) {
+  auto rows = os::socket_table(request.kinds);
+  if (!rows) return std::nullopt;
+  std::vector<Endpoint> endpoints;
+  endpoints.reserve(rows->size());
+  // A process with many sockets is opened once; its name is copied to each of them.
+  std::unordered_map<std::uint32_t, std::string> programs;
+  for (const os::SocketRow& socket : *rows) {
+    if (request.listeningOnly && !listening(socket)) continue;
+    Endpoint& endpoint = endpoints.emplace_back();
+    endpoint.socket = socket;
+    if (socket.owningPid == 0) continue;
+    auto [program, added] = programs.try_emplace(socket.owningPid);
+    if (added) program->second = ProgramName(socket.owningPid);
+    endpoint.program = program->second;
+  }
+  if (request.lookUpNames) {
+    look_up_host_names(endpoints, request.parallelLookUps, request.lookUpTimeLimitMs);
+  }
+  return endpoints;
+}
+
+}  // namespace qv

@@ -1,0 +1,210 @@
+// Argument parsing for quorvane through getopt_long: bundled short options, "--name VALUE" and
+// "--name=VALUE", "--" ending the options.
+#include "command/options.hpp"
+
+#include <getopt.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <string_view>
+
+namespace qv {
+
+const char kUsage[] =
+    "Usage: quorvane [OPTION]...\n"
+    "Lists this machine's TCP and UDP endpoints, IPv4 and IPv6, with their owners and the remote\n"
+    "hosts' names.\n"
+    "\n"
+    "  -t, --tcp             TCP endpoints (with neither -t nor -u: both)\n"
+    "  -u, --udp             UDP endpoints\n"
+    "  -4, --ipv4            IPv4 endpoints (with neither -4 nor -6: both)\n"
+    "  -6, --ipv6            IPv6 endpoints\n"
+    "  -l, --listening       listening TCP sockets and unconnected UDP sockets only\n"
+    "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
+    "  -a, --all, -p, --processes\n"
+    "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
+    "      --format FORMAT   text (default), json (one object per line) or csv\n"
+    "      --template TEXT   lay out each endpoint with TEXT; placeholders %lip %lpt %rpt %pid\n"
+    "                        %rip %nm %stat %ptt %hn; \\n, \\t and \\\\ stand for newline, tab\n"
+    "                        and backslash\n"
+    "      --settings FILE   load a meter's settings (Template, fltL, fltH, flt0, zero, ...)\n"
+    "      --section NAME    from this section of FILE; options given here override the file\n"
+    "      --meter           the meter's own listing, exactly as the plug-in shows it (IPv4,\n"
+    "                        1,025 entries, 4,095 characters)\n"
+    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C\n"
+    "  -h, --help            show this text\n"
+    "  -V, --version         show the engine's version\n"
+    "\n"
+    "Exit status: 0 listed, 1 output could not be written, 2 bad arguments or settings file,\n"
+    "130 interrupted before the first listing.\n";
+
+namespace {
+
+// Values of the long options that have no short form.
+enum LongOnly : int { kFormat = 256, kTemplate, kSettings, kSection, kMeter, kWatch };
+
+constexpr char kShortOptions[] = "+:46tulnaphV";
+constexpr option kLongOptions[] = {
+    {"ipv4", no_argument, nullptr, '4'},
+    {"ipv6", no_argument, nullptr, '6'},
+    {"tcp", no_argument, nullptr, 't'},
+    {"udp", no_argument, nullptr, 'u'},
+    {"listening", no_argument, nullptr, 'l'},
+    {"numeric", no_argument, nullptr, 'n'},
+    {"all", no_argument, nullptr, 'a'},
+    {"processes", no_argument, nullptr, 'p'},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {"format", required_argument, nullptr, kFormat},
+    {"template", required_argument, nullptr, kTemplate},
+    {"settings", required_argument, nullptr, kSettings},
+    {"section", required_argument, nullptr, kSection},
+    {"meter", no_argument, nullptr, kMeter},
+    // The number may also follow as the next argument, which getopt_long leaves to us.
+    {"watch", optional_argument, nullptr, kWatch},
+    {nullptr, 0, nullptr, 0},
+};
+
+std::string option_name(int value) {
+  for (const option& o : kLongOptions) {
+    if (o.name != nullptr && o.val == value) return std::string("--") + o.name;
+  }
+  return "option";
+}
+
+std::optional<double> read_seconds(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const double value = std::strtod(text.c_str(), &end);
+  if (*end != '\0' || !std::isfinite(value) || value < 0.1 || value > 86400) return std::nullopt;
+  return value;
+}
+
+std::optional<OutputFormat> read_format(std::string_view text) {
+  if (text == "text") return OutputFormat::text;
+  if (text == "json") return OutputFormat::json;
+  if (text == "csv") return OutputFormat::csv;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::string unescape_template(const std::string& text) {
+  std::string result;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    const char next = i + 1 < text.size() ? text[i + 1] : '\0';
+    if (text[i] == '\\' && (next == 'n' || next == 't' || next == '\\')) {
+      result += next == 'n' ? '\n' : next == 't' ? '\t' : '\\';
+      ++i;
+    } else {
+      result += text[i];
+    }
+  }
+  return result;
+}
+
+std::variant<Options, std::string> parse_options(int argc, char** argv) {
+  Options options;
+  bool ipv4 = false;
+  bool ipv6 = false;
+  bool tcp = false;
+  bool udp = false;
+  // getopt_long keeps its place in globals: every parse starts afresh (0 also resets glibc's
+  // own state), and reports nothing itself.
+  optind = 0;
+  opterr = 0;
+  for (;;) {
+    // Both glibc and mingw-w64 leave optind on the argument being read until its last letter.
+    const int current = std::max(optind, 1);
+    const int value = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
+    if (value == -1) break;
+    switch (value) {
+      case '4':
+        ipv4 = true;
+        break;
+      case '6':
+        ipv6 = true;
+        break;
+      case 't':
+        tcp = true;
+        break;
+      case 'u':
+        udp = true;
+        break;
+      case 'l':
+        options.listeningOnly = true;
+        break;
+      case 'n':
+        options.numeric = true;
+        break;
+      case 'a':
+      case 'p':
+        break;
+      case 'h':
+        options.help = true;
+        break;
+      case 'V':
+        options.version = true;
+        break;
+      case kFormat: {
+        const auto format = read_format(optarg);
+        if (!format) return "--format takes text, json or csv, not '" + std::string(optarg) + "'";
+        options.format = *format;
+        break;
+      }
+      case kTemplate:
+        options.outputTemplate = unescape_template(optarg);
+        break;
+      case kSettings:
+        options.settingsFile = optarg;
+        break;
+      case kSection:
+        options.section = optarg;
+        break;
+      case kMeter:
+        options.meter = true;
+        break;
+      case kWatch: {
+        std::optional<std::string> seconds;
+        if (optarg != nullptr) {
+          seconds = optarg;
+        } else if (optind < argc && argv[optind][0] != '-') {
+          seconds = argv[optind++];
+        }
+        options.watchSeconds = kDefaultWatchSeconds;
+        if (seconds) {
+          options.watchSeconds = read_seconds(*seconds);
+          if (!options.watchSeconds) {
+            return "--watch needs a number of seconds from 0.1 to 86400, not '" + *seconds + "'";
+          }
+        }
+        break;
+      }
+      case ':':
+        return option_name(optopt) + " needs a value";
+      default: {
+        // The argument being read; optopt names the option found in it, 0 when none is known.
+        const std::string_view argument = argv[current];
+        if (optopt == 0) return "unknown option '" + std::string(argument) + "'";
+        if (argument.starts_with("--")) return option_name(optopt) + " takes no value";
+        return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
+      }
+    }
+  }
+  if (optind < argc) return "unexpected argument '" + std::string(argv[optind]) + "'";
+  if (ipv4 || ipv6) {
+    options.kinds.ipv4 = ipv4;
+    options.kinds.ipv6 = ipv6;
+  }
+  if (tcp || udp) {
+    options.kinds.tcp = tcp;
+    options.kinds.udp = udp;
+  }
+  if (options.settingsFile.has_value() != options.section.has_value()) {
+    return "--settings and --section go together";
+  }
+  return options;
+}
+
+}  // namespace qv
