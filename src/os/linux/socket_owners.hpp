@@ -43,9 +43,10 @@ class SocketOwners {
   void rebuild(std::span<const Process> processes, const ReadSockets& read);
 
   // The pid holding the socket; 0 when none visible here does. Where several processes share a
-  // socket (inherited across fork, passed over a Unix socket) it is the lowest pid among those
-  // read: the first reading covers every process in ascending order, so that is the lowest of
-  // all holders.
+  // socket (inherited across fork, passed over a Unix socket) it is the lowest pid among the
+  // processes read since it was placed. The first table's reading goes by ascending pid, so
+  // there that is the lowest of all holders; a socket hunted later may be placed with a new
+  // process before an older holder is read.
   [[nodiscard]] std::uint32_t owner(std::uint64_t inode) const;
   [[nodiscard]] bool knows(std::uint64_t inode) const;
 
