@@ -23,9 +23,11 @@ passed=0
 failed=0
 for preset in "${presets[@]}"; do
   echo "== $preset: build"
-  if ! { cmake --preset "$preset" >/dev/null && cmake --build "build/$preset" -j2 >/dev/null; }; then
-    echo "== $preset: BUILD FAILED"
-    cmake --build "build/$preset" -j1 2>&1 | grep -E 'error|Error' | head -20
+  mkdir -p "build/$preset"
+  build_log="build/$preset/build.log"
+  if ! { cmake --preset "$preset" && cmake --build "build/$preset" -j2; } >"$build_log" 2>&1; then
+    echo "== $preset: BUILD FAILED (whole log: $build_log)"
+    grep -E -m 20 'error|Error' "$build_log"
     failed=$((failed + 1))
     continue
   fi

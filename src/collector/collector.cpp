@@ -122,7 +122,6 @@ void collect_one_pass() {
   PassWriter pass{collector.connectionTable};
   try {
     add_entries(pass, os::tcp_table(), fill_tcp_side);
-    collector.lastEntryIndex.store(pass.written - 1, std::memory_order_relaxed);
     add_entries(pass, os::udp_table(), fill_udp_side);
   } catch (...) {
     // Memory ran out part-way: the entries already complete are this pass's table.

@@ -11,6 +11,7 @@
 
 #include "common/text.hpp"
 #include "dialog/address_field.hpp"
+#include "dialog/filter_output_controls.hpp"
 #include "dialog/filter_output_dialog.hpp"
 #include "host/host_state.hpp"
 
@@ -34,8 +35,13 @@ struct DialogTemplate {
 #pragma pack(pop)
 static_assert(offsetof(DialogTemplate, menu) == 18);
 
+// A popup with a caption and a modal frame in the template's font; it exists even when a control
+// cannot be made.
+constexpr DWORD kDialogStyle =
+    WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_NOFAILCREATE | DS_3DLOOK;
+
 alignas(DWORD) const DialogTemplate kDialogTemplate = {
-    {0x80C000D4, 0, 0, 230, 204, 117, 198}, 0, 0, L"Filter & Output", 8, L"MS Sans Serif"};
+    {kDialogStyle, 0, 0, 230, 204, 117, 198}, 0, 0, L"Filter & Output", 8, L"MS Sans Serif"};
 
 enum class ControlFont { Template, Normal, Bold };
 
@@ -49,46 +55,47 @@ struct ControlSpec {
   ControlFont font;
 };
 
-constexpr int kOkayButton = 1016;
-constexpr int kFilterCheck = 1014;
-constexpr int kZeroAddressCheck = 1011;
-constexpr int kFromField = 32100;
-constexpr int kToField = 32200;
-constexpr int kTemplateEdit = 1017;
-constexpr int kNoZerosCheck = 32210;
+// The legend and the group frames take no part in the tab order.
+constexpr DWORD kGroupStyle = WS_CHILD | WS_VISIBLE | BS_GROUPBOX;
+constexpr DWORD kLabelStyle = WS_CHILD | WS_VISIBLE | SS_LEFT;
+constexpr DWORD kCheckStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_AUTOCHECKBOX;
+constexpr DWORD kButtonStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | BS_PUSHBUTTON;
+constexpr DWORD kAddressStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP;
+constexpr DWORD kEditStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | ES_LEFT | ES_AUTOHSCROLL;
+
+constexpr auto kTemplateFont = ControlFont::Template;
+constexpr auto kNormal = ControlFont::Normal;
+constexpr auto kBold = ControlFont::Bold;
 
 // Creation order, which is also the tab order.
 constexpr ControlSpec kControls[] = {
-    {1008, "BUTTON", "", 6, 4, 105, 55, 0x50000007, 0, ControlFont::Template},
-    {kFromField, WC_IPADDRESSA, "000.000.000.000", 26, 28, 80, 11, 0x50010000, 0,
-     ControlFont::Normal},
-    {kZeroAddressCheck, "BUTTON", "0.0.0.0", 26, 16, 75, 9, 0x50010003, 0, ControlFont::Normal},
-    {kToField, WC_IPADDRESSA, "000.000.000.000", 26, 38, 80, 11, 0x50010000, 0,
-     ControlFont::Normal},
-    {1013, "STATIC", "from", 11, 29, 15, 9, 0x50000000, 0, ControlFont::Normal},
-    {kFilterCheck, "BUTTON", "Filter", 11, 4, 32, 9, 0x50010003, 0, ControlFont::Bold},
-    {1015, "STATIC", "to", 11, 40, 15, 9, 0x50000000, 0, ControlFont::Normal},
-    {kOkayButton, "BUTTON", "Okay", 78, 174, 35, 12, 0x50010000, 0, ControlFont::Normal},
-    {kTemplateEdit, "EDIT", "TextBox1", 10, 79, 99, 11, 0x50010080, 0x200, ControlFont::Normal},
-    {1018, "STATIC", "%lip", 13, 92, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1019, "STATIC", "%lpt", 13, 100, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1020, "STATIC", "%rip", 13, 108, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1021, "STATIC", "%rpt", 13, 116, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1022, "STATIC", "%stat", 13, 124, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1023, "STATIC", "%pid", 13, 132, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1024, "STATIC", "%nm", 13, 140, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {1025, "STATIC", "--> Local IP", 34, 92, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32201, "STATIC", "--> Local Port", 34, 100, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32202, "STATIC", "--> Remote IP", 34, 108, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32203, "STATIC", "--> Remote Port", 34, 116, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32204, "STATIC", "--> Status", 34, 124, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32205, "STATIC", "--> Process ID", 34, 132, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32206, "STATIC", "--> Program", 34, 140, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {32207, "BUTTON", "Output", 7, 67, 105, 105, 0x50000007, 0, ControlFont::Bold},
-    {32208, "STATIC", "%hn", 13, 148, 20, 9, 0x50000000, 0, ControlFont::Bold},
-    {32209, "STATIC", "--> Hostname", 34, 148, 72, 9, 0x50000000, 0, ControlFont::Normal},
-    {kNoZerosCheck, "BUTTON", "No Zeros in Front", 16, 159, 90, 9, 0x50010003, 0,
-     ControlFont::Normal},
+    {kFilterGroup, "BUTTON", "", 6, 4, 105, 55, kGroupStyle, 0, kTemplateFont},
+    {kFromField, WC_IPADDRESSA, "000.000.000.000", 26, 28, 80, 11, kAddressStyle, 0, kNormal},
+    {kZeroAddressCheck, "BUTTON", "0.0.0.0", 26, 16, 75, 9, kCheckStyle, 0, kNormal},
+    {kToField, WC_IPADDRESSA, "000.000.000.000", 26, 38, 80, 11, kAddressStyle, 0, kNormal},
+    {kFromLabel, "STATIC", "from", 11, 29, 15, 9, kLabelStyle, 0, kNormal},
+    {kFilterCheck, "BUTTON", "Filter", 11, 4, 32, 9, kCheckStyle, 0, kBold},
+    {kToLabel, "STATIC", "to", 11, 40, 15, 9, kLabelStyle, 0, kNormal},
+    {kOkayButton, "BUTTON", "Okay", 78, 174, 35, 12, kButtonStyle, 0, kNormal},
+    {kTemplateEdit, "EDIT", "TextBox1", 10, 79, 99, 11, kEditStyle, WS_EX_CLIENTEDGE, kNormal},
+    {kLocalAddressPlaceholder, "STATIC", "%lip", 13, 92, 20, 9, kLabelStyle, 0, kBold},
+    {kLocalPortPlaceholder, "STATIC", "%lpt", 13, 100, 20, 9, kLabelStyle, 0, kBold},
+    {kRemoteAddressPlaceholder, "STATIC", "%rip", 13, 108, 20, 9, kLabelStyle, 0, kBold},
+    {kRemotePortPlaceholder, "STATIC", "%rpt", 13, 116, 20, 9, kLabelStyle, 0, kBold},
+    {kStatePlaceholder, "STATIC", "%stat", 13, 124, 20, 9, kLabelStyle, 0, kBold},
+    {kProcessIdPlaceholder, "STATIC", "%pid", 13, 132, 20, 9, kLabelStyle, 0, kBold},
+    {kProgramPlaceholder, "STATIC", "%nm", 13, 140, 20, 9, kLabelStyle, 0, kBold},
+    {kLocalAddressMeaning, "STATIC", "--> Local IP", 34, 92, 72, 9, kLabelStyle, 0, kNormal},
+    {kLocalPortMeaning, "STATIC", "--> Local Port", 34, 100, 72, 9, kLabelStyle, 0, kNormal},
+    {kRemoteAddressMeaning, "STATIC", "--> Remote IP", 34, 108, 72, 9, kLabelStyle, 0, kNormal},
+    {kRemotePortMeaning, "STATIC", "--> Remote Port", 34, 116, 72, 9, kLabelStyle, 0, kNormal},
+    {kStateMeaning, "STATIC", "--> Status", 34, 124, 72, 9, kLabelStyle, 0, kNormal},
+    {kProcessIdMeaning, "STATIC", "--> Process ID", 34, 132, 72, 9, kLabelStyle, 0, kNormal},
+    {kProgramMeaning, "STATIC", "--> Program", 34, 140, 72, 9, kLabelStyle, 0, kNormal},
+    {kOutputGroup, "BUTTON", "Output", 7, 67, 105, 105, kGroupStyle, 0, kBold},
+    {kHostNamePlaceholder, "STATIC", "%hn", 13, 148, 20, 9, kLabelStyle, 0, kBold},
+    {kHostNameMeaning, "STATIC", "--> Hostname", 34, 148, 72, 9, kLabelStyle, 0, kNormal},
+    {kNoZerosCheck, "BUTTON", "No Zeros in Front", 16, 159, 90, 9, kCheckStyle, 0, kNormal},
 };
 
 struct FontDeleter {

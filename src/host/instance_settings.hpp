@@ -1,9 +1,8 @@
-// One meter instance's settings record, and the instance table that holds one per instance number.
+// One meter instance's settings record (the instance table of them is in host_state.hpp).
 #pragma once
 
 #include <cstdint>
 #include <type_traits>
-#include <vector>
 
 namespace qv {
 

@@ -3,6 +3,8 @@
 
 #include <array>
 
+#include "collector/connection_table.hpp"
+
 namespace qv {
 
 std::string_view TcpStateName(std::int32_t tcpState) {
@@ -15,9 +17,9 @@ std::string_view TcpStateName(std::int32_t tcpState) {
 
 std::string_view ProtocolName(std::int32_t protocol) {
   switch (protocol) {
-    case 1:
+    case kProtocolTcp:
       return "TCP";
-    case 2:
+    case kProtocolUdp:
       return "UDP";
     default:
       return {};

@@ -10,40 +10,19 @@ Usage: collector_e2e.py COLLECTOR_PROBE SOCKET_HOLDER
 """
 import os
 import re
-import shutil
-import subprocess
 import sys
-import time
 
-from netns import Holder
+from checks import check, finish
+from netns import Namespace
 
 PROBE, HOLDER = sys.argv[1:3]
-NS = f"qvcol{os.getpid()}"
 PTR = {"10.77.0.1": "alpha.quorvane.test", "10.77.0.2": "beta.quorvane.test"}
 # ss's state words as the IP Helper's MIB numbers.
 MIB = {"LISTEN": 2, "SYN-SENT": 3, "SYN-RECV": 4, "ESTAB": 5, "FIN-WAIT-1": 6, "FIN-WAIT-2": 7,
        "CLOSE-WAIT": 8, "CLOSING": 9, "LAST-ACK": 10, "TIME-WAIT": 11, "CLOSED": 1}
 
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-        print("FAIL:", message)
-
-
-def in_ns(*command):
-    return ["ip", "netns", "exec", NS, *command]
-
-
-def run(*command):
-    subprocess.run(command, check=True)
-
-
-def ss_table():
-    out = subprocess.run(in_ns("ss", "-4", "-tuanpH"), check=True, capture_output=True,
-                         text=True).stdout
+def ss_table(namespace):
+    out = namespace.run(["ss", "-4", "-tuanpH"], check=True, capture_output=True, text=True).stdout
     rows = set()
     for line in out.splitlines():
         fields = line.split()
@@ -70,33 +49,11 @@ def program_of(pid):
 
 
 def main():
-    holders = []
-    dnsmasq = None
-    netns_etc = f"/etc/netns/{NS}"
-    try:
-        run("ip", "netns", "add", NS)
-        run(*in_ns("ip", "link", "set", "lo", "up"))
-        for address in ("10.77.0.1/32", "10.77.0.2/32"):
-            run(*in_ns("ip", "addr", "add", address, "dev", "lo"))
-        # ip netns exec binds this file over /etc/resolv.conf for the namespace's processes.
-        os.makedirs(netns_etc, exist_ok=True)
-        with open(f"{netns_etc}/resolv.conf", "w") as resolv:
-            resolv.write("nameserver 127.0.0.1\noptions timeout:2 attempts:1\n")
-        records = [f"--ptr-record={'.'.join(reversed(a.split('.')))}.in-addr.arpa,{name}"
-                   for a, name in PTR.items()]
-        dnsmasq = subprocess.Popen(in_ns(
-            "dnsmasq", "--keep-in-foreground", "--conf-file=/dev/null", "--no-resolv",
-            "--no-hosts", "--listen-address=127.0.0.1", "--bind-interfaces", "--port=53",
-            "--user=root", "--pid-file=", "--local=/in-addr.arpa/", *records))
-        for _ in range(100):
-            if any(r[2] == 53 and r[0] == "udp" for r in ss_table()):
-                break
-            time.sleep(0.1)
-        else:
-            raise RuntimeError("dnsmasq did not start")
-
-        a, b = Holder(in_ns(HOLDER)), Holder(in_ns(HOLDER))
-        holders = [a, b]
+    with Namespace("qvcol", resolv_options="timeout:2 attempts:1") as namespace:
+        for address in PTR:
+            namespace.add_address(address)
+        namespace.dnsmasq(PTR)
+        a, b = namespace.holder(HOLDER), namespace.holder(HOLDER)
         for line in ("listen 10.77.0.1 7001", "listen 127.0.0.1 7002", "listen 0.0.0.0 7003",
                      "udp 0.0.0.0 7004", "udp 10.77.0.1 7005"):
             a.do(line)
@@ -109,8 +66,8 @@ def main():
         a.do("accept")
         b.do("accept")
 
-        probe = subprocess.run(in_ns(PROBE), check=True, capture_output=True, text=True)
-        expected = ss_table()
+        probe = namespace.run([PROBE], check=True, capture_output=True, text=True)
+        expected = ss_table(namespace)
         entries = [line.split("\t") for line in probe.stdout.splitlines()]
         got = set()
         for e in entries:
@@ -135,16 +92,8 @@ def main():
         print(probe.stdout)
         print(f"{len(entries)} entries compared; host names:",
               sorted({e[8] for e in entries if e[8]}))
-    finally:
-        for holder in holders:
-            holder.stop()
-        if dnsmasq is not None:
-            dnsmasq.terminate()
-            dnsmasq.wait()
-        subprocess.run(["ip", "netns", "del", NS], stderr=subprocess.DEVNULL)
-        shutil.rmtree(netns_etc, ignore_errors=True)
-    return 1 if failures else 0
+    finish()
 
 
 if __name__ == "__main__":
-    sys.exit(main())
+    main()

@@ -7,6 +7,7 @@ import os
 import shutil
 import socket
 import subprocess
+import sys
 import tempfile
 import time
 
@@ -126,4 +127,4 @@ class Namespace:
                   "s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)\n"
                   "s.bind(('127.0.0.1', 53))\n"
                   "while True: s.recv(4096)\n")
-        return self._serve_dns(["python3", "-c", script])
+        return self._serve_dns([sys.executable, "-c", script])

@@ -11,6 +11,8 @@ import re
 import subprocess
 import sys
 
+from checks import check, finish
+
 ARGUMENTS = {
     "dlltype": 0, "dllstartup": 2, "dllshutdown": 1, "getinfo": 1, "init": 0, "getparam": 1,
     "configure": 0, "source_configure": 2, "pastemeter": 2, "src_load_settings": 3,
@@ -30,14 +32,6 @@ NEWER_THAN_XP = {
     "AllocateAndGetUdpExTableFromStack", "GetExtendedTcpTable", "GetExtendedUdpTable",
     "K32EnumProcessModules", "K32GetModuleFileNameExA", "GetLocaleInfoEx",
 }
-
-failures = []
-
-
-def check(condition, message):
-    if not condition:
-        failures.append(message)
-
 
 objdump, dll = sys.argv[1], sys.argv[2]
 headers = subprocess.run([objdump, "-p", dll], check=True, capture_output=True, text=True).stdout
@@ -61,8 +55,7 @@ for ordinal_text, name in name_rows:
     if name not in ARGUMENTS:
         continue
     rva = exports.get(int(ordinal_text))
-    if rva is None:
-        failures.append(f"{name}: no address")
+    if not check(rva is not None, f"{name}: no address"):
         continue
     start = image_base + rva
     code = subprocess.run([objdump, "-d", "--no-show-raw-insn", f"--start-address={start:#x}",
@@ -78,9 +71,7 @@ for dll_name in imports:
     check(dll_name.lower() in SYSTEM_DLLS, f"non-system import {dll_name}")
 imported_functions = set(re.findall(r"^\s+[0-9a-f]+\s+\d+\s+(\w+)$", headers, re.M))
 for function in sorted(imported_functions & NEWER_THAN_XP):
-    failures.append(f"imports {function}, which Windows XP lacks")
+    check(False, f"imports {function}, which Windows XP lacks")
 
-for failure in failures:
-    print("FAIL:", failure)
 print(f"{len(names)} exports, imports from {', '.join(imports)}")
-sys.exit(1 if failures else 0)
+finish()

@@ -12,6 +12,8 @@ import shutil
 import subprocess
 import sys
 
+from checks import check, finish
+
 BLANKS = b" \t\n\v\f\r\x1a"
 SMALL_BUFFERS = [0, 1, 2, 3, 5, 8, 999]
 
@@ -75,18 +77,19 @@ def writes(sections, keys):
 
 def run_probe(command, file_arg, script_path):
     result = subprocess.run(command + [file_arg, script_path], capture_output=True, timeout=300)
-    if result.returncode != 0:
-        sys.exit("FAIL: %s exited with %d: %s" % (command[-1], result.returncode,
-                                                  result.stderr.decode(errors="replace")))
+    if not check(result.returncode == 0, "%s exited with %d: %s" % (
+            command[-1], result.returncode, result.stderr.decode(errors="replace"))):
+        finish()
     return result.stdout.decode("latin-1").replace("\r", "").splitlines()
 
 
 def main():
     wine_run, win_probe, native_probe, corpus, work = sys.argv[1:6]
-    if not os.path.isfile(win_probe):
-        sys.exit("FAIL: %s is missing: build the win64 preset first" % win_probe)
+    if not check(os.path.isfile(win_probe),
+                 "the Windows profile probe %s is missing: build the win64 preset first, or set "
+                 "QV_WIN64_PROFILE_PROBE to another build's probe" % win_probe):
+        finish()
     os.makedirs(work, exist_ok=True)
-    failures = 0
     files = sorted(f for f in os.listdir(corpus) if f.endswith(".ini"))
     for name in files:
         with open(os.path.join(corpus, name), "rb") as handle:
@@ -112,11 +115,10 @@ def main():
             differing.append(("(number of answers)", len(answers["wine"]), len(answers["linux"])))
         for line, wine, linux in differing[:10]:
             print("%s: %s\n  wine:  %.120s\n  linux: %.120s" % (name, line, wine, linux))
-        failures += len(differing)
         print("%s: %d operations, %d differ" % (name, len(script), len(differing)))
-    if failures:
-        sys.exit("FAIL: %d answers differ" % failures)
-    print("all %d files answer alike" % len(files))
+        check(not differing, "%s: answers differ" % name)
+    print("%d files compared" % len(files))
+    finish()
 
 
 if __name__ == "__main__":

@@ -6,7 +6,6 @@
 // commctrl.h builds on the types of windows.h.
 #include <commctrl.h>
 
-#include <cstdarg>
 #include <cstdio>
 #include <fstream>
 #include <functional>
@@ -14,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "dialog/filter_output_controls.hpp"
 #include "harness.hpp"
 #include "scenarios.hpp"
 
@@ -23,15 +23,6 @@ namespace {
 
 constexpr char kCaption[] = "Filter & Output";
 constexpr char kSection[] = "Meter1";
-
-void check(bool condition, const char* format, ...) {
-  char what[512];
-  va_list arguments;
-  va_start(arguments, format);
-  std::vsnprintf(what, sizeof what, format, arguments);
-  va_end(arguments);
-  ok(condition, what);
-}
 
 // One row of the layout file: the dialog window or one control.
 struct Row {
@@ -54,7 +45,7 @@ std::vector<Row> read_layout(const char* path) {
     std::stringstream stream(line);
     for (std::string field; std::getline(stream, field, '|');) fields.push_back(field);
     if (fields.size() != 10) {
-      check(false, "layout line has %zu fields: %s", fields.size(), line.c_str());
+      ok(false, "layout line has %zu fields: %s", fields.size(), line.c_str());
       continue;
     }
     const int x = std::stoi(fields[3]), y = std::stoi(fields[4]);
@@ -159,69 +150,68 @@ bool same_rect(const RECT& a, const RECT& b) {
 }
 
 void check_window_layout(HWND dialog, HWND owner, const Row& row) {
-  check(class_name(dialog) == row.windowClass, "dialog class %s", class_name(dialog).c_str());
-  check(window_text(dialog) == row.text, "dialog caption %s", window_text(dialog).c_str());
+  ok(class_name(dialog) == row.windowClass, "dialog class %s", class_name(dialog).c_str());
+  ok(window_text(dialog) == row.text, "dialog caption %s", window_text(dialog).c_str());
   // The system adds these to every dialog of this template: shown, clipping its siblings, with a
   // modal frame, and holding controls.
   const DWORD added = WS_VISIBLE | WS_CLIPSIBLINGS;
   const DWORD addedEx = WS_EX_DLGMODALFRAME | WS_EX_WINDOWEDGE | WS_EX_CONTROLPARENT;
   const auto style = static_cast<DWORD>(GetWindowLongA(dialog, GWL_STYLE));
-  check((style & ~added) == row.style, "dialog style %08lx", style);
+  ok((style & ~added) == row.style, "dialog style %08lx", style);
   const auto exStyle = static_cast<DWORD>(GetWindowLongA(dialog, GWL_EXSTYLE));
-  check((exStyle & ~addedEx) == row.exStyle, "dialog extended style %08lx", exStyle);
+  ok((exStyle & ~addedEx) == row.exStyle, "dialog extended style %08lx", exStyle);
   LOGFONTA font{};
   GetObjectA(font_of(dialog), sizeof font, &font);
-  check(lstrcmpA(font.lfFaceName, "MS Sans Serif") == 0, "dialog font %s", font.lfFaceName);
+  ok(lstrcmpA(font.lfFaceName, "MS Sans Serif") == 0, "dialog font %s", font.lfFaceName);
   // Size and position are the client area's, in this dialog's units, from the owner's client area.
   RECT expected{0, 0, row.units.right - row.units.left, row.units.bottom - row.units.top};
   MapDialogRect(dialog, &expected);
   RECT client;
   GetClientRect(dialog, &client);
-  check(same_rect(client, expected), "dialog client size %ldx%ld, expected %ldx%ld", client.right,
-        client.bottom, expected.right, expected.bottom);
+  ok(same_rect(client, expected), "dialog client size %ldx%ld, expected %ldx%ld", client.right,
+     client.bottom, expected.right, expected.bottom);
   RECT position{row.units.left, row.units.top, 0, 0};
   MapDialogRect(dialog, &position);
   POINT ownerOrigin{0, 0}, dialogOrigin{0, 0};
   ClientToScreen(owner, &ownerOrigin);
   ClientToScreen(dialog, &dialogOrigin);
-  check(dialogOrigin.x == ownerOrigin.x + position.left &&
-            dialogOrigin.y == ownerOrigin.y + position.top,
-        "dialog client origin %ld,%ld, expected %ld,%ld", dialogOrigin.x, dialogOrigin.y,
-        ownerOrigin.x + position.left, ownerOrigin.y + position.top);
+  ok(dialogOrigin.x == ownerOrigin.x + position.left &&
+         dialogOrigin.y == ownerOrigin.y + position.top,
+     "dialog client origin %ld,%ld, expected %ld,%ld", dialogOrigin.x, dialogOrigin.y,
+     ownerOrigin.x + position.left, ownerOrigin.y + position.top);
 }
 
 void check_control_layout(HWND dialog, HWND control, const Row& row) {
   const char* id = row.id.c_str();
-  check(GetDlgCtrlID(control) == std::stoi(row.id), "control %s: found %d in its place", id,
-        GetDlgCtrlID(control));
-  check(lstrcmpiA(class_name(control).c_str(), row.windowClass.c_str()) == 0,
-        "control %s: class %s", id, class_name(control).c_str());
+  ok(GetDlgCtrlID(control) == std::stoi(row.id), "control %s: found %d in its place", id,
+     GetDlgCtrlID(control));
+  ok(lstrcmpiA(class_name(control).c_str(), row.windowClass.c_str()) == 0, "control %s: class %s",
+     id, class_name(control).c_str());
   // The template and the address fields show the record; their texts are checked there.
-  if (row.id != "1017" && row.windowClass != "SysIPAddress32") {
-    check(window_text(control) == row.text, "control %s: text \"%s\"", id,
-          window_text(control).c_str());
+  if (row.id != std::to_string(qv::kTemplateEdit) && row.windowClass != "SysIPAddress32") {
+    ok(window_text(control) == row.text, "control %s: text \"%s\"", id,
+       window_text(control).c_str());
   }
   const auto style = static_cast<DWORD>(GetWindowLongA(control, GWL_STYLE));
-  check(style == row.style, "control %s: style %08lx, expected %08lx", id, style, row.style);
+  ok(style == row.style, "control %s: style %08lx, expected %08lx", id, style, row.style);
   const auto exStyle = static_cast<DWORD>(GetWindowLongA(control, GWL_EXSTYLE));
-  check(exStyle == row.exStyle, "control %s: extended style %08lx, expected %08lx", id, exStyle,
-        row.exStyle);
+  ok(exStyle == row.exStyle, "control %s: extended style %08lx, expected %08lx", id, exStyle,
+     row.exStyle);
   RECT expected = row.units;
   MapDialogRect(dialog, &expected);
   RECT actual;
   GetWindowRect(control, &actual);
   MapWindowPoints(HWND_DESKTOP, dialog, reinterpret_cast<POINT*>(&actual), 2);
-  check(same_rect(actual, expected),
-        "control %s: rectangle %ld,%ld-%ld,%ld, expected %ld,%ld-%ld,%ld", id, actual.left,
-        actual.top, actual.right, actual.bottom, expected.left, expected.top, expected.right,
-        expected.bottom);
+  ok(same_rect(actual, expected), "control %s: rectangle %ld,%ld-%ld,%ld, expected %ld,%ld-%ld,%ld",
+     id, actual.left, actual.top, actual.right, actual.bottom, expected.left, expected.top,
+     expected.right, expected.bottom);
   // A control made of inner windows (the address field) shows its text in their font.
   const HFONT templateFont = font_of(dialog);
   std::vector<HWND> shownBy = children_of(control);
   if (shownBy.empty()) shownBy.push_back(control);
   for (const HWND window : shownBy) {
     const std::string kind = font_kind(font_of(window), templateFont);
-    check(kind == row.font, "control %s: font %s, expected %s", id, kind.c_str(), row.font.c_str());
+    ok(kind == row.font, "control %s: font %s, expected %s", id, kind.c_str(), row.font.c_str());
   }
 }
 
@@ -230,7 +220,7 @@ void check_layout(HWND dialog, const Run& run) {
   if (!ok(!rows.empty(), "layout table read")) return;
   check_window_layout(dialog, run.owner, rows[0]);
   const std::vector<HWND> controls = children_of(dialog);
-  check(controls.size() == rows.size() - 1, "%zu controls", controls.size());
+  ok(controls.size() == rows.size() - 1, "%zu controls", controls.size());
   for (std::size_t i = 0; i < controls.size() && i + 1 < rows.size(); ++i) {
     check_control_layout(dialog, controls[i], rows[i + 1]);
   }
@@ -243,30 +233,32 @@ DWORD address_of(HWND dialog, int id) {
 }
 
 void check_shown(HWND dialog, const Fields& shown, const char* when) {
-  const std::string outputTemplate = window_text(GetDlgItem(dialog, 1017));
-  check(outputTemplate == shown.outputTemplate, "%s: template \"%s\"", when,
-        outputTemplate.c_str());
-  check(address_of(dialog, 32100) == shown.from, "%s: from %08lx", when, address_of(dialog, 32100));
-  check(address_of(dialog, 32200) == shown.to, "%s: to %08lx", when, address_of(dialog, 32200));
+  const std::string outputTemplate = window_text(GetDlgItem(dialog, qv::kTemplateEdit));
+  ok(outputTemplate == shown.outputTemplate, "%s: template \"%s\"", when, outputTemplate.c_str());
+  ok(address_of(dialog, qv::kFromField) == shown.from, "%s: from %08lx", when,
+     address_of(dialog, qv::kFromField));
+  ok(address_of(dialog, qv::kToField) == shown.to, "%s: to %08lx", when,
+     address_of(dialog, qv::kToField));
   const struct {
     int id;
     LRESULT state;
-  } boxes[] = {{1014, shown.filter}, {1011, shown.zeroAddress}, {32210, shown.noZeros}};
+  } boxes[] = {{qv::kFilterCheck, shown.filter},
+               {qv::kZeroAddressCheck, shown.zeroAddress},
+               {qv::kNoZerosCheck, shown.noZeros}};
   for (const auto& box : boxes) {
     const LRESULT state = SendDlgItemMessageA(dialog, box.id, BM_GETCHECK, 0, 0);
-    check(state == box.state, "%s: check box %d is %ld", when, box.id, static_cast<long>(state));
+    ok(state == box.state, "%s: check box %d is %ld", when, box.id, static_cast<long>(state));
   }
 }
 
 // Posted messages are handled in order: once a later marker has arrived, so have they.
 void wait_for_posted(HWND dialog) {
   static WPARAM marker = 40000;
-  const HWND edit = GetDlgItem(dialog, 1017);
+  const HWND edit = GetDlgItem(dialog, qv::kTemplateEdit);
   PostMessageA(edit, EM_SETLIMITTEXT, ++marker, 0);
-  check(wait_until([&] {
-          return static_cast<WPARAM>(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0)) == marker;
-        }),
-        "posted keys handled");
+  ok(wait_until(
+         [&] { return static_cast<WPARAM>(SendMessageA(edit, EM_GETLIMITTEXT, 0, 0)) == marker; }),
+     "posted keys handled");
 }
 
 void press_key(HWND target, UINT message, WPARAM key, LPARAM flags) {
@@ -276,23 +268,23 @@ void press_key(HWND target, UINT message, WPARAM key, LPARAM flags) {
 
 // Esc, Enter and their commands leave the dialog open; the check boxes toggle only themselves.
 void probe_inert_input(HWND dialog, const Fields& shown) {
-  const HWND edit = GetDlgItem(dialog, 1017);
+  const HWND edit = GetDlgItem(dialog, qv::kTemplateEdit);
   press_key(edit, WM_KEYDOWN, VK_ESCAPE, 0);
   press_key(edit, WM_KEYDOWN, VK_RETURN, 0);
   wait_for_posted(dialog);
   SendMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
   SendMessageA(dialog, WM_COMMAND, IDOK, 0);
-  check(IsWindow(dialog) && IsWindowVisible(dialog), "Esc, Enter, IDCANCEL, IDOK: still open");
+  ok(IsWindow(dialog) && IsWindowVisible(dialog), "Esc, Enter, IDCANCEL, IDOK: still open");
   check_shown(dialog, shown, "after Esc and Enter");
 
-  for (const int id : {1014, 1011}) {
+  for (const int id : {qv::kFilterCheck, qv::kZeroAddressCheck}) {
     const HWND box = GetDlgItem(dialog, id);
     const LRESULT before = SendMessageA(box, BM_GETCHECK, 0, 0);
     SendMessageA(box, BM_CLICK, 0, 0);
-    check(SendMessageA(box, BM_GETCHECK, 0, 0) == !before, "a click toggles check box %d", id);
+    ok(SendMessageA(box, BM_GETCHECK, 0, 0) == !before, "a click toggles check box %d", id);
     for (const HWND control : children_of(dialog)) {
-      check(IsWindowEnabled(control) && IsWindowVisible(control),
-            "control %d stays enabled and visible", GetDlgCtrlID(control));
+      ok(IsWindowEnabled(control) && IsWindowVisible(control),
+         "control %d stays enabled and visible", GetDlgCtrlID(control));
     }
     SendMessageA(box, BM_CLICK, 0, 0);
   }
@@ -301,45 +293,48 @@ void probe_inert_input(HWND dialog, const Fields& shown) {
 
 // Losing activation remembers the focused control; regaining it puts the focus back there.
 void probe_focus_memory(HWND dialog, DWORD hostThread) {
-  const HWND edit = GetDlgItem(dialog, 1017);
-  const HWND box = GetDlgItem(dialog, 32210);
+  const HWND edit = GetDlgItem(dialog, qv::kTemplateEdit);
+  const HWND box = GetDlgItem(dialog, qv::kNoZerosCheck);
   SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(edit), TRUE);
-  check(focus_of(hostThread) == edit, "focus moved to the template");
+  ok(focus_of(hostThread) == edit, "focus moved to the template");
   SendMessageA(dialog, WM_NCACTIVATE, FALSE, 0);
   SendMessageA(dialog, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(box), TRUE);
-  check(focus_of(hostThread) == box, "focus moved to a check box");
+  ok(focus_of(hostThread) == box, "focus moved to a check box");
   SendMessageA(dialog, WM_NCACTIVATE, TRUE, 0);
-  check(focus_of(hostThread) == edit, "activation gave the focus back to the template");
+  ok(focus_of(hostThread) == edit, "activation gave the focus back to the template");
 }
 
 void enter(HWND dialog, const Fields& entered) {
-  SetWindowTextA(GetDlgItem(dialog, 1017), entered.outputTemplate.c_str());
-  SendDlgItemMessageA(dialog, 32100, IPM_SETADDRESS, 0, static_cast<LPARAM>(entered.from));
-  SendDlgItemMessageA(dialog, 32200, IPM_SETADDRESS, 0, static_cast<LPARAM>(entered.to));
-  SendDlgItemMessageA(dialog, 1014, BM_SETCHECK, static_cast<WPARAM>(entered.filter), 0);
-  SendDlgItemMessageA(dialog, 1011, BM_SETCHECK, static_cast<WPARAM>(entered.zeroAddress), 0);
-  SendDlgItemMessageA(dialog, 32210, BM_SETCHECK, static_cast<WPARAM>(entered.noZeros), 0);
+  SetWindowTextA(GetDlgItem(dialog, qv::kTemplateEdit), entered.outputTemplate.c_str());
+  SendDlgItemMessageA(dialog, qv::kFromField, IPM_SETADDRESS, 0, static_cast<LPARAM>(entered.from));
+  SendDlgItemMessageA(dialog, qv::kToField, IPM_SETADDRESS, 0, static_cast<LPARAM>(entered.to));
+  SendDlgItemMessageA(dialog, qv::kFilterCheck, BM_SETCHECK, static_cast<WPARAM>(entered.filter),
+                      0);
+  SendDlgItemMessageA(dialog, qv::kZeroAddressCheck, BM_SETCHECK,
+                      static_cast<WPARAM>(entered.zeroAddress), 0);
+  SendDlgItemMessageA(dialog, qv::kNoZerosCheck, BM_SETCHECK, static_cast<WPARAM>(entered.noZeros),
+                      0);
 }
 
 // The two middle parts of the "to" field left blank, as a user may leave them.
 void blank_middle_of_to(HWND dialog) {
-  const std::vector<HWND> parts = children_of(GetDlgItem(dialog, 32200));
+  const std::vector<HWND> parts = children_of(GetDlgItem(dialog, qv::kToField));
   if (!ok(parts.size() == 4, "the address field has four parts")) return;
   SetWindowTextA(parts[1], "");
   SetWindowTextA(parts[2], "");
   DWORD address = 0;
-  const LRESULT filled =
-      SendDlgItemMessageA(dialog, 32200, IPM_GETADDRESS, 0, reinterpret_cast<LPARAM>(&address));
-  check(filled == 2, "two parts of \"to\" filled, got %ld", static_cast<long>(filled));
+  const LRESULT filled = SendDlgItemMessageA(dialog, qv::kToField, IPM_GETADDRESS, 0,
+                                             reinterpret_cast<LPARAM>(&address));
+  ok(filled == 2, "two parts of \"to\" filled, got %ld", static_cast<long>(filled));
 }
 
 void end(HWND dialog, Ending ending) {
   switch (ending) {
     case Ending::Okay:
-      SendMessageA(GetDlgItem(dialog, 1016), BM_CLICK, 0, 0);
+      SendMessageA(GetDlgItem(dialog, qv::kOkayButton), BM_CLICK, 0, 0);
       break;
     case Ending::AltF4Key:
-      press_key(GetDlgItem(dialog, 1017), WM_SYSKEYDOWN, VK_F4, KF_ALTDOWN << 16);
+      press_key(GetDlgItem(dialog, qv::kTemplateEdit), WM_SYSKEYDOWN, VK_F4, KF_ALTDOWN << 16);
       break;
     case Ending::CloseCommand:
       SendMessageA(dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
@@ -362,11 +357,11 @@ DWORD WINAPI drive(void* argument) {
           "the dialog opened")) {
     return 0;
   }
-  check(!IsWindowEnabled(run.owner), "owner disabled while the dialog is open");
+  ok(!IsWindowEnabled(run.owner), "owner disabled while the dialog is open");
   check_layout(dialog, run);
   check_shown(dialog, *run.shown, "opened");
-  run.fonts[0] = font_of(GetDlgItem(dialog, 1016));
-  run.fonts[1] = font_of(GetDlgItem(dialog, 1014));
+  run.fonts[0] = font_of(GetDlgItem(dialog, qv::kOkayButton));
+  run.fonts[1] = font_of(GetDlgItem(dialog, qv::kFilterCheck));
   if (run.probe) {
     probe_inert_input(dialog, *run.shown);
     probe_focus_memory(dialog, run.hostThread);
@@ -378,7 +373,7 @@ DWORD WINAPI drive(void* argument) {
   end(dialog, run.ending);
   if (!ok(wait_until([&] { return !IsWindow(dialog); }), "the dialog closed")) {
     // Free the host thread all the same, so that the remaining runs report too.
-    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(1016, BN_CLICKED), 0);
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(qv::kOkayButton, BN_CLICKED), 0);
   }
   return 0;
 }
@@ -386,13 +381,13 @@ DWORD WINAPI drive(void* argument) {
 void play(const Plugin& plugin, std::int32_t instance, Run& run, const char* what) {
   std::printf("dialog: %s\n", what);
   const HANDLE driver = CreateThread(nullptr, 0, drive, &run, 0, nullptr);
-  check(plugin.source_configure(instance, "ListPorts") == 0, "%s: source_configure is 0", what);
+  ok(plugin.source_configure(instance, "ListPorts") == 0, "%s: source_configure is 0", what);
   WaitForSingleObject(driver, INFINITE);
   CloseHandle(driver);
-  check(IsWindowEnabled(run.owner), "%s: owner enabled after", what);
-  check(GetActiveWindow() == run.owner, "%s: owner active after", what);
+  ok(IsWindowEnabled(run.owner), "%s: owner enabled after", what);
+  ok(GetActiveWindow() == run.owner, "%s: owner active after", what);
   for (const HFONT font : run.fonts) {
-    check(font != nullptr && GetObjectType(font) == 0, "%s: dialog font deleted", what);
+    ok(font != nullptr && GetObjectType(font) == 0, "%s: dialog font deleted", what);
   }
 }
 
@@ -407,7 +402,7 @@ void check_saved(const Plugin& plugin, std::int32_t instance, const std::string&
   for (const Saved& entry : expected) {
     char value[1000];
     GetPrivateProfileStringA(kSection, entry.key, "(missing)", value, sizeof value, file.c_str());
-    check(entry.value == value, "%s: saved %s=%s", what, entry.key, value);
+    ok(entry.value == value, "%s: saved %s=%s", what, entry.key, value);
   }
 }
 
@@ -557,8 +552,8 @@ int dialog(int argc, char** argv) {
   Run clamped{owner, hostThread, &layout, &nearest, nullptr, Ending::CloseCommand, false, {}};
   play(plugin, handEdited, clamped, "hand-edited range");
 
-  check(plugin.source_configure(instance, "listports") == 0 && find_dialog(owner) == nullptr,
-        "another function name opens nothing");
+  ok(plugin.source_configure(instance, "listports") == 0 && find_dialog(owner) == nullptr,
+     "another function name opens nothing");
   stop_host(host);
   return 0;
 }

@@ -1,25 +1,35 @@
 // Stands in for the meter host: loads Quorvane.dll by name, finds its exports by name, and plays
 // host scenarios, checking what comes back. Usage: harness SCENARIO [ARGS...]
+#include "harness.hpp"
+
 #include <windows.h>
 
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
 
-#include "harness.hpp"
-
 namespace harness {
 
 int failures = 0;
 
-bool ok(bool condition, const char* what) {
-  if (!condition) {
-    ++failures;
-    std::printf("FAIL: %s\n", what);
+bool check_at(const char* file, int line, bool condition, const char* format, ...) {
+  if (condition) return true;
+  ++failures;
+  const char* name = file;
+  for (const char* c = file; *c != '\0'; ++c) {
+    if (*c == '/' || *c == '\\') name = c + 1;
   }
-  return condition;
+  std::printf("FAIL %s:%d: ", name, line);
+  va_list arguments;
+  va_start(arguments, format);
+  std::vprintf(format, arguments);
+  va_end(arguments);
+  std::printf("\n");
+  std::fflush(stdout);
+  return false;
 }
 
 std::string full_path(const char* name) {

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -21,17 +22,20 @@ struct Plugin {
   std::int32_t(__stdcall* source_configure)(std::int32_t instance, const char* function);
   std::int32_t(__stdcall* pastemeter)(std::int32_t source, std::int32_t destination);
   std::int32_t(__stdcall* src_load_settings)(std::int32_t instance, const char* file,
-                                              const char* section);
+                                             const char* section);
   std::int32_t(__stdcall* src_save_settings)(std::int32_t instance, const char* file,
-                                              const char* section);
+                                             const char* section);
   const char*(__stdcall* ListPorts)(std::int32_t instance);
 };
 
 // Loads the DLL by name (exits with status 2 when it or an export cannot be found).
 Plugin load_plugin(const char* path = "Quorvane.dll");
 
-// Records a failed check (printed) and passes the condition through.
-bool ok(bool condition, const char* what);
+// One check, written as Wine's own tests write theirs: ok(got == 1, "dlltype: got %d", got).
+// A failure is counted and printed with the file and line of the check; the condition comes back.
+#define ok(condition, ...) ::harness::check_at(__FILE__, __LINE__, (condition), __VA_ARGS__)
+bool check_at(const char* file, int line, bool condition, const char* format, ...)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)));
 extern int failures;
 
 // A file name made absolute (the profile service looks for bare names in the Windows folder).

@@ -1,14 +1,15 @@
 // Scenario "lifecycle": the plug-in's whole life as the host drives it, from LoadLibrary to
 // FreeLibrary, with two meter instances. Usage: harness lifecycle SETTINGS.ini SAVED.ini
 // SETTINGS.ini holds the sections Meter1 and Meter2 (read); SAVED.ini is written anew.
+// winsock2.h brings windows.h itself, in the order it needs.
 #include <winsock2.h>
-#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
 #include <string>
 #include <vector>
 
+#include "dialog/filter_output_controls.hpp"
 #include "harness.hpp"
 #include "scenarios.hpp"
 
@@ -17,20 +18,12 @@ namespace harness {
 namespace {
 
 constexpr char kDialogCaption[] = "Filter & Output";
-constexpr int kTemplateEdit = 1017;
 // Bounds for a hung step only: under qemu every step is slow, and a pass takes its time.
 constexpr DWORD kPatienceMs = 180000;
 constexpr DWORD kPollMs = 100;
 
-// Shows both texts when they differ.
-bool ok_text(const char* got, const std::string& expected, const std::string& what) {
-  const bool same = got != nullptr && expected == got;
-  if (!same) {
-    std::printf("  got \"%s\"\n  expected \"%s\"\n", got != nullptr ? got : "(null)",
-                expected.c_str());
-  }
-  return ok(same, what.c_str());
-}
+// A text that the plug-in returned, with a null pointer told apart from every text.
+std::string text_of(const char* text) { return text != nullptr ? text : "(null pointer)"; }
 
 // Static text of the plug-in's image lives as long as the library; a stack or scratch buffer
 // would not outlive the call.
@@ -80,9 +73,10 @@ void check_version_record(HMODULE module) {
     std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation->language,
                   translation->codePage, key);
     char* value = nullptr;
-    const bool found = VerQueryValueA(record.data(), query, reinterpret_cast<void**>(&value),
-                                      &length) != 0;
-    ok_text(found ? value : nullptr, text, std::string("version record ") + key);
+    const bool found =
+        VerQueryValueA(record.data(), query, reinterpret_cast<void**>(&value), &length) != 0;
+    const std::string got = text_of(found ? value : nullptr);
+    ok(got == text, "version record %s: got \"%s\", expected \"%s\"", key, got.c_str(), text);
   }
 }
 
@@ -91,7 +85,7 @@ std::string today_text() {
   SYSTEMTIME now;
   GetLocalTime(&now);
   char month[20] = {};
-  GetLocaleInfoA(0, static_cast<LCTYPE>(55 + now.wMonth), month, sizeof month);
+  GetLocaleInfoA(0, LOCALE_SMONTHNAME1 + now.wMonth - 1, month, sizeof month);
   char text[64];
   std::snprintf(text, sizeof text, "%s %02u %04u", month, now.wDay, now.wYear);
   return text;
@@ -99,27 +93,32 @@ std::string today_text() {
 
 void check_description(const Plugin& plugin) {
   ok(plugin.dlltype() == 1, "dlltype is 1");
-  const char* const fixed[] = {"Quorvane", "Orvexa", "Beta 0.1", "Today", nullptr,
-                               "No Homepage", "No"};
+  const char* const fixed[] = {"Quorvane", "Orvexa",      "Beta 0.1", "Today",
+                               nullptr,    "No Homepage", "No"};
   for (int index = 0; index <= 6; ++index) {
     const char* text = plugin.getinfo(index);
-    ok(inside_module(plugin.module, text), "getinfo's text lives in the plug-in");
-    if (fixed[index] != nullptr) {
-      ok_text(text, fixed[index], "getinfo(" + std::to_string(index) + ")");
-    }
+    ok(inside_module(plugin.module, text), "getinfo(%d)'s text lives in the plug-in", index);
+    ok(fixed[index] == nullptr || text_of(text) == fixed[index],
+       "getinfo(%d): got \"%s\", expected \"%s\"", index, text_of(text).c_str(),
+       fixed[index] != nullptr ? fixed[index] : "");
   }
   // The date may turn over during the call: either side of it is right.
   const std::string before = today_text();
   const std::string date = plugin.getinfo(4);
   const std::string after = today_text();
-  ok_text(date.c_str(), date == after ? after : before, "getinfo(4) is today's date");
+  ok(date == before || date == after, "getinfo(4): got \"%s\", expected \"%s\"", date.c_str(),
+     after.c_str());
   ok(date.find(' ') > 0, "the month has a name");
-  ok_text(plugin.getinfo(7), "", "getinfo(7)");
-  ok_text(plugin.getinfo(-1), "", "getinfo(-1)");
-  ok_text(plugin.init(), "ListPorts", "init");
+  for (const int index : {7, -1}) {
+    ok(text_of(plugin.getinfo(index)).empty(), "getinfo(%d): got \"%s\"", index,
+       text_of(plugin.getinfo(index)).c_str());
+  }
+  ok(text_of(plugin.init()) == "ListPorts", "init: got \"%s\"", text_of(plugin.init()).c_str());
   ok(inside_module(plugin.module, plugin.init()), "init's text lives in the plug-in");
-  ok_text(plugin.getparam(0), "", "getparam(0)");
-  ok_text(plugin.getparam(12345), "", "getparam(12345)");
+  for (const int value : {0, 12345}) {
+    ok(text_of(plugin.getparam(value)).empty(), "getparam(%d): got \"%s\"", value,
+       text_of(plugin.getparam(value)).c_str());
+  }
   ok(plugin.configure() == 0, "configure returns 0");
 }
 
@@ -194,17 +193,13 @@ std::string list_until(const Plugin& plugin, std::int32_t instance,
   }
 }
 
-bool contains_all(const std::string& listing, const std::vector<std::string>& expected,
-                  const char* what) {
-  bool all = true;
+// The expected texts that the listing lacks, each in quotes.
+std::string missing_from(const std::string& listing, const std::vector<std::string>& expected) {
+  std::string missing;
   for (const auto& text : expected) {
-    if (listing.find(text) == listing.npos) {
-      std::printf("  \"%s\" is missing\n", text.c_str());
-      all = false;
-    }
+    if (listing.find(text) == listing.npos) missing += " \"" + text + "\"";
   }
-  if (!all) std::printf("  listing: \"%s\"\n", listing.c_str());
-  return ok(all, what);
+  return missing;
 }
 
 // Watches the host thread for the configuration dialog while source_configure runs, and closes
@@ -249,10 +244,10 @@ struct DialogWatch {
     for (DWORD waited = 0; !watch.stop && waited < kPatienceMs; waited += kPollMs) {
       EnumThreadWindows(watch.hostThread, match, reinterpret_cast<LPARAM>(&watch));
       if (watch.dialog != nullptr) {
-        watch.ownerDisabled = GetWindow(watch.dialog, GW_OWNER) == watch.owner &&
-                              !IsWindowEnabled(watch.owner);
+        watch.ownerDisabled =
+            GetWindow(watch.dialog, GW_OWNER) == watch.owner && !IsWindowEnabled(watch.owner);
         char text[600] = {};
-        GetDlgItemTextA(watch.dialog, kTemplateEdit, text, sizeof text);
+        GetDlgItemTextA(watch.dialog, qv::kTemplateEdit, text, sizeof text);
         watch.shownTemplate = text;
         SendMessageA(watch.dialog, WM_SYSCOMMAND, SC_CLOSE, 0);
         return 0;
@@ -310,12 +305,16 @@ int lifecycle(int argc, char** argv) {
   // The first call starts the collector, which counts as busy until its first pass has
   // published: the freshly loaded instance's empty listing comes back.
   const DWORD started = GetTickCount();
-  ok_text(plugin.ListPorts(1), "", "the first ListPorts returns the empty last listing");
+  ok(text_of(plugin.ListPorts(1)).empty(), "the first ListPorts returns the empty last listing");
   const std::string first = list_until(plugin, 1, plain);
   std::printf("lifecycle: own endpoints listed after %lu ms\n", GetTickCount() - started);
-  contains_all(first, plain, "Meter1 lists the harness's endpoints, pid and program name");
+  ok(missing_from(first, plain).empty(),
+     "Meter1 lists the harness's endpoints, pid and program name: missing%s in \"%s\"",
+     missing_from(first, plain).c_str(), first.c_str());
   const std::string second = list_until(plugin, 2, zeros);
-  contains_all(second, zeros, "Meter2 lists them with leading zeros");
+  ok(missing_from(second, zeros).empty(),
+     "Meter2 lists them with leading zeros: missing%s in \"%s\"",
+     missing_from(second, zeros).c_str(), second.c_str());
 
   // After pastemeter both meters list alike. Endpoints may change between two calls, so a few
   // tries are allowed for a pair of calls that saw the same table.
@@ -329,8 +328,10 @@ int lifecycle(int argc, char** argv) {
     if (one == two) break;
     Sleep(kPollMs);
   }
-  ok_text(two.c_str(), one, "after pastemeter Meter2 lists exactly as Meter1");
-  contains_all(two, plain, "Meter2 now lists as Meter1 does");
+  ok(two == one, "after pastemeter Meter2 lists exactly as Meter1: \"%s\" and \"%s\"", two.c_str(),
+     one.c_str());
+  ok(missing_from(two, plain).empty(), "Meter2 now lists as Meter1 does: missing%s",
+     missing_from(two, plain).c_str());
 
   // The dialog opens on the exact name only, modal on the host's thread, owned by its window.
   {
@@ -339,8 +340,8 @@ int lifecycle(int argc, char** argv) {
     watch.finish();
     ok(watch.dialog != nullptr, "the dialog opened");
     ok(watch.ownerDisabled, "the dialog is owned by the host's window, which it disables");
-    ok_text(watch.shownTemplate.c_str(), "%ptt %lip:%lpt %stat %pid %nm|",
-            "the dialog shows the instance's template");
+    ok(watch.shownTemplate == "%ptt %lip:%lpt %stat %pid %nm|",
+       "the dialog shows the instance's template: got \"%s\"", watch.shownTemplate.c_str());
   }
   ok(IsWindowEnabled(host) != 0, "the host's window is enabled again");
   {
@@ -353,17 +354,25 @@ int lifecycle(int argc, char** argv) {
   // The pasted record, saved: Meter1's settings under Meter2's name; the dialog closed without
   // "Okay" changed nothing.
   ok(plugin.src_save_settings(2, saved.c_str(), "Meter2") == 0, "src_save_settings(2)");
-  const std::vector<std::string> expected = {
-      "[Meter2]", "Sot=42", "Template=%ptt %lip:%lpt %stat %pid %nm|", "fltL=10000000001",
-      "fltH=10000000255", "fltE=1", "flt0=0", "zero=1"};
+  const std::vector<std::string> expected = {"[Meter2]",
+                                             "Sot=42",
+                                             "Template=%ptt %lip:%lpt %stat %pid %nm|",
+                                             "fltL=10000000001",
+                                             "fltH=10000000255",
+                                             "fltE=1",
+                                             "flt0=0",
+                                             "zero=1"};
   std::string want;
   for (const auto& line : expected) want += line + "\r\n";
-  ok_text(file_contents(saved).c_str(), want, "the saved settings file");
+  const std::string written = file_contents(saved);
+  ok(written == want, "the saved settings file: got \"%s\", expected \"%s\"", written.c_str(),
+     want.c_str());
 
   // Shutdown ends the collector for every instance; the second call finds it ended.
   ok(plugin.dllshutdown(0) == 0, "dllshutdown");
   ok(plugin.dllshutdown(0) == 0, "second dllshutdown");
-  ok_text(plugin.ListPorts(1), one, "after dllshutdown the last listing stays");
+  ok(text_of(plugin.ListPorts(1)) == one, "after dllshutdown the last listing stays: got \"%s\"",
+     text_of(plugin.ListPorts(1)).c_str());
   // With the collector gone nothing holds the library any more: FreeLibrary unloads it.
   ok(FreeLibrary(plugin.module) != 0, "FreeLibrary");
   ok(GetModuleHandleA("Quorvane.dll") == nullptr, "the library is unloaded");

@@ -2,7 +2,7 @@
 // tables, process names and DNS resolver; the filters; dllshutdown's wait. Meant for a private
 // network namespace where SERVER and CLIENT are local addresses and the DNS server has a PTR record
 // naming SERVER (and none for CLIENT).
-// Usage: harness meter SERVER CLIENT SERVER-PTR-NAME
+// Usage: harness meter SERVER CLIENT SERVER-PTR-NAME [xp|vista]   (see check_ip_helper)
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
@@ -98,19 +98,74 @@ const Line* find_line(const std::vector<Line>& lines, const char* protocol, cons
   return nullptr;
 }
 
-void expect_field(const Line& line, int index, const std::string& expected, const char* what) {
-  const std::string message =
-      std::string(what) + ": got \"" + line[index] + "\", expected \"" + expected + "\"";
-  ok(line[index] == expected, message.c_str());
+// The listing's fields, in the template's order.
+enum Field {
+  kProtocol,
+  kLocalAddress,
+  kLocalPort,
+  kRemoteAddress,
+  kRemotePort,
+  kState,
+  kPid,
+  kProgram,
+  kHostName
+};
+
+struct Expected {
+  Field field;
+  std::string text;
+};
+
+// The fields of line that differ from what is expected, as "name: got ..., expected ...; ".
+std::string differences(const Line& line, const std::vector<Expected>& expected) {
+  static const char* const kNames[] = {
+      "protocol", "local address", "local port", "remote address", "remote port",
+      "state",    "pid",           "program",    "host name"};
+  std::string text;
+  for (const Expected& want : expected) {
+    if (line[want.field] != want.text) {
+      text += std::string(kNames[want.field]) + " \"" + line[want.field] + "\", expected \"" +
+              want.text + "\"; ";
+    }
+  }
+  return text;
 }
 
 // The owner as Wine or Windows reports it: this process, or none (pid 0) for sockets that Wine
 // has not seen this process use yet. The program name must go with it.
-void expect_owner(const Line& line, const std::string& ownPid, const std::string& noPid,
-                  const char* what) {
-  const std::string message = std::string(what) + ": owner " + line[6] + " " + line[7];
-  ok((line[6] == ownPid && line[7] == "harness.exe") || (line[6] == noPid && line[7] == "System"),
-     message.c_str());
+bool owned_by(const Line& line, const std::string& ownPid, const std::string& noPid) {
+  return (line[kPid] == ownPid && line[kProgram] == "harness.exe") ||
+         (line[kPid] == noPid && line[kProgram] == "System");
+}
+
+// The table functions that the plug-in will find: the IP Helper that LoadLibrary gives this
+// process. "xp": the XP function for TCP is there (Wine lacks the one for UDP). "vista": neither
+// is, as on every Windows since Vista, and the library is the copy in this program's folder.
+void check_ip_helper(const std::string& expected) {
+  const HMODULE ip = LoadLibraryA("iphlpapi.dll");
+  if (!ok(ip != nullptr, "LoadLibrary(iphlpapi.dll): error %lu", GetLastError())) return;
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(ip, path, sizeof path);
+  const bool tcp = GetProcAddress(ip, "AllocateAndGetTcpExTableFromStack") != nullptr;
+  const bool udp = GetProcAddress(ip, "AllocateAndGetUdpExTableFromStack") != nullptr;
+  std::printf(
+      "IP Helper %s: AllocateAndGetTcpExTableFromStack %s, "
+      "AllocateAndGetUdpExTableFromStack %s\n",
+      path, tcp ? "found" : "missing", udp ? "found" : "missing");
+  if (expected == "xp") {
+    ok(tcp, "the IP Helper offers AllocateAndGetTcpExTableFromStack");
+  } else {
+    ok(!tcp && !udp, "the IP Helper lacks both XP table functions");
+    char program[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, program, sizeof program);
+    const std::string folder(program, std::string(program).find_last_of('\\') + 1);
+    ok(std::string(path) == folder + "iphlpapi.dll", "the IP Helper is %s, not %siphlpapi.dll",
+       path, folder.c_str());
+    ok(GetProcAddress(ip, "GetExtendedTcpTable") != nullptr &&
+           GetProcAddress(ip, "GetExtendedUdpTable") != nullptr,
+       "the IP Helper offers GetExtendedTcpTable and GetExtendedUdpTable");
+  }
+  FreeLibrary(ip);
 }
 
 std::string listing_when_ready(const Plugin& plugin, std::int32_t instance, DWORD deadline) {
@@ -124,13 +179,15 @@ std::string listing_when_ready(const Plugin& plugin, std::int32_t instance, DWOR
 }  // namespace
 
 int meter(int argc, char** argv) {
-  if (argc != 3) {
-    std::printf("usage: harness meter SERVER CLIENT SERVER-PTR-NAME\n");
+  const std::string ipHelper = argc == 4 ? argv[3] : "";
+  if ((argc != 3 && argc != 4) || (argc == 4 && ipHelper != "xp" && ipHelper != "vista")) {
+    std::printf("usage: harness meter SERVER CLIENT SERVER-PTR-NAME [xp|vista]\n");
     return 2;
   }
   const char* server = argv[0];
   const char* client = argv[1];
   const std::string serverName = argv[2];
+  if (!ipHelper.empty()) check_ip_helper(ipHelper);
   WSADATA winsock;
   if (!ok(WSAStartup(MAKEWORD(2, 2), &winsock) == 0, "WSAStartup")) return 1;
 
@@ -188,58 +245,81 @@ int meter(int argc, char** argv) {
   const std::string ownPid = padded(GetCurrentProcessId(), 4);
   const std::string serverPort = padded(port_of(listener), 5);
   const std::string clientPort = padded(port_of(connection), 5);
+  const std::string udpPort = padded(port_of(datagrams), 5);
   const std::vector<Line> lines = lines_of(one);
   if (const Line* line = find_line(lines, "TCP", serverPort, "0.0.0.0")) {
-    expect_field(*line, 1, server, "listener's address");
-    expect_field(*line, 4, "00000", "listener's remote port");
-    expect_field(*line, 5, "Listening", "listener's state");
-    expect_owner(*line, ownPid, "0000", "listener");
-    expect_field(*line, 8, "", "listener's host name");
+    const std::string wrong = differences(
+        *line,
+        {{kLocalAddress, server}, {kRemotePort, "00000"}, {kState, "Listening"}, {kHostName, ""}});
+    ok(wrong.empty(), "listener: %s", wrong.c_str());
+    ok(owned_by(*line, ownPid, "0000"), "listener: owner %s %s", line->at(kPid).c_str(),
+       line->at(kProgram).c_str());
   } else {
     ok(false, "the listener is listed");
   }
   if (const Line* line = find_line(lines, "TCP", clientPort, server)) {
-    expect_field(*line, 1, client, "connection's address");
-    expect_field(*line, 4, serverPort, "connection's remote port");
-    expect_field(*line, 5, "Established", "connection's state");
-    expect_field(*line, 6, ownPid, "connection's pid");
-    expect_field(*line, 7, "harness.exe", "connection's program");
-    expect_field(*line, 8, serverName, "connection's host name (PTR record)");
+    const std::string wrong = differences(*line, {{kLocalAddress, client},
+                                                  {kRemotePort, serverPort},
+                                                  {kState, "Established"},
+                                                  {kPid, ownPid},
+                                                  {kProgram, "harness.exe"},
+                                                  {kHostName, serverName}});
+    ok(wrong.empty(), "connection (host name from the PTR record): %s", wrong.c_str());
   } else {
     ok(false, "the connection is listed");
   }
   if (const Line* line = find_line(lines, "TCP", serverPort, client)) {
-    expect_field(*line, 4, clientPort, "accepted side's remote port");
-    expect_field(*line, 5, "Established", "accepted side's state");
-    expect_owner(*line, ownPid, "0000", "accepted side");
-    expect_field(*line, 8, client, "accepted side's host name (no PTR record: the address)");
+    const std::string wrong = differences(
+        *line, {{kRemotePort, clientPort}, {kState, "Established"}, {kHostName, client}});
+    ok(wrong.empty(), "accepted side (no PTR record: the address as host name): %s", wrong.c_str());
+    ok(owned_by(*line, ownPid, "0000"), "accepted side: owner %s %s", line->at(kPid).c_str(),
+       line->at(kProgram).c_str());
   } else {
     ok(false, "the accepted side is listed");
   }
-  if (const Line* line = find_line(lines, "UDP", padded(port_of(datagrams), 5))) {
+  if (const Line* line = find_line(lines, "UDP", udpPort)) {
     // Wine binds a UDP socket to the any-address in the kernel, whatever the program asked for.
-    ok(line->at(1) == "127.0.0.1" || line->at(1) == "0.0.0.0", "UDP socket's address");
-    expect_field(*line, 3, "000.000.000.000", "UDP socket's remote address");
-    expect_field(*line, 4, "00000", "UDP socket's remote port");
-    expect_field(*line, 5, "", "UDP socket's state");
-    expect_field(*line, 6, ownPid, "UDP socket's pid");
-    expect_field(*line, 7, "harness.exe", "UDP socket's program");
-    expect_field(*line, 8, "", "UDP socket's host name");
+    ok(line->at(kLocalAddress) == "127.0.0.1" || line->at(kLocalAddress) == "0.0.0.0",
+       "UDP socket's address %s", line->at(kLocalAddress).c_str());
+    const std::string wrong = differences(*line, {{kRemoteAddress, "000.000.000.000"},
+                                                  {kRemotePort, "00000"},
+                                                  {kState, ""},
+                                                  {kPid, ownPid},
+                                                  {kProgram, "harness.exe"},
+                                                  {kHostName, ""}});
+    ok(wrong.empty(), "UDP socket: %s", wrong.c_str());
   } else {
     ok(false, "the UDP socket is listed");
+  }
+  // Every endpoint, the harness's own numbers in words, for a comparison across runs.
+  for (Line line : lines) {
+    if (line.size() != 9) continue;
+    for (const int field : {kLocalPort, kRemotePort}) {
+      const std::string port = line[field];
+      line[field] = port == serverPort   ? "<server port>"
+                    : port == clientPort ? "<client port>"
+                    : port == udpPort    ? "<UDP port>"
+                                         : port;
+    }
+    if (line[kPid] == ownPid) line[kPid] = "<harness>";
+    std::string text = line[0];
+    for (std::size_t i = 1; i < line.size(); ++i) text += "," + line[i];
+    std::printf("endpoint %s\n", text.c_str());
   }
 
   const std::vector<Line> filtered = lines_of(two);
   const Line* kept = find_line(filtered, "TCP", std::to_string(port_of(connection)), server);
-  ok(kept != nullptr, "instance two lists the connection, numbers without leading zeros");
-  if (kept != nullptr) {
-    expect_field(*kept, 4, std::to_string(port_of(listener)), "unpadded remote port");
-    expect_field(*kept, 6, std::to_string(GetCurrentProcessId()), "unpadded pid");
+  if (ok(kept != nullptr, "instance two lists the connection, numbers without leading zeros")) {
+    const std::string wrong = differences(*kept, {{kRemotePort, std::to_string(port_of(listener))},
+                                                  {kPid, std::to_string(GetCurrentProcessId())}});
+    ok(wrong.empty(), "instance two's connection: %s", wrong.c_str());
   }
   for (const Line& line : filtered) {
-    ok(line.size() == 9 && line[3] != "0.0.0.0" && line[3] != "000.000.000.000",
+    ok(line.size() == 9 && line[kRemoteAddress] != "0.0.0.0" &&
+           line[kRemoteAddress] != "000.000.000.000",
        "instance two hides every endpoint without a remote address");
-    ok(line.size() == 9 && line[3] != client, "instance two hides the range around CLIENT");
+    ok(line.size() == 9 && line[kRemoteAddress] != client,
+       "instance two hides the range around CLIENT");
   }
 
   // The worker looks at the request after its pass and pause: one pass and one second at most,
@@ -248,7 +328,8 @@ int meter(int argc, char** argv) {
   ok(plugin.dllshutdown(0) == 0, "dllshutdown is 0");
   const DWORD waited = GetTickCount() - asked;
   std::printf("dllshutdown waited %lu ms\n", waited);
-  ok(waited <= firstPass + 1000 + 2000, "dllshutdown returns within one pass and one second");
+  ok(waited <= firstPass + 1000 + 2000,
+     "dllshutdown returns within one pass and one second: waited %lu ms", waited);
   ok(!std::string(plugin.ListPorts(1)).empty(), "the last listing stays after shutdown");
   ok(plugin.dllshutdown(0) == 0, "a second dllshutdown is 0");
   ok(FreeLibrary(plugin.module) != 0, "FreeLibrary");

@@ -1,15 +1,12 @@
-// Linux: threads, pauses, heap, date and the profile service over plain files.
+// Linux: threads, pauses, heap, date and month names.
 #include <pthread.h>
 #include <sched.h>
 
 #include <cerrno>
 #include <cstdlib>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include "os/english_months.hpp"
-#include "os/ini_text.hpp"
 #include "os/os.hpp"
 
 namespace os {

@@ -70,9 +70,11 @@ LocalDate local_date() {
 }
 
 std::string month_name(int month) {
-  // LOCALE_SMONTHNAME1 is 56: 55 + month names January to December.
+  // The twelve month names follow LOCALE_SMONTHNAME1 in order.
   char name[20] = {};
-  if (GetLocaleInfoA(0, static_cast<LCTYPE>(55 + month), name, sizeof name) == 0) return {};
+  if (GetLocaleInfoA(0, LOCALE_SMONTHNAME1 + static_cast<LCTYPE>(month - 1), name, sizeof name) ==
+      0)
+    return {};
   name[sizeof name - 1] = '\0';
   return name;
 }
