@@ -5,7 +5,9 @@
 //   listen6 ADDR PORT [v6only]  an IPv6 TCP listener, dual stack unless v6only
 //   connect LOCAL ADDR PORT     a TCP connection from LOCAL (any port) to ADDR:PORT
 //   connect6 LOCAL ADDR PORT    the same over IPv6 (ADDR may be IPv4-mapped, ::ffff:a.b.c.d)
-//   connect-close LOCAL ADDR PORT   the same, closed at once (this side lingers in TIME_WAIT)
+//   connect-close LOCAL ADDR PORT   the same, closed at once; answered once the peer has
+//                               acknowledged the close (this side waits in FIN-WAIT-2, and in
+//                               TIME-WAIT once the peer closes too)
 //   udp ADDR PORT               a bound UDP socket
 //   udp6 ADDR PORT [v6only]     an IPv6 UDP socket, dual stack unless v6only
 //   udp-connect LOCAL ADDR PORT a UDP socket bound to LOCAL (any port), connected to ADDR:PORT
@@ -15,6 +17,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -99,6 +102,23 @@ int connected(int type, const std::string& local, const std::string& address, in
   return fd;
 }
 
+// Closes a connection once its FIN has been acknowledged: the peer's ACK comes back through the
+// loopback's softirq, which a busy machine defers, so a caller looking at once would still see
+// FIN-WAIT-1 now and then.
+void close_acknowledged(int fd) {
+  shutdown(fd, SHUT_WR);
+  for (int wait = 0; wait < 200; ++wait) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        info.tcpi_state != TCP_FIN_WAIT1) {
+      break;
+    }
+    usleep(10000);
+  }
+  close(fd);
+}
+
 void listen_on(const std::string& address, int port, bool v6only) {
   const int fd = bound_socket(SOCK_STREAM, address, port, v6only);
   if (listen(fd, 1024) != 0) throw system_error("listen");
@@ -126,7 +146,7 @@ void run(const std::string& line) {
     held.push_back(connected(SOCK_STREAM, local, address, port));
   } else if (command == "connect-close") {
     words >> local >> address >> port;
-    close(connected(SOCK_STREAM, local, address, port));
+    close_acknowledged(connected(SOCK_STREAM, local, address, port));
   } else if (command == "udp" || command == "udp6") {
     words >> address >> port;
     held.push_back(bound_socket(SOCK_DGRAM, address, port, v6only_word(words)));
