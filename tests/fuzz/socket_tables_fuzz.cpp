@@ -72,7 +72,7 @@ void diag_reply(const std::uint8_t* data, std::size_t size) {
   std::vector<os::SocketRow> rows(1);
   std::vector<std::uint64_t> inodes(1);
   const auto progress =
-      os::linux_diag::parse_dump({data, size}, sequence, 1 + (size & 1), rows, inodes);
+      os::linux_diag::parse_dump({data, size}, sequence, (size & 1) != 0 ? 1 : 2, rows, inodes);
   if (rows.size() != inodes.size() || rows.empty()) std::abort();
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const auto& row = rows[i];

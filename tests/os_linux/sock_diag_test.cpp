@@ -183,7 +183,8 @@ TEST(SockDiag, MessagesCutShortFailTheDump) {
   const std::size_t first = whole.bytes.size() / 2;
   // Every cut inside the second message: the datagram as received is not whole.
   for (std::size_t cut = first + 1; cut < whole.bytes.size(); ++cut) {
-    const std::vector<std::uint8_t> bytes(whole.bytes.begin(), whole.bytes.begin() + cut);
+    const std::vector<std::uint8_t> bytes(whole.bytes.begin(),
+                                          whole.bytes.begin() + static_cast<std::ptrdiff_t>(cut));
     EXPECT_EQ(parse(bytes).progress, DumpProgress::failed) << cut;
   }
   // A header claiming less than a header, or a socket message too short for its body.

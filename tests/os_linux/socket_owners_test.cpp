@@ -18,7 +18,7 @@ struct World {
   std::map<std::uint32_t, std::uint64_t> identity;
   std::vector<std::uint32_t> reads;
 
-  std::vector<Process> processes() const {
+  [[nodiscard]] std::vector<Process> processes() const {
     std::vector<Process> list;
     for (const auto& [pid, inodes] : sockets) {
       const auto found = identity.find(pid);

@@ -10,7 +10,7 @@ namespace os {
 
 bool read_all(int fd, std::string& text, std::size_t limit) {
   text.clear();
-  constexpr std::size_t kFirstChunk = 64 * 1024;
+  constexpr std::size_t kFirstChunk = std::size_t{64} * 1024;
   std::size_t room = kFirstChunk;
   for (;;) {
     const std::size_t used = text.size();

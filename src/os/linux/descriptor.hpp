@@ -16,7 +16,7 @@ class Descriptor {
   }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
+  [[nodiscard]] int get() const { return fd_; }
   // Closes now, reporting whether the last writes reached the file.
   bool close() {
     const int fd = fd_;

@@ -26,7 +26,7 @@ struct Tables {
 };
 
 Tables& tables() {
-  static Tables* shared = new Tables;  // never destroyed: a worker may still read at exit
+  static auto* shared = new Tables;  // never destroyed: a worker may still read at exit
   return *shared;
 }
 

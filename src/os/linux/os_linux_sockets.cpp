@@ -25,7 +25,7 @@ namespace linux_sockets {
 namespace {
 
 // The kernel fills one datagram of a dump per read, at most 32 KiB of messages in Linux 6.
-constexpr std::size_t kDatagramBytes = 128 * 1024;
+constexpr std::size_t kDatagramBytes = std::size_t{128} * 1024;
 
 struct Buffers {
   std::mutex mutex;  // one reader of the shared buffers at a time
@@ -36,7 +36,7 @@ struct Buffers {
 };
 
 Buffers& buffers() {
-  static Buffers* shared = new Buffers;  // never destroyed: a worker may still read at exit
+  static auto* shared = new Buffers;  // never destroyed: a worker may still read at exit
   return *shared;
 }
 
@@ -146,7 +146,7 @@ struct Owners {
 };
 
 Owners& owners() {
-  static Owners* shared = new Owners;  // never destroyed: a worker may still read at exit
+  static auto* shared = new Owners;  // never destroyed: a worker may still read at exit
   return *shared;
 }
 
@@ -157,11 +157,13 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
   std::vector<SocketRow> rows;
   rows.reserve(state.lastRows + state.lastRows / 8 + 64);
   state.inodes.clear();
+  bool asked = false;
   bool any = false;
   for (const int protocol : {IPPROTO_TCP, IPPROTO_UDP}) {
     if (!(protocol == IPPROTO_TCP ? kinds.tcp : kinds.udp)) continue;
     for (const int family : {AF_INET, AF_INET6}) {
       if (!(family == AF_INET ? kinds.ipv4 : kinds.ipv6)) continue;
+      asked = true;
       const bool read = only
                             ? read_sockets(*only, family, protocol, rows, state.inodes)
                             : read_sockets(Source::netlink, family, protocol, rows, state.inodes) ||
@@ -169,7 +171,7 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
       any = any || read;
     }
   }
-  if (!any) return std::nullopt;
+  if (asked && !any) return std::nullopt;
   linux_proc::ProcReader proc;
   proc.list_processes(state.processes);
   state.book.refresh(state.processes, state.inodes, linux_owners::Clock::now(),

@@ -16,7 +16,7 @@ namespace os::linux_proc {
 
 namespace {
 
-constexpr std::size_t kEntryBytes = 64 * 1024;
+constexpr std::size_t kEntryBytes = std::size_t{64} * 1024;
 
 // Calls visit(name, inode) for every entry of the folder open at fd, "." and ".." left out.
 template <typename Visit>

@@ -33,7 +33,10 @@ struct PtrQueries::State {
   PtrCache cache;
   std::unordered_map<std::string, std::vector<Waiter>> inFlight;  // asked or waiting to be
   std::deque<std::string> waiting;                                // not yet taken by a worker
-  std::size_t workers = 0;
+  std::condition_variable work;  // a name waits and a query may start
+  std::size_t workers = 0;       // threads started, each asking or idle
+  std::size_t asking = 0;        // queries running now
+  std::size_t most = 1;          // queries that may run at once, as the last caller said
 
   State(AskPtr function, PtrCache::Limits limits) : ask(std::move(function)), cache(limits) {}
 
@@ -53,14 +56,19 @@ struct PtrQueries::State {
 PtrQueries::PtrQueries(AskPtr ask, PtrCache::Limits limits)
     : state_(std::make_shared<State>(std::move(ask), limits)) {}
 
+// Workers never end. A thread ending while the process exits races glibc's release of its
+// resolver state with the exit, and a pool kept warm spares the next caller the thread starts.
 void PtrQueries::work(const std::shared_ptr<State>& state) {
   std::unique_lock lock(state->mutex);
-  while (!state->waiting.empty()) {
+  for (;;) {
+    state->work.wait(lock, [&] { return !state->waiting.empty() && state->asking < state->most; });
     const std::string queryName = std::move(state->waiting.front());
     state->waiting.pop_front();
+    ++state->asking;
     lock.unlock();
     const std::optional<FirstAnswer> answer = state->ask(queryName);
     lock.lock();
+    --state->asking;
     const auto now = Clock::now();
     if (answer) {
       state->cache.store_answer(queryName, answer->name, answer->ttlSeconds, now);
@@ -69,8 +77,8 @@ void PtrQueries::work(const std::shared_ptr<State>& state) {
       state->cache.store_failure(queryName, now);
       state->deliver(queryName, std::nullopt);
     }
+    state->work.notify_one();  // a query's place is free
   }
-  --state->workers;
 }
 
 std::vector<std::optional<std::string>> PtrQueries::query(std::span<const std::string> queryNames,
@@ -92,16 +100,17 @@ std::vector<std::optional<std::string>> PtrQueries::query(std::span<const std::s
     ++batch.outstanding;
     if (added) state.waiting.push_back(queryNames[i]);
   }
-  const std::size_t most = std::max<std::size_t>(parallel, 1);
-  // Every worker already running is busy with a query of its own.
-  for (std::size_t started = 0; state.workers < most && started < state.waiting.size(); ++started) {
+  state.most = std::max<std::size_t>(parallel, 1);
+  const std::size_t wanted = std::min(state.most, state.asking + state.waiting.size());
+  while (state.workers < wanted) {
     try {
       std::thread(work, state_).detach();
     } catch (const std::system_error&) {
-      break;  // the system refuses more threads: the ones running share the work
+      break;  // the system refuses more threads: the ones there share the work
     }
     ++state.workers;
   }
+  state.work.notify_all();
   if (state.workers == 0) {
     // No thread at all to ask with: what waits fails now, without being cached as failed.
     while (!state.waiting.empty()) {

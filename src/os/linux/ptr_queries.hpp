@@ -36,8 +36,8 @@ class PtrQueries {
  private:
   struct State;
   static void work(const std::shared_ptr<State>& state);
-  // Workers hold the state too: whoever ends last, caller or worker, frees it, and nobody waits
-  // for a query still running (the process may end under it).
+  // Workers hold the state too, so that nothing waits for a query still running when the owner
+  // goes (the process may end under it).
   std::shared_ptr<State> state_;
 };
 

@@ -43,11 +43,12 @@ class SocketOwners {
   void rebuild(std::span<const Process> processes, const ReadSockets& read);
 
   // The pid holding the socket; 0 when none visible here does. Where several processes share a
-  // socket (inherited across fork, passed over a Unix socket) it is the lowest pid among those
-  // read: the first reading covers every process in ascending order, so that is the lowest of
-  // all holders.
-  std::uint32_t owner(std::uint64_t inode) const;
-  bool knows(std::uint64_t inode) const;
+  // socket (inherited across fork, passed over a Unix socket) it is the lowest pid among the
+  // processes read since it was placed. The first table's reading goes by ascending pid, so
+  // there that is the lowest of all holders; a socket hunted later may be placed with a new
+  // process before an older holder is read.
+  [[nodiscard]] std::uint32_t owner(std::uint64_t inode) const;
+  [[nodiscard]] bool knows(std::uint64_t inode) const;
 
  private:
   struct Socket {
@@ -56,8 +57,8 @@ class SocketOwners {
     Clock::time_point retryAfter;
   };
 
-  Socket* find(std::uint64_t inode);
-  const Socket* find(std::uint64_t inode) const;
+  [[nodiscard]] Socket* find(std::uint64_t inode);
+  [[nodiscard]] const Socket* find(std::uint64_t inode) const;
   // Places the sockets of the table that one process holds; returns how many of them were hunted.
   std::size_t place(std::uint32_t pid, Clock::time_point now, const ReadSockets& read);
 
