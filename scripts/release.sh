@@ -1,31 +1,41 @@
 #!/usr/bin/env bash
-# Makes the release archive Quorvane-<version>.zip: the i686 Quorvane.dll (the product), the install
-# note and the template and settings reference, the notes taken from README.md's own sections.
-# Usage: scripts/release.sh [--dll PATH] [OUTDIR]
-#   default: builds the win32 preset and takes its DLL; OUTDIR defaults to dist/
+# Makes the release archive Quorvane-<version>.zip: the i686 Quorvane.dll (the product) and
+# quorvane.exe beside it (the command, which previews a meter), the install note and the template
+# and settings reference, the notes taken from README.md's own sections.
+# Usage: scripts/release.sh [--dll PATH --exe PATH] [OUTDIR]
+#   default: builds the win32 preset and takes its DLL and command; OUTDIR defaults to dist/
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"  # pe_bitness
 
 dll=""
+exe=""
 out=$root/dist
 while [ $# -gt 0 ]; do
   case $1 in
     --dll) dll=$(realpath "$2"); shift 2 ;;
+    --exe) exe=$(realpath "$2"); shift 2 ;;
     *) out=$(realpath -m "$1"); shift ;;
   esac
 done
 cd "$root"
-if [ -z "$dll" ]; then
+if [ -z "$dll" ] && [ -z "$exe" ]; then
   scripts/setup.sh build
   cmake --preset win32 >/dev/null
-  cmake --build build/win32 -j2 --target Quorvane >/dev/null
+  cmake --build build/win32 -j2 --target Quorvane quorvane >/dev/null
   dll=$root/build/win32/bin/Quorvane.dll
+  exe=$root/build/win32/bin/quorvane.exe
 fi
-if [ "$(pe_bitness "$dll")" != 32 ]; then
-  echo "release: $dll is not the i686 DLL" >&2
+if [ -z "$dll" ] || [ -z "$exe" ]; then
+  echo "release: --dll and --exe go together" >&2
   exit 1
 fi
+for binary in "$dll" "$exe"; do
+  if [ "$(pe_bitness "$binary")" != 32 ]; then
+    echo "release: $binary is not an i686 program" >&2
+    exit 1
+  fi
+done
 version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' src/host/version.rc)
 [ -n "$version" ] || { echo "release: no ProductVersion in src/host/version.rc" >&2; exit 1; }
 
@@ -41,9 +51,11 @@ section() {
 stage=$(mktemp -d)
 trap 'rm -rf "$stage"' EXIT
 cp "$dll" "$stage/Quorvane.dll"
+cp "$exe" "$stage/quorvane.exe"
 # Notepad on older Windows reads the ANSI code page and wants CRLF line ends.
 windows_text() { iconv -f UTF-8 -t CP1252//TRANSLIT | sed 's/$/\r/'; }
-section "Installing into Samurize" | windows_text >"$stage/INSTALL.txt"
+{ section "Installing into Samurize"; section "Previewing a meter with quorvane.exe"; } |
+  windows_text >"$stage/INSTALL.txt"
 { section "The template language"; section "Settings"; } | windows_text >"$stage/REFERENCE.txt"
 # Same inputs, same archive: every entry dated by the last commit, no extra attributes.
 stamp=$(git log -1 --format=%ct 2>/dev/null || echo 0)
@@ -51,5 +63,5 @@ touch -d "@$stamp" "$stage"/*
 mkdir -p "$out"
 archive=$out/Quorvane-$version.zip
 rm -f "$archive"
-(cd "$stage" && TZ=UTC zip -q -X "$archive" Quorvane.dll INSTALL.txt REFERENCE.txt)
+(cd "$stage" && TZ=UTC zip -q -X "$archive" Quorvane.dll quorvane.exe INSTALL.txt REFERENCE.txt)
 echo "release: $archive"

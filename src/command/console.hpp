@@ -20,6 +20,9 @@ bool interrupted();
 // Why the settings file cannot be read as one ("No such file or directory", "not a regular
 // file", ...), found without blocking on a FIFO or a device; nullopt for a readable file.
 std::optional<std::string> settings_file_problem(const std::string& file);
+// The settings file's name as the profile service must be given it: Windows looks for a name
+// without a folder in the Windows folder rather than the current one, so there it is made whole.
+std::string settings_path(const std::string& file);
 
 // Flushes the standard streams and ends the process with status at once, without waiting for
 // look-ups still in flight or running destructors.

@@ -64,6 +64,8 @@ std::optional<std::string> settings_file_problem(const std::string& file) {
   return std::nullopt;
 }
 
+std::string settings_path(const std::string& file) { return file; }
+
 void exit_now(int status) {
   std::fflush(stdout);
   std::fflush(stderr);

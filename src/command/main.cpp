@@ -178,7 +178,9 @@ int run(int argc, char** argv) {
   if (const auto* reason = std::get_if<std::string>(&parsed)) {
     return fail(*reason + " (see quorvane --help)");
   }
-  const qv::Options& options = std::get<qv::Options>(parsed);
+  qv::Options options = std::get<qv::Options>(parsed);
+  if (options.settingsFile)
+    options.settingsFile = qv::console::settings_path(*options.settingsFile);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
   if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
   if (options.outputTemplate && options.format != qv::OutputFormat::text) {

@@ -53,19 +53,26 @@ std::int32_t QV_CALL dllshutdown(std::int32_t /*ignored*/) noexcept {
 
 const char* QV_CALL getinfo(std::int32_t index) noexcept {
   switch (index) {
-    case 0: return "Quorvane";
-    case 1: return "Orvexa";
-    case 2: return "Beta 0.1";
-    case 3: return "Today";
+    case 0:
+      return "Quorvane";
+    case 1:
+      return "Orvexa";
+    case 2:
+      return "Beta 0.1";
+    case 3:
+      return "Today";
     case 4:
       try {
         return current_date_text();
       } catch (...) {
         return "";
       }
-    case 5: return "No Homepage";
-    case 6: return "No";
-    default: return "";
+    case 5:
+      return "No Homepage";
+    case 6:
+      return "No";
+    default:
+      return "";
   }
 }
 
@@ -111,34 +118,29 @@ const char* QV_CALL ListPorts(std::int32_t instance) noexcept { return qv::list_
 
 }  // extern "C"
 
-#ifdef _WIN32
-
-BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserved) {
-  switch (reason) {
-    case DLL_PROCESS_ATTACH:
-      qv::host_attach();
-      break;
-    case DLL_PROCESS_DETACH:
-      // At process exit (reserved != nullptr) the other threads are already gone, perhaps in the
-      // middle of a pass: leave the memory to the system.
-      if (reserved == nullptr) {
-        qv::host_detach();
-        qv::release_collector();
-      }
-      break;
-    default:
-      break;
-  }
-  return TRUE;
-}
-
-#else
-
 void quorvane_process_attach() noexcept { qv::host_attach(); }
 
 void quorvane_process_detach() noexcept {
   qv::host_detach();
   qv::release_collector();
+}
+
+#ifdef _WIN32
+
+BOOL WINAPI DllMain(HINSTANCE /*module*/, DWORD reason, LPVOID reserved) {
+  switch (reason) {
+    case DLL_PROCESS_ATTACH:
+      quorvane_process_attach();
+      break;
+    case DLL_PROCESS_DETACH:
+      // At process exit (reserved != nullptr) the other threads are already gone, perhaps in the
+      // middle of a pass: leave the memory to the system.
+      if (reserved == nullptr) quorvane_process_detach();
+      break;
+    default:
+      break;
+  }
+  return TRUE;
 }
 
 #endif

@@ -29,9 +29,7 @@ const char* QV_CALL ListPorts(std::int32_t instance) noexcept;
 
 }  // extern "C"
 
-#ifndef _WIN32
-// Where no loader notifies the library, its host does: once before the first call, once after the
-// last.
+// Where no loader notifies the library (on Linux, and where the engine is linked into a program
+// rather than loaded as the DLL), its host does: once before the first call, once after the last.
 void quorvane_process_attach() noexcept;
 void quorvane_process_detach() noexcept;
-#endif

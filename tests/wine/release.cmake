@@ -1,7 +1,7 @@
-# The release archive made from the i686 DLL of this build.
+# The release archive made from the i686 DLL and command of this build.
 if(CMAKE_SYSTEM_PROCESSOR STREQUAL "x86")
   qv_add_python_test(release_archive ${CMAKE_CURRENT_LIST_DIR}/check_release.py
-    ARGS ${PROJECT_SOURCE_DIR}/scripts/release.sh $<TARGET_FILE:Quorvane>
+    ARGS ${PROJECT_SOURCE_DIR}/scripts/release.sh $<TARGET_FILE:Quorvane> $<TARGET_FILE:quorvane>
          ${PROJECT_SOURCE_DIR}/src/host/version.rc
     PROPERTIES LABELS "abi;release")
 endif()

@@ -19,5 +19,7 @@ int odd_settings(int argc, char** argv);
 int lifecycle(int argc, char** argv);
 // FreeLibrary while the collector runs, then the process's end.
 int unload(int argc, char** argv);
+// quorvane.exe's listing of the harness's own sockets, and its meter view against ListPorts.
+int command(int argc, char** argv);
 
 }  // namespace harness

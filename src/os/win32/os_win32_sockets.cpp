@@ -1,0 +1,138 @@
+// Windows: the command's socket table, every TCP and UDP endpoint of IPv4 and IPv6 with its owner,
+// read through GetExtendedTcpTable / GetExtendedUdpTable (the IPv6 tables need Vista or later).
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "os/os.hpp"
+#include "os/win32/ip_helper.hpp"
+
+namespace os {
+
+namespace {
+
+constexpr std::int32_t kProtocolTcp = 1;
+constexpr std::int32_t kProtocolUdp = 2;
+constexpr std::uint32_t kStateListen = 2;  // MIB_TCP_STATE_LISTEN
+
+// The port fields carry the port in network order in their first two bytes.
+std::uint16_t host_port(DWORD delivered) {
+  std::uint8_t bytes[sizeof delivered];
+  std::memcpy(bytes, &delivered, sizeof delivered);
+  return static_cast<std::uint16_t>(bytes[0] << 8 | bytes[1]);
+}
+
+std::array<std::uint8_t, 16> ipv4_address(DWORD delivered) {
+  std::array<std::uint8_t, 16> address{};
+  std::memcpy(address.data(), &delivered, sizeof delivered);
+  return address;
+}
+
+std::array<std::uint8_t, 16> ipv6_address(const UCHAR (&delivered)[16]) {
+  std::array<std::uint8_t, 16> address{};
+  std::memcpy(address.data(), delivered, address.size());
+  return address;
+}
+
+bool all_zero(const std::array<std::uint8_t, 16>& address) {
+  return std::all_of(address.begin(), address.end(), [](std::uint8_t byte) { return byte == 0; });
+}
+
+bool ipv4_mapped(const std::array<std::uint8_t, 16>& address) {
+  static constexpr std::uint8_t kPrefix[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xFF, 0xFF};
+  return std::memcmp(address.data(), kPrefix, sizeof kPrefix) == 0;
+}
+
+SocketRow tcp_row(std::uint8_t family, std::array<std::uint8_t, 16> local, DWORD localPort,
+                  std::array<std::uint8_t, 16> remote, DWORD remotePort, DWORD state, DWORD pid) {
+  SocketRow row{kProtocolTcp, family, family == kFamilyIpv6, local, host_port(localPort), remote, 0,
+                state,        pid};
+  // The remote port of a listener is undefined in these tables: whatever the stack left there.
+  if (state != kStateListen) row.remotePort = host_port(remotePort);
+  return row;
+}
+
+SocketRow udp_row(std::uint8_t family, std::array<std::uint8_t, 16> local, DWORD localPort,
+                  DWORD pid) {
+  // The UDP tables have no remote end, connected socket or not.
+  return {kProtocolUdp, family, family == kFamilyIpv6, local, host_port(localPort), {}, 0, 0, pid};
+}
+
+// The tables do not say whether an IPv6 socket takes IPv4 peers. Windows makes IPv6 sockets
+// IPv6-only unless the program clears IPV6_V6ONLY (and Wine does the same), so that is what an IPv6
+// row reports, with two exceptions the table itself proves: a socket on an IPv4-mapped address
+// carries IPv4, and a wildcard listener on a port where such a connection was accepted is dual
+// stack, since an IPv6-only listener never accepts one.
+void mark_dual_stack(std::vector<SocketRow>& rows, std::size_t firstIpv6) {
+  std::set<std::uint16_t> mappedPorts;
+  for (std::size_t i = firstIpv6; i < rows.size(); ++i) {
+    if (ipv4_mapped(rows[i].localAddress)) {
+      rows[i].ipv6Only = false;
+      mappedPorts.insert(rows[i].localPort);
+    }
+  }
+  for (std::size_t i = firstIpv6; i < rows.size(); ++i) {
+    SocketRow& row = rows[i];
+    if (row.tcpState == kStateListen && all_zero(row.localAddress) &&
+        mappedPorts.contains(row.localPort)) {
+      row.ipv6Only = false;
+    }
+  }
+}
+
+// How many of the wanted tables were asked for, and how many could be read.
+struct Reading {
+  int asked = 0;
+  int read = 0;
+};
+
+template <typename Row, typename Convert>
+void add_table(std::vector<SocketRow>& rows, Reading& reading, win32::GetExtendedTable get,
+               ULONG family, int tableClass, Convert convert) {
+  ++reading.asked;
+  const auto table = win32::extended_rows<Row>(get, family, tableClass);
+  if (!table) return;
+  ++reading.read;
+  const std::size_t first = rows.size();
+  for (const Row& row : *table) rows.push_back(convert(row));
+  if (family == AF_INET6) mark_dual_stack(rows, first);
+}
+
+}  // namespace
+
+std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
+  const win32::IpHelper& ip = win32::ip_helper();
+  std::vector<SocketRow> rows;
+  Reading reading;
+  // Scope ids are left out: an endpoint is named by its address and port.
+  if (kinds.tcp && kinds.ipv4) {
+    add_table<MIB_TCPROW_OWNER_PID>(
+        rows, reading, ip.extendedTcp, AF_INET, TCP_TABLE_OWNER_PID_ALL, [](const auto& r) {
+          return tcp_row(kFamilyIpv4, ipv4_address(r.dwLocalAddr), r.dwLocalPort,
+                         ipv4_address(r.dwRemoteAddr), r.dwRemotePort, r.dwState, r.dwOwningPid);
+        });
+  }
+  if (kinds.tcp && kinds.ipv6) {
+    add_table<MIB_TCP6ROW_OWNER_PID>(
+        rows, reading, ip.extendedTcp, AF_INET6, TCP_TABLE_OWNER_PID_ALL, [](const auto& r) {
+          return tcp_row(kFamilyIpv6, ipv6_address(r.ucLocalAddr), r.dwLocalPort,
+                         ipv6_address(r.ucRemoteAddr), r.dwRemotePort, r.dwState, r.dwOwningPid);
+        });
+  }
+  if (kinds.udp && kinds.ipv4) {
+    add_table<MIB_UDPROW_OWNER_PID>(
+        rows, reading, ip.extendedUdp, AF_INET, UDP_TABLE_OWNER_PID, [](const auto& r) {
+          return udp_row(kFamilyIpv4, ipv4_address(r.dwLocalAddr), r.dwLocalPort, r.dwOwningPid);
+        });
+  }
+  if (kinds.udp && kinds.ipv6) {
+    add_table<MIB_UDP6ROW_OWNER_PID>(
+        rows, reading, ip.extendedUdp, AF_INET6, UDP_TABLE_OWNER_PID, [](const auto& r) {
+          return udp_row(kFamilyIpv6, ipv6_address(r.ucLocalAddr), r.dwLocalPort, r.dwOwningPid);
+        });
+  }
+  if (reading.asked != 0 && reading.read == 0) return std::nullopt;
+  return rows;
+}
+
+}  // namespace os
