@@ -14,6 +14,7 @@ import time
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import STATE_NAMES
 
 def options(binary):
     tmp = tempfile.mkdtemp()
@@ -74,15 +75,6 @@ def options(binary):
     finally:
         shutil.rmtree(tmp)
     finish()
-
-
-# ss's state words and the listing's names for them.
-STATE_NAMES = {
-    "LISTEN": "Listening", "ESTAB": "Established", "SYN-SENT": "SYN Sent",
-    "SYN-RECV": "SYN Recieved", "FIN-WAIT-1": "FIN Wait 1", "FIN-WAIT-2": "FIN Wait 2",
-    "CLOSE-WAIT": "Close Wait", "CLOSING": "Closing", "LAST-ACK": "Last ACK",
-    "TIME-WAIT": "Time Wait", "CLOSE": "Closed",
-}
 
 
 def split_endpoint(text):

@@ -1,31 +1,37 @@
 // Holds a known set of sockets for the end-to-end tests. Reads commands from stdin, one a line,
-// answers each with "ok" or "error ..." on stdout, and exits when stdin closes:
+// answers each with "ok" or "error ..." on stdout, and exits when stdin closes. Addresses are
+// IPv4 or IPv6 by their form ("127.0.0.1", "::1"):
 //   listen ADDR PORT            a TCP listener
+//   listen6 ADDR PORT [v6only]  an IPv6 TCP listener, dual stack unless v6only
 //   connect LOCAL ADDR PORT     a TCP connection from LOCAL (any port) to ADDR:PORT
-//   connect-close LOCAL ADDR PORT   the same, closed at once (this side lingers in TIME_WAIT)
+//   connect6 LOCAL ADDR PORT    the same over IPv6 (ADDR may be IPv4-mapped, ::ffff:a.b.c.d)
+//   connect-close LOCAL ADDR PORT   the same, closed at once; answered once the peer has
+//                               acknowledged the close (this side waits in FIN-WAIT-2, and in
+//                               TIME-WAIT once the peer closes too)
 //   udp ADDR PORT               a bound UDP socket
+//   udp6 ADDR PORT [v6only]     an IPv6 UDP socket, dual stack unless v6only
+//   udp-connect LOCAL ADDR PORT a UDP socket bound to LOCAL (any port), connected to ADDR:PORT
 //   accept                      accepts every connection waiting on the listeners
 //   many-tcp ADDR PORT N        a listener on ADDR:PORT and N accepted connections to it
 //   many-udp ADDR PORT N        N UDP sockets bound to ADDR, ports PORT upwards
-//   listen6 ADDR PORT [v6only]  an IPv6 TCP listener, dual-stack unless v6only is given
-//   connect6 LOCAL ADDR PORT    an IPv6 TCP connection (ADDR may be IPv4-mapped, ::ffff:a.b.c.d)
-//   udp6 ADDR PORT              a bound IPv6 UDP socket (dual-stack)
-//   udp-connect LOCAL ADDR PORT a UDP socket bound to LOCAL (any port) and connected to ADDR:PORT;
-//                               IPv6 when LOCAL holds a colon
-// Every address of the IPv6 commands is in the usual text form without brackets.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
 #include <sstream>
+#include <stdexcept>
 #include <string>
+#include <system_error>
 #include <vector>
 
 namespace {
@@ -33,76 +39,98 @@ namespace {
 std::vector<int> listeners;
 std::vector<int> held;
 
-sockaddr_in endpoint(const std::string& address, int port) {
-  sockaddr_in where{};
-  where.sin_family = AF_INET;
-  where.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (inet_pton(AF_INET, address.c_str(), &where.sin_addr) != 1) throw std::runtime_error(address);
-  return where;
-}
-
-sockaddr_in6 endpoint6(const std::string& address, int port) {
-  sockaddr_in6 where{};
-  where.sin6_family = AF_INET6;
-  where.sin6_port = htons(static_cast<std::uint16_t>(port));
-  if (inet_pton(AF_INET6, address.c_str(), &where.sin6_addr) != 1) {
-    throw std::runtime_error(address);
-  }
-  return where;
-}
-
-// An IPv4 or IPv6 socket address, by the address's text.
 struct Address {
   sockaddr_storage storage{};
   socklen_t length = 0;
-  int family = AF_INET;
+  int family = AF_UNSPEC;
+  [[nodiscard]] const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
 };
 
-Address any_endpoint(const std::string& address, int port) {
-  Address result;
-  if (address.find(':') != std::string::npos) {
-    const sockaddr_in6 where = endpoint6(address, port);
-    std::memcpy(&result.storage, &where, sizeof where);
-    result.length = sizeof where;
-    result.family = AF_INET6;
+std::runtime_error system_error(const std::string& what) {
+  return std::runtime_error(what + ": " + std::generic_category().message(errno));
+}
+
+Address endpoint(const std::string& address, int port) {
+  Address where;
+  const auto port_bytes = htons(static_cast<std::uint16_t>(port));
+  if (address.find(':') == std::string::npos) {
+    sockaddr_in v4{};
+    v4.sin_family = AF_INET;
+    v4.sin_port = port_bytes;
+    if (inet_pton(AF_INET, address.c_str(), &v4.sin_addr) != 1) throw std::runtime_error(address);
+    std::memcpy(&where.storage, &v4, sizeof v4);
+    where.length = sizeof v4;
   } else {
-    const sockaddr_in where = endpoint(address, port);
-    std::memcpy(&result.storage, &where, sizeof where);
-    result.length = sizeof where;
+    sockaddr_in6 v6{};
+    v6.sin6_family = AF_INET6;
+    v6.sin6_port = port_bytes;
+    if (inet_pton(AF_INET6, address.c_str(), &v6.sin6_addr) != 1) {
+      throw std::runtime_error(address);
+    }
+    std::memcpy(&where.storage, &v6, sizeof v6);
+    where.length = sizeof v6;
   }
-  return result;
+  where.family = where.storage.ss_family;
+  return where;
 }
 
-const sockaddr* as_sockaddr(const Address& address) {
-  return reinterpret_cast<const sockaddr*>(&address.storage);
-}
-
+// An IPv6 socket states its IPV6_V6ONLY choice itself: the default follows a sysctl.
 int bound_socket(int type, const std::string& address, int port, bool v6only = false) {
-  const Address where = any_endpoint(address, port);
+  const Address where = endpoint(address, port);
   const int fd = socket(where.family, type, 0);
+  if (fd < 0) throw system_error("socket");
   const int on = 1;
   setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
   if (where.family == AF_INET6) {
     const int only = v6only ? 1 : 0;
     setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &only, sizeof only);
   }
-  if (bind(fd, as_sockaddr(where), where.length) != 0) {
-    throw std::runtime_error(std::string("bind: ") + std::strerror(errno));
+  if (bind(fd, where.get(), where.length) != 0) {
+    close(fd);
+    throw system_error("bind " + address + " " + std::to_string(port));
   }
   return fd;
 }
 
 int connected(int type, const std::string& local, const std::string& address, int port) {
   const int fd = bound_socket(type, local, 0);
-  const Address where = any_endpoint(address, port);
-  if (connect(fd, as_sockaddr(where), where.length) != 0) {
-    throw std::runtime_error(std::string("connect: ") + std::strerror(errno));
+  const Address where = endpoint(address, port);
+  if (connect(fd, where.get(), where.length) != 0) {
+    close(fd);
+    throw system_error("connect " + address + " " + std::to_string(port));
   }
   return fd;
 }
 
-int connected(const std::string& local, const std::string& address, int port) {
-  return connected(SOCK_STREAM, local, address, port);
+// Closes a connection once its FIN has been acknowledged: the peer's ACK comes back through the
+// loopback's softirq, which a busy machine defers, so a caller looking at once would still see
+// FIN-WAIT-1 now and then.
+void close_acknowledged(int fd) {
+  shutdown(fd, SHUT_WR);
+  for (int wait = 0; wait < 200; ++wait) {
+    tcp_info info{};
+    socklen_t length = sizeof info;
+    if (getsockopt(fd, IPPROTO_TCP, TCP_INFO, &info, &length) != 0 ||
+        info.tcpi_state != TCP_FIN_WAIT1) {
+      break;
+    }
+    usleep(10000);
+  }
+  close(fd);
+}
+
+void listen_on(const std::string& address, int port, bool v6only) {
+  const int fd = bound_socket(SOCK_STREAM, address, port, v6only);
+  if (listen(fd, 1024) != 0) throw system_error("listen");
+  fcntl(fd, F_SETFL, O_NONBLOCK);
+  listeners.push_back(fd);
+}
+
+bool v6only_word(std::istringstream& words) {
+  std::string word;
+  words >> word;
+  if (!word.empty() && word != "v6only") throw std::runtime_error("unknown option " + word);
+  return word == "v6only";
 }
 
 void run(const std::string& line) {
@@ -110,21 +138,21 @@ void run(const std::string& line) {
   std::string command, local, address;
   int port = 0;
   words >> command;
-  if (command == "listen") {
+  if (command == "listen" || command == "listen6") {
     words >> address >> port;
-    const int fd = bound_socket(SOCK_STREAM, address, port);
-    if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    listeners.push_back(fd);
-  } else if (command == "connect") {
+    listen_on(address, port, v6only_word(words));
+  } else if (command == "connect" || command == "connect6") {
     words >> local >> address >> port;
-    held.push_back(connected(local, address, port));
+    held.push_back(connected(SOCK_STREAM, local, address, port));
   } else if (command == "connect-close") {
     words >> local >> address >> port;
-    close(connected(local, address, port));
-  } else if (command == "udp") {
+    close_acknowledged(connected(SOCK_STREAM, local, address, port));
+  } else if (command == "udp" || command == "udp6") {
     words >> address >> port;
-    held.push_back(bound_socket(SOCK_DGRAM, address, port));
+    held.push_back(bound_socket(SOCK_DGRAM, address, port, v6only_word(words)));
+  } else if (command == "udp-connect") {
+    words >> local >> address >> port;
+    held.push_back(connected(SOCK_DGRAM, local, address, port));
   } else if (command == "accept") {
     for (const int listener : listeners) {
       for (int fd; (fd = accept(listener, nullptr, nullptr)) >= 0;) held.push_back(fd);
@@ -132,43 +160,38 @@ void run(const std::string& line) {
   } else if (command == "many-tcp") {
     int count = 0;
     words >> address >> port >> count;
-    run("listen " + address + " " + std::to_string(port));
+    held.reserve(held.size() + 2 * static_cast<std::size_t>(count));
+    listen_on(address, port, false);
     for (int i = 0; i < count; ++i) {
-      held.push_back(connected(address, address, port));
+      held.push_back(connected(SOCK_STREAM, address, address, port));
       if (i % 64 == 63 || i == count - 1) run("accept");  // keep the backlog short
     }
   } else if (command == "many-udp") {
     int count = 0;
     words >> address >> port >> count;
     for (int i = 0; i < count; ++i) held.push_back(bound_socket(SOCK_DGRAM, address, port + i));
-  } else if (command == "listen6") {
-    std::string option;
-    words >> address >> port >> option;
-    const int fd = bound_socket(SOCK_STREAM, address, port, option == "v6only");
-    if (listen(fd, 1024) != 0) throw std::runtime_error("listen");
-    fcntl(fd, F_SETFL, O_NONBLOCK);
-    listeners.push_back(fd);
-  } else if (command == "connect6") {
-    words >> local >> address >> port;
-    held.push_back(connected(local, address, port));
-  } else if (command == "udp6") {
-    words >> address >> port;
-    held.push_back(bound_socket(SOCK_DGRAM, address, port));
-  } else if (command == "udp-connect") {
-    words >> local >> address >> port;
-    held.push_back(connected(SOCK_DGRAM, local, address, port));
   } else {
     throw std::runtime_error("unknown command " + command);
   }
 }
 
+// Room for the many-socket commands: as root the hard limit may rise to the kernel's own.
+void raise_file_limit() {
+  rlimit files{};
+  getrlimit(RLIMIT_NOFILE, &files);
+  rlim_t kernel_limit = 0;
+  if (std::ifstream("/proc/sys/fs/nr_open") >> kernel_limit && kernel_limit > files.rlim_max) {
+    const rlimit raised{kernel_limit, kernel_limit};
+    if (setrlimit(RLIMIT_NOFILE, &raised) == 0) return;
+  }
+  files.rlim_cur = files.rlim_max;
+  setrlimit(RLIMIT_NOFILE, &files);
+}
+
 }  // namespace
 
 int main() {
-  rlimit files{};
-  getrlimit(RLIMIT_NOFILE, &files);
-  files.rlim_cur = files.rlim_max;  // room for the many-socket commands
-  setrlimit(RLIMIT_NOFILE, &files);
+  raise_file_limit();
   for (std::string line; std::getline(std::cin, line);) {
     if (line.empty()) continue;
     try {

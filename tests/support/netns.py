@@ -1,6 +1,7 @@
 """A private network namespace for the Linux and Wine tests and benchmarks: loopback up, extra
 addresses on it, a resolver pointed at the namespace's own 127.0.0.1, and, as a test asks, a DNS
-server there (dnsmasq with PTR records, or one that never answers) and socket holders
+server there (dnsmasq with PTR records, one that answers late, or one that never answers) and
+socket holders
 (tests/linux/socket_holder.cpp) inside it; all of it removed when the context ends.
 Without a DNS server every reverse look-up is refused at once."""
 import os
@@ -88,11 +89,19 @@ class Namespace:
         return subprocess.run(self.command(args), **options)
 
     def add_address(self, address):
-        """Puts an IPv4 or IPv6 address on the namespace's loopback."""
+        """Puts an IPv4 or IPv6 address on the namespace's loopback, ready for use."""
         width = 128 if ":" in address else 32
         self.run(["ip", "addr", "add", f"{address}/{width}", "dev", "lo", "nodad"]
                  if width == 128 else ["ip", "addr", "add", f"{address}/{width}", "dev", "lo"],
                  check=True)
+        # The kernel adds an IPv6 address's local route from a work queue, after the call: until
+        # then a connection to it is "unreachable".
+        for _ in range(100):
+            if width == 32 or self.run(["ip", "-6", "route", "show", "table", "local", address],
+                                       capture_output=True, check=True).stdout:
+                return
+            time.sleep(0.05)
+        raise RuntimeError(f"address {address} never became usable")
 
     def holder(self, program):
         holder = Holder(self.command([program]))
@@ -128,3 +137,40 @@ class Namespace:
                   "s.bind(('127.0.0.1', 53))\n"
                   "while True: s.recv(4096)\n")
         return self._serve_dns([sys.executable, "-c", script])
+
+    def slow_dns(self, names, seconds):
+        """A DNS server on 127.0.0.1:53 that answers each PTR query for names (address -> host
+        name) after the given seconds, and every other query as a missing name just as late;
+        queries are answered side by side."""
+        return self._serve_dns([sys.executable, "-c", SLOW_DNS, str(seconds)] +
+                               [f"{reverse_name(a)}={n}" for a, n in names.items()])
+
+
+# The late-answering server: the question copied back, with one PTR record or NXDOMAIN.
+SLOW_DNS = r"""
+import socket, sys, threading, time
+delay, names = float(sys.argv[1]), dict(a.split("=", 1) for a in sys.argv[2:])
+server = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+server.bind(("127.0.0.1", 53))
+
+def labels(name):
+    return b"".join(bytes([len(p)]) + p.encode() for p in name.split(".")) + b"\0"
+
+def answer(query, client):
+    time.sleep(delay)
+    end, parts = 12, []
+    while query[end]:
+        parts.append(query[end + 1:end + 1 + query[end]].decode())
+        end += 1 + query[end]
+    name = names.get(".".join(parts).lower())
+    reply = query[:2] + (b"\x81\x80\0\1\0\1" if name else b"\x81\x83\0\1\0\0") + \
+        b"\0\0\0\0" + query[12:end + 5]
+    if name:
+        data = labels(name)
+        reply += b"\xc0\x0c\0\x0c\0\1\0\0\0\x3c" + len(data).to_bytes(2, "big") + data
+    server.sendto(reply, client)
+
+while True:
+    query, client = server.recvfrom(4096)
+    threading.Thread(target=answer, args=(query, client), daemon=True).start()
+"""

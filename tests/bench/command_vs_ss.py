@@ -1,0 +1,139 @@
+#!/usr/bin/env python3
+"""The quorvane command against `ss -tuanp`, side by side on the same sockets.
+
+In a private network namespace 40 socket holders share the sockets (IPv4 and IPv6 by turns; half
+in connected TCP pairs with their listener, half bound UDP sockets). Two measurements:
+- one-shot wall time at 1,000, 10,000 and 50,000 sockets: `quorvane -n` (default text and
+  `--format json`) and `ss -tuanp`, each a fresh process, run by turns; medians and their ratio.
+- CPU time of one `quorvane -n --watch` refresh at 10,000 sockets (utime+stime of the watching
+  process over many refreshes, after the first listing) against one `ss -tuanp` run.
+The timing loop runs inside the namespace (this script again, as "inside ..."), so that the cost
+of entering the namespace is in neither side. Ratios measured in one run are the figures;
+absolute times are noise on a shared machine.
+Usage: command_vs_ss.py QUORVANE SOCKET_HOLDER [ROUNDS]
+"""
+import json
+import os
+import statistics
+import subprocess
+import sys
+import time
+
+from netns import Namespace
+
+PROCESSES = 40
+ONE_SHOT_GOAL = 1.0
+REFRESH_GOAL = 0.5
+REFRESHES = 20
+WATCH_INTERVAL = "0.2"
+SS = ["ss", "-tuanp"]
+
+
+def run_timed(command):
+    """Wall and CPU seconds of one fresh process, its output thrown away."""
+    start = time.perf_counter()
+    with open(os.devnull, "wb") as null:
+        child = subprocess.Popen(command, stdout=null)
+    _, status, usage = os.wait4(child.pid, 0)
+    wall = time.perf_counter() - start
+    child.returncode = os.waitstatus_to_exitcode(status)
+    if child.returncode != 0:
+        raise RuntimeError(f"{command}: exit {child.returncode}")
+    return wall, usage.ru_utime + usage.ru_stime
+
+
+def process_cpu(pid):
+    """utime + stime of every thread of a process, in seconds."""
+    with open(f"/proc/{pid}/stat") as f:
+        fields = f.read().rpartition(")")[2].split()
+    return (int(fields[11]) + int(fields[12])) / os.sysconf("SC_CLK_TCK")
+
+
+def inside_one_shot(rounds, commands):
+    """Runs the named commands by turns, rounds times; their wall times by name."""
+    times = {name: [] for name in commands}
+    for _ in range(rounds):
+        for name, command in commands.items():
+            times[name].append(run_timed(command)[0])
+    return times
+
+
+def inside_refresh(quorvane, rounds):
+    """CPU of ss runs, then CPU per --watch refresh after the first listing."""
+    ss_cpu = [run_timed(SS)[1] for _ in range(rounds)]
+    watch = subprocess.Popen([quorvane, "-n", "--watch", WATCH_INTERVAL], stdout=subprocess.PIPE)
+    listings, start_cpu, seen = 0, None, b""
+    while listings < REFRESHES + 1:
+        chunk = os.read(watch.stdout.fileno(), 1 << 20)
+        if not chunk:
+            raise RuntimeError(f"--watch ended: {watch.wait()}")
+        seen = seen[-1:] + chunk  # a listing ends in a blank line: "\n\n" may span two reads
+        listings += seen.count(b"\n\n")
+        if start_cpu is None and listings >= 1:
+            start_cpu, listings = process_cpu(watch.pid), 0
+    refresh = (process_cpu(watch.pid) - start_cpu) / listings
+    watch.terminate()
+    watch.wait()
+    return {"refresh": refresh, "ss": ss_cpu}
+
+
+def measure(ns_command, quorvane, holder, sockets, rounds, refresh):
+    with Namespace("qvbench") as ns:
+        # Room for the connections' own ports, whatever the machine's setting.
+        ns.run(["sysctl", "-qw", "net.ipv4.ip_local_port_range=1024 65000"], check=True)
+        each = sockets // PROCESSES
+        pairs = each // 4
+        udp = each - 2 * pairs - 1
+        for k in range(PROCESSES):
+            address = "127.0.0.1" if k % 2 == 0 else "::1"
+            ns.holder(holder).do(f"many-tcp {address} {20000 + k} {pairs}",
+                                 f"many-udp {address} {30000 + k // 2 * udp} {udp}")
+        listed = len(ns.run(["ss", "-tuanH"], check=True, capture_output=True).stdout.splitlines())
+        commands = {"ss": SS, "text": [quorvane, "-n"],
+                    "json": [quorvane, "-n", "--format", "json"]}
+        one_shot = inside(ns, ns_command, "one-shot", rounds, commands)
+        cpu = inside(ns, ns_command, "refresh", rounds, quorvane) if refresh else None
+    return listed, one_shot, cpu
+
+
+def inside(ns, ns_command, mode, rounds, what):
+    out = ns.run(ns_command + [mode, str(rounds), json.dumps(what)], check=True,
+                 capture_output=True, text=True).stdout
+    return json.loads(out)
+
+
+def main():
+    quorvane, holder = sys.argv[1:3]
+    rounds = int(sys.argv[3]) if len(sys.argv) > 3 else 11
+    ns_command = [sys.executable, os.path.abspath(__file__), "inside"]
+    print(f"quorvane one-shot against `{' '.join(SS)}`: wall time, {PROCESSES} processes, "
+          f"medians of {rounds} alternating rounds")
+    print(f"{'sockets':>8} {'ss ms':>8} {'text ms':>8} {'ratio':>6} {'json ms':>8} {'ratio':>6} "
+          f"{'goal':>6}")
+    worst, refresh = 0.0, None
+    for sockets in (1000, 10000, 50000):
+        listed, times, cpu = measure(ns_command, quorvane, holder, sockets, rounds,
+                                     sockets == 10000)
+        ss = statistics.median(times["ss"])
+        text, json_ = statistics.median(times["text"]), statistics.median(times["json"])
+        worst = max(worst, text / ss, json_ / ss)
+        print(f"{listed:>8} {ss * 1000:>8.1f} {text * 1000:>8.1f} {text / ss:>5.2f}x "
+              f"{json_ * 1000:>8.1f} {json_ / ss:>5.2f}x {'<=':>3}{ONE_SHOT_GOAL:.1f}x", flush=True)
+        if cpu:
+            refresh = (listed, cpu["refresh"], statistics.median(cpu["ss"]))
+    listed, watch, ss = refresh
+    print(f"One `quorvane -n --watch {WATCH_INTERVAL}` refresh (CPU, mean of {REFRESHES} after the "
+          f"first listing) against one `{' '.join(SS)}` run (CPU, median of {rounds})")
+    print(f"{'sockets':>8} {'refresh ms':>11} {'ss ms':>8} {'ratio':>6} {'goal':>6}")
+    print(f"{listed:>8} {watch * 1000:>11.2f} {ss * 1000:>8.2f} {watch / ss:>5.2f}x "
+          f"{'<=':>3}{REFRESH_GOAL:.1f}x", flush=True)
+    return 0 if worst <= ONE_SHOT_GOAL and watch / ss <= REFRESH_GOAL else 1
+
+
+if __name__ == "__main__":
+    if sys.argv[1] == "inside":
+        mode, rounds, what = sys.argv[2], int(sys.argv[3]), json.loads(sys.argv[4])
+        print(json.dumps(inside_one_shot(rounds, what) if mode == "one-shot"
+                         else inside_refresh(what, rounds)))
+    else:
+        sys.exit(main())
