@@ -9,8 +9,8 @@ namespace qv {
 struct ConnectionEntry {
   std::int32_t localPort;
   char localAddressText[16];
-  std::int32_t remotePort;          // UDP: 0
-  char remoteAddressText[16];       // UDP: "000.000.000.000"
+  std::int32_t remotePort;           // UDP: 0
+  char remoteAddressText[16];        // UDP: "000.000.000.000"
   std::int64_t remoteAddressNumber;  // twelve-digit form; 0 for 0.0.0.0 and for UDP
   std::int32_t processId;
   char programName[128];

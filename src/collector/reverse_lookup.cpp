@@ -51,10 +51,11 @@ std::string reverse_query_name(std::uint8_t family, const std::array<std::uint8_
   static constexpr char kHexDigits[] = "0123456789abcdef";
   std::string name;
   name.reserve(72);
-  for (auto byte = address.rbegin(); byte != address.rend(); ++byte) {
-    name += kHexDigits[*byte & 0xF];
+  for (std::size_t i = address.size(); i-- > 0;) {
+    const std::uint8_t byte = address[i];
+    name += kHexDigits[byte & 0xF];
     name += '.';
-    name += kHexDigits[*byte >> 4];
+    name += kHexDigits[byte >> 4];
     name += '.';
   }
   name += "IP6.ARPA";

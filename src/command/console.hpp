@@ -12,10 +12,12 @@ bool stdout_is_terminal();
 // From now on Ctrl-C and SIGTERM end the process at once with this status: while the command
 // collects or pauses, it holds nothing that needs tidying up.
 void exit_on_interrupt(int status);
-// From now on an interrupt is only noted, so that output under way is written whole.
+// From now on an interrupt is only noted, so that output under way is written whole; the next
+// exit_on_interrupt then ends the process.
 void note_interrupts();
-// Whether an interrupt has been noted.
-bool interrupted();
+
+// The system's text for an error number (errno).
+std::string error_text(int error);
 
 // Why the settings file cannot be read as one ("No such file or directory", "not a regular
 // file", ...), found without blocking on a FIFO or a device; nullopt for a readable file.

@@ -1,11 +1,11 @@
 // The command's platform bits on Linux: isatty, signal handlers, a non-blocking open of the
 // settings file, _exit.
 #include <fcntl.h>
-#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 
@@ -27,6 +27,8 @@ void on_interrupt(int /*signal*/) {
 void catch_interrupts() {
   struct sigaction action {};
   action.sa_handler = on_interrupt;
+  // A noted interrupt must not break off a write to a slow pipe half-way through a line.
+  action.sa_flags = SA_RESTART;
   sigemptyset(&action.sa_mask);
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
@@ -40,7 +42,7 @@ void exit_on_interrupt(int status) {
   exitStatus = status;
   catch_interrupts();
   // An interrupt noted while output was being written ends the process now.
-  if (noted != 0) _exit(status);
+  if (noted != 0) exit_now(status);
 }
 
 void note_interrupts() {
@@ -48,18 +50,22 @@ void note_interrupts() {
   catch_interrupts();
 }
 
-bool interrupted() { return noted != 0; }
+std::string error_text(int error) {
+  char buffer[256];
+  // The GNU strerror_r: the text may be a constant of its own rather than the buffer.
+  return strerror_r(error, buffer, sizeof buffer);
+}
 
 std::optional<std::string> settings_file_problem(const std::string& file) {
   // O_NONBLOCK: opening a FIFO for reading would otherwise wait for a writer.
   const int descriptor = open(file.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-  if (descriptor < 0) return std::strerror(errno);
+  if (descriptor < 0) return error_text(errno);
   struct stat status {};
   const bool statFailed = fstat(descriptor, &status) != 0;
   const int error = errno;
   close(descriptor);
-  if (statFailed) return std::strerror(error);
-  if (S_ISDIR(status.st_mode)) return std::strerror(EISDIR);
+  if (statFailed) return error_text(error);
+  if (S_ISDIR(status.st_mode)) return error_text(EISDIR);
   if (!S_ISREG(status.st_mode)) return "not a regular file";
   return std::nullopt;
 }

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "command/console.hpp"
@@ -69,7 +70,10 @@ void note_interrupts() {
   catch_interrupts();
 }
 
-bool interrupted() { return noted; }
+std::string error_text(int error) {
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): the Windows C runtime keeps this text per thread.
+  return std::strerror(error);
+}
 
 std::optional<std::string> settings_file_problem(const std::string& file) {
   // Backup semantics: a folder opens too, so that it can be told apart. Opening a device or a

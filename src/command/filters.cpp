@@ -80,16 +80,6 @@ std::optional<Number> decimal(std::string_view text) {
   return value;
 }
 
-// "WHAT, not 'VALUE'", appended piece by piece: GCC 12 warns falsely (-Wrestrict) about the
-// temporaries of a chain of string additions.
-std::string refusal(std::string_view what, std::string_view value) {
-  std::string reason(what);
-  reason += ", not '";
-  reason += value;
-  reason += '\'';
-  return reason;
-}
-
 template <typename Value>
 bool holds(const std::vector<Value>& values, const Value& value) {
   return std::find(values.begin(), values.end(), value) != values.end();
@@ -99,12 +89,17 @@ bool holds(const std::vector<Value>& values, const Value& value) {
 
 std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind kind,
                                             std::string_view value) {
+  // Built by appending: GCC 12's -Wrestrict misjudges "'" + std::string(value) when optimising.
+  std::string quoted = "'";
+  quoted += value;
+  quoted += '\'';
   switch (kind) {
     case FilterKind::state: {
       const std::optional<StateSet> states = state_set(value);
       if (!states) {
-        return refusal(
-            "--state needs a TCP state such as established, listen, time-wait or syn-sent", value);
+        return "--state needs a TCP state such as established, listen, time-wait or "
+               "syn-sent, not " +
+               quoted;
       }
       filter.states |= *states;
       return std::nullopt;
@@ -113,13 +108,13 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
       // ":80" as ss's filters write a port.
       const std::optional<std::uint16_t> port =
           decimal<std::uint16_t>(value.starts_with(':') ? value.substr(1) : value);
-      if (!port) return refusal("--port needs a port number from 0 to 65535", value);
+      if (!port) return "--port needs a port number from 0 to 65535, not " + quoted;
       filter.ports.push_back(*port);
       return std::nullopt;
     }
     case FilterKind::pid: {
       const std::optional<std::uint32_t> pid = decimal<std::uint32_t>(value);
-      if (!pid) return refusal("--pid needs a process id", value);
+      if (!pid) return "--pid needs a process id, not " + quoted;
       filter.pids.push_back(*pid);
       return std::nullopt;
     }

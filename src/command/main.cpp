@@ -4,17 +4,22 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <span>
 #include <string>
 #include <string_view>
 #include <variant>
 #include <vector>
 
+#include "command/connection_log.hpp"
 #include "command/console.hpp"
 #include "command/endpoints.hpp"
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
 #include "command/output.hpp"
+#include "command/watch_diff.hpp"
+#include "command/watch_marks.hpp"
 #include "common/text.hpp"
 #include "host/exports.hpp"
 #include "host/host_state.hpp"
@@ -51,10 +56,21 @@ bool write_all(std::string_view text) {
   return std::fwrite(text.data(), 1, text.size(), stdout) == text.size();
 }
 
+// Each line flushed as soon as it is written, as JSON Lines readers expect.
+bool write_lines(std::string_view text) {
+  while (!text.empty()) {
+    const std::size_t line = std::min(text.find('\n'), text.size() - 1) + 1;
+    if (!write_all(text.substr(0, line)) || std::fflush(stdout) != 0) return false;
+    text.remove_prefix(line);
+  }
+  return true;
+}
+
 // A plain listing, ended by a newline so that the next output starts on a line of its own.
-bool print_plain(std::string_view listing) {
+bool print_plain(std::string_view listing, bool lineByLine) {
   const bool ends = listing.empty() || listing.back() == '\n';
-  return write_all(listing) && (ends || write_all("\n")) && std::fflush(stdout) == 0;
+  return (lineByLine ? write_lines(listing) : write_all(listing)) && (ends || write_all("\n")) &&
+         std::fflush(stdout) == 0;
 }
 
 // On a terminal: redraw from the top-left corner, clearing what the previous frame left behind.
@@ -68,29 +84,35 @@ bool print_frame(std::string_view listing) {
 }
 
 int write_failed() {
-  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n", std::strerror(errno));
+  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n",
+               qv::console::error_text(errno).c_str());
   return 1;
 }
 
 // Shows one listing the way the run asks for; an interrupt during the writing is only noted, so
 // that the listing goes out whole, and takes effect once it has.
-bool show(std::string_view listing, bool watching, bool terminal) {
+bool show(std::string_view listing, const qv::Options& options, bool terminal) {
   qv::console::note_interrupts();
-  bool written;
-  if (!watching) {
-    written = print_plain(listing);
-  } else if (terminal) {
-    written = print_frame(listing);
-  } else {
-    // Piped listings follow each other, a blank line between them.
-    written = print_plain(listing) && write_all("\n") && std::fflush(stdout) == 0;
-  }
-  return written;
+  const bool lineByLine = options.format == qv::OutputFormat::json;
+  if (!options.watchSeconds) return print_plain(listing, lineByLine);
+  if (terminal) return print_frame(listing);
+  // Piped listings follow each other, a blank line between them.
+  return print_plain(listing, lineByLine) && write_all("\n") && std::fflush(stdout) == 0;
 }
 
-void pause_between(double seconds) {
+// Waits for the next refresh, due `seconds` after the last one began: refreshes keep their
+// pace however long each takes, so that --watch 0.1 sees what lives a few hundred milliseconds.
+void pause_between(double seconds, Clock::time_point refreshBegan) {
   qv::console::exit_on_interrupt(0);
-  os::sleep_ms(static_cast<std::uint32_t>(seconds * 1000));
+  const auto due = refreshBegan + std::chrono::duration_cast<Clock::duration>(
+                                      std::chrono::duration<double>(seconds));
+  const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
+  if (left > 0) os::sleep_ms(static_cast<std::uint32_t>(left));
+}
+
+int tables_failed() {
+  std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
+  return 1;
 }
 
 // Repeats list (which gives the next listing) as the options say: once, or until interrupted.
@@ -101,14 +123,33 @@ int run_listings(const qv::Options& options, List&& list) {
   if (terminal && !write_all("\x1b[2J")) return write_failed();
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
+    const Clock::time_point began = Clock::now();
     const std::optional<std::string> listing = list(first);
-    if (!listing) {
-      std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
-      return 1;
-    }
-    if (!show(*listing, watching, terminal)) return write_failed();
+    if (!listing) return tables_failed();
+    if (!show(*listing, options, terminal)) return write_failed();
     if (!watching) return 0;
-    pause_between(*options.watchSeconds);
+    pause_between(*options.watchSeconds, began);
+  }
+}
+
+// The connection log: refresh (which gives the endpoints) until interrupted, writing each
+// refresh's events, one line each, flushed line by line.
+template <typename Refresh>
+int run_log(const qv::Options& options, Refresh&& refresh) {
+  qv::ConnectionLog log;
+  std::string lines;
+  for (bool first = true;; first = false) {
+    qv::console::exit_on_interrupt(first ? 130 : 0);
+    const qv::WatchTime now = qv::watch_time_now();
+    std::optional<std::vector<qv::Endpoint>> endpoints = refresh(first);
+    if (!endpoints) return tables_failed();
+    lines.clear();
+    for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
+      qv::append_log_event(lines, event);
+    }
+    qv::console::note_interrupts();
+    if (!write_lines(lines)) return write_failed();
+    pause_between(*options.watchSeconds, now.steady);
   }
 }
 
@@ -118,6 +159,19 @@ int run_meter(const qv::Options& options, qv::InstanceSettings& record) {
     qv::refresh_meter_listing(record, snapshot);
     return std::string(qv::field_text(record.outputText));
   });
+}
+
+// The first listing's look-ups end a second after the start; a later refresh waits at most half
+// its interval, since a name that comes late shows in the next one.
+std::uint32_t look_up_limit_ms(bool first, Clock::time_point started,
+                               std::optional<double> watchSeconds) {
+  if (!first) {
+    return static_cast<std::uint32_t>(
+        std::min<double>(kFirstListingLookUpMs, watchSeconds.value_or(0) * 500));
+  }
+  const auto spent = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
+  return static_cast<std::uint32_t>(
+      std::clamp<std::int64_t>(kFirstListingLookUpMs - spent.count(), 0, kFirstListingLookUpMs));
 }
 
 int run_command(const qv::Options& options, const qv::InstanceSettings& record,
@@ -137,24 +191,42 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
-  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+  // One refresh: the endpoints the options keep, with the names found in time.
+  const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
-      // Later refreshes wait less: a name that comes late shows in the next one.
-      const auto spent =
-          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - started);
-      const auto firstLimit = std::max<std::int64_t>(0, kFirstListingLookUpMs - spent.count());
-      const auto laterLimit =
-          std::min<double>(kFirstListingLookUpMs, options.watchSeconds.value_or(0) * 500);
       qv::look_up_host_names(*endpoints, kParallelLookUps,
-                             static_cast<std::uint32_t>(first ? firstLimit : laterLimit));
+                             look_up_limit_ms(first, started, options.watchSeconds));
     }
-    std::string text = qv::listing_text(*endpoints, style);
-    return text;
+    return endpoints;
+  };
+  // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
+  const bool watching = options.watchSeconds.has_value() && !options.summary;
+  if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
+  if (watching && options.format == qv::OutputFormat::text && style.aligned) {
+    // Nothing in the command sets the environment, so reading it races with nothing.
+    const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)
+    const qv::MarkStyle marks = qv::mark_style(options.noColor, noColor);
+    std::vector<qv::Endpoint> previous;
+    return run_listings(options, [&](bool first) -> std::optional<std::string> {
+      std::optional<std::vector<qv::Endpoint>> current = refresh(first);
+      if (!current) return std::nullopt;
+      // The first frame is compared with itself: nothing in it is new.
+      const std::span<const qv::Endpoint> before = first ? *current : previous;
+      const auto rows = qv::watch_rows(before, *current, qv::diff_endpoints(before, *current));
+      std::string frame = qv::marked_listing(rows, style, marks);
+      previous = std::move(*current);
+      return frame;
+    });
+  }
+  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+    const auto endpoints = refresh(first);
+    if (!endpoints) return std::nullopt;
+    return qv::listing_text(*endpoints, style);
   });
 }
 

@@ -43,7 +43,10 @@ const char kUsage[] =
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
     "  -H, --no-header       no header line\n"
-    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C\n"
+    "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C; a terminal shows\n"
+    "                        new endpoints in green and closed ones once more in red; with\n"
+    "                        --format json, a log of open, close and state events\n"
+    "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
@@ -66,7 +69,8 @@ enum LongOnly : int {
   kPid,
   kProgram,
   kSummary,
-  kHeader
+  kHeader,
+  kNoColor
 };
 
 constexpr char kShortOptions[] = "+:46tulnaphHV";
@@ -95,6 +99,7 @@ constexpr option kLongOptions[] = {
     {"no-header", no_argument, nullptr, 'H'},
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
+    {"no-color", no_argument, nullptr, kNoColor},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -149,6 +154,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
   for (;;) {
     // Both glibc and mingw-w64 leave optind on the argument being read until its last letter.
     const int current = std::max(optind, 1);
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before the command starts any thread.
     const int value = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
     if (value == -1) break;
     switch (value) {
@@ -231,13 +237,20 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         }
         break;
       }
-      case ':':
-        return option_name(optopt) + " needs a value";
+      case kNoColor:
+        options.noColor = true;
+        break;
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];
+        const bool longOption = argument.starts_with("--");
         if (optopt == 0) return "unknown option '" + std::string(argument) + "'";
-        if (argument.starts_with("--")) return option_name(optopt) + " takes no value";
+        // mingw-w64 answers ':' for a value given to an option that takes none, as glibc does
+        // for a missing value: the argument tells them apart.
+        if (longOption && argument.find('=') != std::string_view::npos) {
+          return option_name(optopt) + " takes no value";
+        }
+        if (value == ':') return option_name(optopt) + " needs a value";
         return "unknown option '-" + std::string(1, static_cast<char>(optopt)) + "'";
       }
     }

@@ -17,7 +17,9 @@ namespace {
 
 constexpr std::string_view kNone = "-";
 
-std::string or_none(std::string text) { return text.empty() ? std::string(kNone) : text; }
+std::string or_none(std::string text) {
+  return text.empty() ? std::string(kNone) : std::move(text);
+}
 
 std::string_view state_name(const os::SocketRow& socket) {
   return socket.protocol == kProtocolTcp ? TcpStateName(static_cast<std::int32_t>(socket.tcpState))
@@ -142,6 +144,11 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
 
 void append_json_record(std::string& out, const Endpoint& endpoint) {
   out += '{';
+  append_json_members(out, endpoint);
+  out += "}\n";
+}
+
+void append_json_members(std::string& out, const Endpoint& endpoint) {
   bool first = true;
   for (const RecordField& field : record_fields(endpoint)) {
     if (!first) out += ',';
@@ -156,7 +163,6 @@ void append_json_record(std::string& out, const Endpoint& endpoint) {
       append_json_string(out, *field.value);
     }
   }
-  out += "}\n";
 }
 
 void append_csv_header(std::string& out) {

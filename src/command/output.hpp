@@ -40,6 +40,8 @@ inline constexpr std::size_t kRecordFieldCount = 10;
 std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoint);
 // One JSON object and a newline.
 void append_json_record(std::string& out, const Endpoint& endpoint);
+// The object's members alone, comma-separated without braces, for records that carry more.
+void append_json_members(std::string& out, const Endpoint& endpoint);
 // The CSV header and records, each line ended by CRLF as RFC 4180 has it.
 void append_csv_header(std::string& out);
 void append_csv_record(std::string& out, const Endpoint& endpoint);

@@ -91,14 +91,15 @@ std::string aligned_table(std::span<const TableColumn> columns,
   return out;
 }
 
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
+  auto fields = text_row_fields(endpoint);
+  return {std::make_move_iterator(fields.begin()), std::make_move_iterator(fields.end())};
+}
+
 std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
   std::vector<std::vector<std::string>> rows;
   rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) {
-    auto fields = text_row_fields(endpoint);
-    rows.emplace_back(std::make_move_iterator(fields.begin()),
-                      std::make_move_iterator(fields.end()));
-  }
+  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
   return aligned_table(kEndpointColumns, rows, header);
 }
 

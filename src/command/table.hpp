@@ -38,6 +38,9 @@ std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
 std::string aligned_table(std::span<const TableColumn> columns,
                           std::span<const std::vector<std::string>> rows, bool header);
 
+// An endpoint's cells in the table: the fields of the command's default row.
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint);
+
 // The endpoints' text rows (the fields of the command's default row) as an aligned table.
 std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header);
 

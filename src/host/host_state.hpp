@@ -1,8 +1,8 @@
 // Module-wide state of the host interface: instance numbers, the host's window, the instance table.
 #pragma once
 
-#include <cstdint>
 #include <cstddef>
+#include <cstdint>
 
 #include "host/instance_settings.hpp"
 

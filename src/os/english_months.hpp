@@ -6,9 +6,9 @@
 namespace os {
 
 inline std::string english_month_name(int month) {
-  static const char* const names[] = {"January", "February", "March",     "April",
-                                      "May",     "June",     "July",      "August",
-                                      "September", "October", "November", "December"};
+  static const char* const names[] = {"January",   "February", "March",    "April",
+                                      "May",       "June",     "July",     "August",
+                                      "September", "October",  "November", "December"};
   return month >= 1 && month <= 12 ? names[month - 1] : "";
 }
 

@@ -96,8 +96,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string reference = expected_line(e, *settings);
     check(std::string(line, length) == reference);
     const bool hidden = settings->hideZeroAddress == 1 && e.remoteAddressNumber == 0;
-    const bool excluded = e.remoteAddressNumber > settings->rangeLow &&
-                          e.remoteAddressNumber < settings->rangeHigh;
+    const bool excluded =
+        e.remoteAddressNumber > settings->rangeLow && e.remoteAddressNumber < settings->rangeHigh;
     check(qv::entry_listed(e, *settings) == (!hidden && !excluded));
     if (!hidden && !excluded) expected += reference;
   }

@@ -83,7 +83,8 @@ int main(int argc, char** argv) {
   const Meter meters[] = {
       {"Every endpoint", "Template=%ptt %lip:%lpt %rip:%rpt [%stat] %pid %nm|\nzero=1\n", '|',
        std::regex("TCP " + address + R"(:\d+ )" + address + R"(:\d+ \[)" + kStates +
-                  R"(\] \d+ [^|]*|UDP )" + address + R"(:\d+ 000\.000\.000\.000:0 \[\] \d+ [^|]*)")},
+                  R"(\] \d+ [^|]*|UDP )" + address +
+                  R"(:\d+ 000\.000\.000\.000:0 \[\] \d+ [^|]*)")},
       {"Connections", "Template=%ptt%lpt/%rpt/%pid;\nflt0=1\n", ';',
        std::regex(R"(TCP\d{5,}/\d{5,}/\d{4,})")},
       {"Far hosts", "Template=<%hn>\nflt0=1\nfltL=127000000000\nfltH=127000000100\n", '>',
@@ -135,8 +136,8 @@ int main(int argc, char** argv) {
       "worst call %lld us; resident memory first %ld KiB, last %ld KiB\n",
       totals.listings, totals.changes, totals.entries, totals.malformed, totals.withChurn,
       static_cast<long long>(worstUs), firstKib, lastKib);
-  bool passed = totals.malformed == 0 && totals.entries > 0 && totals.withChurn > 0 &&
-                totals.changes >= 3;
+  bool passed =
+      totals.malformed == 0 && totals.entries > 0 && totals.withChurn > 0 && totals.changes >= 3;
   // Flat: growth within a tenth of the start and some slack for the allocator's own caches.
   if (lastKib > firstKib + firstKib / 10 + 8192) {
     std::printf("load: resident memory grew from %ld KiB to %ld KiB\n", firstKib, lastKib);

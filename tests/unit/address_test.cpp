@@ -52,9 +52,8 @@ TEST(AddressForms, PortIsTheFirstTwoBytesHighFirst) {
   const struct {
     std::uint8_t bytes[4];
     std::int32_t port;
-  } cases[] = {{{0, 80, 0, 0}, 80},           {{1, 187, 0, 0}, 443},
-               {{192, 0, 0, 0}, 49152},       {{128, 1, 0, 0}, 32769},
-               {{255, 255, 0, 0}, 65535},     {{0, 80, 0xAB, 0xCD}, 80}};
+  } cases[] = {{{0, 80, 0, 0}, 80},     {{1, 187, 0, 0}, 443},     {{192, 0, 0, 0}, 49152},
+               {{128, 1, 0, 0}, 32769}, {{255, 255, 0, 0}, 65535}, {{0, 80, 0xAB, 0xCD}, 80}};
   for (const auto& c : cases) {
     std::uint32_t field;
     std::memcpy(&field, c.bytes, sizeof field);

@@ -13,8 +13,8 @@ TEST(SourceConfigure, EveryNameMakesTheInstanceTheConfiguredOne) {
   quorvane_process_attach();
   dllstartup(0, 0);
   dllstartup(0, 0);
-  const char* const names[] = {"ListPorts", "listports", "LISTPORTS", "ListPorts ", "ListPort",
-                               "", nullptr};
+  const char* const names[] = {"ListPorts", "listports", "LISTPORTS", "ListPorts ",
+                               "ListPort",  "",          nullptr};
   std::int32_t instance = 1;
   for (const char* name : names) {
     EXPECT_EQ(source_configure(instance, name), 0) << (name != nullptr ? name : "(null)");

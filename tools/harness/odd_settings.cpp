@@ -50,8 +50,8 @@ struct OddFile {
   std::string name;
   std::string text;  // written before the calls unless empty
   bool readOnly;
-  bool loads;        // loading it gives instance 1's settings (else the defaults)
-  bool otherKept;    // it holds [Other] k=v, which a save must keep
+  bool loads;      // loading it gives instance 1's settings (else the defaults)
+  bool otherKept;  // it holds [Other] k=v, which a save must keep
 };
 
 }  // namespace

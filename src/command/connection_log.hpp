@@ -1,0 +1,55 @@
+// The connection log of --watch --format json: an event when an endpoint opens, when it closes
+// (with how long it lived) and when a TCP endpoint changes state, from one refresh to the next.
+#pragma once
+
+#include <chrono>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "command/endpoints.hpp"
+
+namespace qv {
+
+// When a refresh read the machine's table: the wall time for the log, the steady time for
+// lifetimes, which a clock adjustment must not bend.
+struct WatchTime {
+  std::chrono::system_clock::time_point wall;
+  std::chrono::steady_clock::time_point steady;
+};
+
+WatchTime watch_time_now();
+
+enum class LogEventKind { kOpen, kClose, kState };
+
+struct LogEvent {
+  LogEventKind kind;
+  const Endpoint* endpoint;  // as last seen: a closed endpoint with its last state and names
+  // Open: first seen; close: last seen; state: seen in the new state.
+  std::chrono::system_clock::time_point time;
+  std::chrono::milliseconds lifetime;  // close: from first to last seen
+  std::uint32_t oldState;              // state: the state the endpoint was seen in before
+};
+
+// What the log knows from the refreshes so far.
+struct ConnectionLog {
+  std::vector<Endpoint> endpoints;   // as the last refresh found them
+  std::vector<WatchTime> firstSeen;  // of each of them
+  WatchTime lastRefresh{};
+  std::vector<Endpoint> closed;  // those that the last refresh found gone, for its events
+};
+
+// Takes one refresh and returns its events: the closes first (at the previous refresh's time),
+// then the state changes, then the opens, each group in table order, so that times never go
+// backwards along the log. The first refresh opens every endpoint. The events point into the
+// log and stay valid until the next call.
+std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> current, WatchTime now);
+
+// RFC 3339 in UTC with milliseconds: "2026-12-09T02:44:33.120Z".
+std::string rfc3339_utc(std::chrono::system_clock::time_point time);
+
+// One event as a line of JSON: "event" ("open", "close", "state") and "time", then "duration"
+// in seconds (close) or "old_state" (state), then the endpoint's record fields.
+void append_log_event(std::string& out, const LogEvent& event);
+
+}  // namespace qv

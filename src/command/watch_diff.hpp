@@ -1,0 +1,43 @@
+// What changed between two refreshes of --watch: endpoints that appeared, vanished or changed TCP
+// state, matched by their identity (protocol, family, both addresses and ports).
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <span>
+#include <vector>
+
+#include "command/endpoints.hpp"
+
+namespace qv {
+
+// The match of one refresh against the one before it, by index into each.
+struct WatchDiff {
+  // For each current endpoint, the index of the same endpoint in the previous refresh; nullopt
+  // when it appeared since.
+  std::vector<std::optional<std::size_t>> previousIndex;
+  // The previous endpoints that are gone, in their previous order.
+  std::vector<std::size_t> vanished;
+};
+
+// Endpoints sharing one identity (SO_REUSEPORT listeners, UDP sockets bound alike) are matched
+// in their order: the n-th of them now is the n-th of them before.
+WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const Endpoint> current);
+
+// Whether a matched TCP endpoint is in another state than before.
+bool state_changed(const Endpoint& before, const Endpoint& now);
+
+enum class WatchMark { kNone, kAppeared, kGone };
+
+struct WatchRow {
+  const Endpoint* endpoint;
+  WatchMark mark;
+};
+
+// The rows a terminal shows for a refresh: the current endpoints in their order, those that
+// appeared marked, and each vanished one once more, marked gone, where it stood before (after
+// the endpoint that preceded it then, if that one is still there).
+std::vector<WatchRow> watch_rows(std::span<const Endpoint> previous,
+                                 std::span<const Endpoint> current, const WatchDiff& diff);
+
+}  // namespace qv

@@ -1,0 +1,145 @@
+// The command's collection over the fake OS: rows of the kinds asked for, program names read once
+// per process, reverse look-ups only when asked and once per address, the listening filter.
+#include <gtest/gtest.h>
+
+#include "address_bytes.hpp"
+#include "collector/reverse_lookup.hpp"
+#include "command/endpoints.hpp"
+#include "fake/fake_os.hpp"
+
+namespace {
+
+using test_address::v4;
+using test_address::v6;
+
+constexpr std::uint32_t kListening = 2;
+constexpr std::uint32_t kEstablished = 5;
+
+os::SocketRow tcp(std::uint8_t family, std::array<std::uint8_t, 16> local, std::uint16_t port,
+                  std::array<std::uint8_t, 16> remote, std::uint16_t remotePort,
+                  std::uint32_t state, std::uint32_t pid) {
+  return {1, family, false, local, port, remote, remotePort, state, pid};
+}
+
+os::SocketRow udp(std::uint8_t family, std::array<std::uint8_t, 16> local, std::uint16_t port,
+                  std::array<std::uint8_t, 16> remote, std::uint16_t remotePort,
+                  std::uint32_t pid) {
+  return {2, family, false, local, port, remote, remotePort, 0, pid};
+}
+
+class CommandEndpoints : public testing::Test {
+ protected:
+  void SetUp() override {
+    fake::reset();
+    fake::Os& m = fake::machine();
+    m.processes[100].executablePath = "/usr/sbin/nginx";
+    m.processes[200].executablePath = "/usr/bin/python3.11";
+    m.socketRows = std::vector<os::SocketRow>{
+        tcp(4, v4(0, 0, 0, 0), 80, {}, 0, kListening, 100),
+        tcp(4, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 5000, kEstablished, 100),
+        tcp(4, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 5001, kEstablished, 100),
+        tcp(6, {}, 8080, {}, 0, kListening, 200),
+        tcp(6, v6("::ffff:127.0.0.1"), 8080, v6("::ffff:127.0.0.1"), 6000, kEstablished, 200),
+        tcp(6, v6("2001:db8::1"), 443, v6("2001:db8::2"), 7000, kEstablished, 0),
+        udp(4, v4(0, 0, 0, 0), 53, {}, 0, 100),
+        udp(6, v6("::1"), 5353, v6("::1"), 9000, 200),
+    };
+    m.ptrAnswers["9.0.0.10.IN-ADDR.ARPA"] = "peer.example";
+    m.ptrAnswers[qv::reverse_query_name(6, v6("2001:db8::2"))] = "six.example";
+  }
+};
+
+TEST_F(CommandEndpoints, EveryRowInOrderWithOneNameReadPerProcess) {
+  const auto endpoints = qv::collect_endpoints({});
+  ASSERT_TRUE(endpoints);
+  ASSERT_EQ(endpoints->size(), 8U);
+  const std::string programs[] = {"nginx",      "nginx", "nginx", "python3.11",
+                                  "python3.11", "",      "nginx", "python3.11"};
+  for (std::size_t i = 0; i < 8; ++i) {
+    EXPECT_EQ((*endpoints)[i].socket.localPort, fake::machine().socketRows->at(i).localPort);
+    EXPECT_EQ((*endpoints)[i].program, programs[i]) << i;
+    EXPECT_FALSE((*endpoints)[i].hostName) << i;
+  }
+  // pid 0 is nobody's: never opened.
+  EXPECT_EQ(fake::machine().processOpens, (std::map<std::uint32_t, int>{{100, 1}, {200, 1}}));
+  EXPECT_TRUE(fake::machine().ptrBatches.empty());
+  // A second collection reads the names again: a pid may have been reused in between.
+  ASSERT_TRUE(qv::collect_endpoints({}));
+  EXPECT_EQ(fake::machine().processOpens.at(100), 2);
+}
+
+TEST_F(CommandEndpoints, KindsGoToThePlatformAndNoTableIsNoCollection) {
+  qv::CollectRequest request;
+  request.kinds = {.tcp = false, .udp = true, .ipv4 = false, .ipv6 = true};
+  const auto endpoints = qv::collect_endpoints(request);
+  ASSERT_TRUE(endpoints);
+  ASSERT_EQ(endpoints->size(), 1U);
+  EXPECT_EQ((*endpoints)[0].socket.localPort, 5353);
+  ASSERT_EQ(fake::machine().socketTableCalls.size(), 1U);
+  EXPECT_FALSE(fake::machine().socketTableCalls[0].tcp);
+  EXPECT_FALSE(fake::machine().socketTableCalls[0].ipv4);
+  fake::machine().socketRows.reset();
+  EXPECT_FALSE(qv::collect_endpoints({}));
+}
+
+TEST_F(CommandEndpoints, ListeningMeansListeningTcpAndUnconnectedUdp) {
+  qv::CollectRequest request;
+  request.listeningOnly = true;
+  const auto endpoints = qv::collect_endpoints(request);
+  ASSERT_TRUE(endpoints);
+  std::vector<std::uint16_t> ports;
+  for (const auto& e : *endpoints) ports.push_back(e.socket.localPort);
+  EXPECT_EQ(ports, (std::vector<std::uint16_t>{80, 8080, 53}));
+}
+
+TEST_F(CommandEndpoints, LookUpsOnlyWhenAskedOncePerAddressWithinTheLimit) {
+  qv::CollectRequest request;
+  request.lookUpNames = true;
+  request.parallelLookUps = 7;
+  request.lookUpTimeLimitMs = 250;
+  const auto endpoints = qv::collect_endpoints(request);
+  ASSERT_TRUE(endpoints);
+  ASSERT_EQ(fake::machine().ptrBatches.size(), 1U);
+  const fake::PtrBatch& batch = fake::machine().ptrBatches[0];
+  EXPECT_EQ(batch.parallel, 7U);
+  EXPECT_EQ(batch.timeLimitMs, 250U);
+  // Two connections to 10.0.0.9 ask once; the mapped peer asks under IN-ADDR.ARPA; the
+  // connected UDP socket is asked for too; listeners and unconnected sockets are not.
+  EXPECT_EQ(batch.names,
+            (std::vector<std::string>{"9.0.0.10.IN-ADDR.ARPA", "1.0.0.127.IN-ADDR.ARPA",
+                                      qv::reverse_query_name(6, v6("2001:db8::2")),
+                                      qv::reverse_query_name(6, v6("::1"))}));
+  const auto host = [&](std::size_t i) { return (*endpoints)[i].hostName.value_or("(none)"); };
+  EXPECT_EQ(host(0), "(none)");
+  EXPECT_EQ(host(1), "peer.example");
+  EXPECT_EQ(host(2), "peer.example");
+  EXPECT_EQ(host(4), "(none)");
+  EXPECT_EQ(host(5), "six.example");
+}
+
+TEST_F(CommandEndpoints, AnAnswerTooLateForOneCollectionIsThereForTheNext) {
+  fake::machine().lateAnswers.insert("9.0.0.10.IN-ADDR.ARPA");
+  qv::CollectRequest request;
+  request.lookUpNames = true;
+  EXPECT_FALSE(qv::collect_endpoints(request)->at(1).hostName);
+  EXPECT_EQ(qv::collect_endpoints(request)->at(1).hostName, "peer.example");
+}
+
+TEST(ReverseQueryName, BothFamilies) {
+  EXPECT_EQ(qv::reverse_query_name(4, v4(192, 168, 0, 1)), "1.0.168.192.IN-ADDR.ARPA");
+  EXPECT_EQ(qv::reverse_query_name(6, v6("::ffff:192.168.0.1")), "1.0.168.192.IN-ADDR.ARPA");
+  EXPECT_EQ(qv::reverse_query_name(6, v6("2001:db8::567:89ab")),
+            "b.a.9.8.7.6.5.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.0.8.b.d.0.1.0.0.2.IP6.ARPA");
+}
+
+TEST(HasRemote, AddressOrPort) {
+  os::SocketRow row{};
+  EXPECT_FALSE(qv::has_remote(row));
+  row.remotePort = 1;
+  EXPECT_TRUE(qv::has_remote(row));
+  row.remotePort = 0;
+  row.remoteAddress[15] = 1;
+  EXPECT_TRUE(qv::has_remote(row));
+}
+
+}  // namespace

@@ -1,0 +1,103 @@
+// The command's options through getopt_long: bundles, both value forms, "--", and the one-line
+// reasons for arguments it cannot use.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <variant>
+#include <vector>
+
+#include "command/options.hpp"
+
+namespace {
+
+std::variant<qv::Options, std::string> parse(std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "quorvane");
+  std::vector<char*> argv;
+  argv.reserve(arguments.size() + 1);
+  for (std::string& argument : arguments) argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return qv::parse_options(static_cast<int>(arguments.size()), argv.data());
+}
+
+qv::Options options(std::vector<std::string> arguments) {
+  auto parsed = parse(std::move(arguments));
+  if (const auto* reason = std::get_if<std::string>(&parsed)) ADD_FAILURE() << *reason;
+  return std::get_if<qv::Options>(&parsed) != nullptr ? std::get<qv::Options>(parsed)
+                                                      : qv::Options{};
+}
+
+std::string reason(std::vector<std::string> arguments) {
+  auto parsed = parse(std::move(arguments));
+  return std::get_if<std::string>(&parsed) != nullptr ? std::get<std::string>(parsed) : "(parsed)";
+}
+
+TEST(CommandOptions, DefaultsListEverything) {
+  const qv::Options o = options({});
+  EXPECT_TRUE(o.kinds.tcp && o.kinds.udp && o.kinds.ipv4 && o.kinds.ipv6);
+  EXPECT_FALSE(o.listeningOnly || o.numeric || o.meter || o.watchSeconds || o.outputTemplate);
+  EXPECT_EQ(o.format, qv::OutputFormat::text);
+}
+
+TEST(CommandOptions, ShortOptionsBundleAsSsUsersTypeThem) {
+  const qv::Options o = options({"-tuanp", "-l6"});
+  EXPECT_TRUE(o.kinds.tcp && o.kinds.udp && o.numeric && o.listeningOnly);
+  EXPECT_TRUE(o.kinds.ipv6);
+  EXPECT_FALSE(o.kinds.ipv4);
+  const qv::Options udp4 = options({"--udp", "--ipv4"});
+  EXPECT_TRUE(udp4.kinds.udp && udp4.kinds.ipv4);
+  EXPECT_FALSE(udp4.kinds.tcp || udp4.kinds.ipv6);
+  EXPECT_TRUE(options({"-h"}).help);
+  EXPECT_TRUE(options({"-V"}).version);
+}
+
+TEST(CommandOptions, ValuesAttachedOrFollowing) {
+  EXPECT_EQ(options({"--format", "json"}).format, qv::OutputFormat::json);
+  EXPECT_EQ(options({"--format=csv"}).format, qv::OutputFormat::csv);
+  EXPECT_EQ(options({"--template", "%lip\\t%lpt\\n\\x"}).outputTemplate, "%lip\t%lpt\n\\x");
+  EXPECT_EQ(options({"--template=a=b"}).outputTemplate, "a=b");
+  const qv::Options s = options({"--settings", "f.ini", "--section=Meter1", "--meter"});
+  EXPECT_EQ(s.settingsFile, "f.ini");
+  EXPECT_EQ(s.section, "Meter1");
+  EXPECT_TRUE(s.meter);
+  EXPECT_EQ(options({"--watch"}).watchSeconds, qv::kDefaultWatchSeconds);
+  EXPECT_EQ(options({"--watch", "0.5", "-n"}).watchSeconds, 0.5);
+  EXPECT_EQ(options({"--watch=2"}).watchSeconds, 2.0);
+  // An option after --watch is not its number.
+  const qv::Options w = options({"--watch", "-t"});
+  EXPECT_EQ(w.watchSeconds, qv::kDefaultWatchSeconds);
+  EXPECT_FALSE(w.kinds.udp);
+}
+
+TEST(CommandOptions, ParsingStartsAfreshEachTime) {
+  EXPECT_TRUE(options({"-t"}).kinds.tcp);
+  EXPECT_TRUE(options({"-u"}).kinds.udp);
+  EXPECT_FALSE(options({"-u"}).kinds.tcp);
+}
+
+TEST(CommandOptions, OneLineReasons) {
+  const struct {
+    std::vector<std::string> arguments;
+    std::string reason;
+  } cases[] = {
+      {{"--bogus"}, "unknown option '--bogus'"},
+      {{"-x"}, "unknown option '-x'"},
+      {{"-tux"}, "unknown option '-x'"},
+      {{"-xt"}, "unknown option '-x'"},
+      {{"stray"}, "unexpected argument 'stray'"},
+      {{"-t", "--", "-u"}, "unexpected argument '-u'"},
+      {{"--template"}, "--template needs a value"},
+      {{"--settings"}, "--settings needs a value"},
+      {{"--help=1"}, "--help takes no value"},
+      {{"--meter=yes"}, "--meter takes no value"},
+      {{"--format", "xml"}, "--format takes text, json or csv, not 'xml'"},
+      {{"--watch", "0"}, "--watch needs a number of seconds from 0.1 to 86400, not '0'"},
+      {{"--watch=abc"}, "--watch needs a number of seconds from 0.1 to 86400, not 'abc'"},
+      {{"--watch="}, "--watch needs a number of seconds from 0.1 to 86400, not ''"},
+      {{"--watch", "90000"}, "--watch needs a number of seconds from 0.1 to 86400, not '90000'"},
+      {{"--settings", "f.ini"}, "--settings and --section go together"},
+      {{"--section", "S"}, "--settings and --section go together"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
+}
+
+}  // namespace

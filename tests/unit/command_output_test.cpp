@@ -1,0 +1,202 @@
+// The command's outputs: default rows, templates through the shared engine (uncut, unlike the
+// meter's), JSON and CSV records, the settings filters, and the meter view's safe names.
+#include <gtest/gtest.h>
+
+#include "address_bytes.hpp"
+#include "collector/collector.hpp"
+#include "command/meter_view.hpp"
+#include "command/output.hpp"
+#include "common/text.hpp"
+#include "fake/fake_os.hpp"
+
+namespace {
+
+using test_address::v4;
+using test_address::v6;
+
+qv::Endpoint connection() {
+  return {{1, 4, false, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 51234, 5, 42},
+          "odd\x1b[2J\nname",
+          "peer\texample"};
+}
+
+qv::Endpoint dual_listener() {
+  return {{1, 6, false, {}, 8080, {}, 0, 2, 7}, "java", std::nullopt};
+}
+
+qv::Endpoint unowned_udp() { return {{2, 4, false, v4(0, 0, 0, 0), 53, {}, 0, 0, 0}, "", {}}; }
+
+qv::Endpoint mapped_peer() {
+  return {{1, 6, false, v6("::ffff:127.0.0.1"), 8080, v6("::ffff:127.0.0.2"), 40000, 5, 7},
+          "java",
+          std::nullopt};
+}
+
+std::string expansion(std::string_view outputTemplate, const qv::Endpoint& endpoint,
+                      bool noLeadingZeros = true) {
+  std::string out;
+  qv::ExpansionWork work;
+  qv::append_expansion(out, outputTemplate, noLeadingZeros, endpoint, work);
+  return out;
+}
+
+TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
+  std::string out;
+  qv::append_text_row(out, connection());
+  qv::append_text_row(out, dual_listener());
+  qv::append_text_row(out, unowned_udp());
+  qv::append_text_row(out, mapped_peer());
+  EXPECT_EQ(out,
+            "TCP\t10.0.0.1:80\t10.0.0.9:51234\tEstablished\t42\todd\\033[2J\\nname\t"
+            "peer\\texample\n"
+            "TCP\t*:8080\t*:*\tListening\t7\tjava\t-\n"
+            "UDP\t0.0.0.0:53\t0.0.0.0:*\t-\t-\t-\t-\n"
+            "TCP\t[::ffff:127.0.0.1]:8080\t[::ffff:127.0.0.2]:40000\tEstablished\t7\tjava\t"
+            "::ffff:127.0.0.2\n");
+}
+
+TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
+  const char* all = "%ptt %lip:%lpt %rip:%rpt %stat %pid %nm %hn|";
+  EXPECT_EQ(expansion(all, connection(), false),
+            "TCP 10.0.0.1:00080 10.0.0.9:51234 Established 0042 odd\\033[2J\\nname "
+            "peer\\texample|");
+  EXPECT_EQ(expansion(all, dual_listener()), "TCP *:8080 *:* Listening 7 java |");
+  EXPECT_EQ(expansion(all, unowned_udp(), false), "UDP 0.0.0.0:00053 0.0.0.0:*  - - |");
+  EXPECT_EQ(expansion(all, mapped_peer()),
+            "TCP ::ffff:127.0.0.1:8080 ::ffff:127.0.0.2:40000 Established 7 java "
+            "::ffff:127.0.0.2|");
+  // The template's own control characters are its own: untouched.
+  EXPECT_EQ(expansion("%lpt\t%rpt\n", connection()), "80\t51234\n");
+}
+
+TEST(CommandTemplate, TheMetersRulesWithoutItsCut) {
+  // Same rules as the meter: inserted text searched by later placeholders only.
+  qv::Endpoint tricky = connection();
+  tricky.program = "%hn-%nm-%lip";
+  EXPECT_EQ(expansion("%nm", tricky), "peer\\texample-%nm-%lip");
+  EXPECT_EQ(expansion("%LIP %lipx %% %", tricky), "%LIP 10.0.0.1x %% %");
+  // No 511-character line: a long template comes out whole, and so do its last placeholders.
+  const std::string padding(600, '.');
+  EXPECT_EQ(expansion(padding + "%lpt", connection()), padding + "80");
+
+  // The meter, through the same engine, cuts its line at 511 after each placeholder; the
+  // command keeps all of it.
+  std::string repeated;
+  for (int i = 0; i < 127; ++i) repeated += "%lpt";
+  qv::ConnectionEntry entry{};
+  entry.localPort = 12345;
+  qv::InstanceSettings settings{};
+  qv::store_text(settings.outputTemplate, repeated);
+  settings.noLeadingZeros = 1;
+  char line[qv::kLineCapacity + 1];
+  EXPECT_EQ(qv::expand_line(entry, settings, line), qv::kLineCapacity);
+  qv::Endpoint endpoint = connection();
+  endpoint.socket.localPort = 12345;
+  const std::string whole = expansion(repeated, endpoint);
+  EXPECT_EQ(whole.size(), 127U * 5);
+  EXPECT_EQ(whole.substr(0, qv::kLineCapacity), line);
+}
+
+TEST(CommandTemplate, HostNeededOnlyWhenAnExpansionAsksForIt) {
+  const qv::Endpoint endpoints[] = {connection(), dual_listener()};
+  EXPECT_TRUE(qv::template_needs_host("%hn", endpoints));
+  EXPECT_FALSE(qv::template_needs_host("%lip %nm %rip", endpoints));
+  EXPECT_FALSE(qv::template_needs_host("%HN", endpoints));
+  qv::Endpoint carrier = connection();
+  carrier.program = "n";
+  const qv::Endpoint carried[] = {dual_listener(), carrier};
+  // "%h" and a program named "n" make "%hn" at the host name's turn.
+  EXPECT_TRUE(qv::template_needs_host("%h%nm", carried));
+  // ... but only for an endpoint with a remote end, the only kind that has a host.
+  const qv::Endpoint unconnected[] = {dual_listener()};
+  EXPECT_FALSE(qv::template_needs_host("%h%nm", unconnected));
+  qv::ListingStyle style;
+  EXPECT_TRUE(qv::style_needs_host(style, endpoints));
+  style.outputTemplate = "%lpt";
+  EXPECT_FALSE(qv::style_needs_host(style, endpoints));
+}
+
+TEST(Records, JsonKeysInOrderNullsAndExactNames) {
+  std::string out;
+  qv::append_json_record(out, connection());
+  qv::append_json_record(out, unowned_udp());
+  qv::append_json_record(out, dual_listener());
+  EXPECT_EQ(out,
+            R"({"protocol":"tcp","family":"ipv4","local_address":"10.0.0.1","local_port":80,)"
+            R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
+            R"("program":"odd\u001b[2J\nname","host":"peer\texample"})"
+            "\n"
+            R"({"protocol":"udp","family":"ipv4","local_address":"0.0.0.0","local_port":53,)"
+            R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
+            R"("program":null,"host":null})"
+            "\n"
+            R"({"protocol":"tcp","family":"ipv6","local_address":"::","local_port":8080,)"
+            R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
+            R"("program":"java","host":null})"
+            "\n");
+}
+
+TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
+  qv::Endpoint comma = connection();
+  comma.program = "a,b";
+  comma.hostName.reset();
+  const qv::Endpoint endpoints[] = {comma, unowned_udp()};
+  qv::ListingStyle style;
+  style.format = qv::OutputFormat::csv;
+  EXPECT_EQ(qv::listing_text(endpoints, style),
+            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
+            "program,host\r\n"
+            "tcp,ipv4,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
+            "udp,ipv4,0.0.0.0,53,,,,,,\r\n");
+}
+
+TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
+  qv::InstanceSettings settings{};
+  settings.hideZeroAddress = 1;
+  settings.rangeLow = 127000000001;
+  settings.rangeHigh = 127000000003;
+  EXPECT_FALSE(qv::endpoint_listed(dual_listener(), settings));  // no remote end
+  EXPECT_FALSE(qv::endpoint_listed(unowned_udp(), settings));
+  EXPECT_FALSE(qv::endpoint_listed(mapped_peer(), settings));  // 127.0.0.2, inside the range
+  EXPECT_TRUE(qv::endpoint_listed(connection(), settings));
+  qv::Endpoint six = mapped_peer();
+  six.socket.remoteAddress = v6("2001:db8::2");
+  EXPECT_TRUE(qv::endpoint_listed(six, settings));  // beyond IPv4: no range applies
+  settings.hideZeroAddress = 0;
+  EXPECT_TRUE(qv::endpoint_listed(unowned_udp(), settings));
+}
+
+TEST(MeterView, ControlBytesOfNamesBecomeQuestionMarksOneForOne) {
+  qv::ConnectionEntry entry{};
+  qv::store_text(entry.programName, "odd\x1b[2J\nname\x7f");
+  qv::store_text(entry.hostName, "h\tst");
+  qv::store_text(entry.localAddressText, "1.2.3.4");
+  qv::replace_control_bytes(entry);
+  EXPECT_EQ(qv::field_text(entry.programName), "odd?[2J?name?");
+  EXPECT_EQ(qv::field_text(entry.hostName), "h?st");
+  EXPECT_EQ(qv::field_text(entry.localAddressText), "1.2.3.4");
+}
+
+TEST(MeterView, OnePassOnTheCallingThreadListedThroughTheRecord) {
+  fake::reset();
+  qv::release_collector();
+  fake::Os& m = fake::machine();
+  m.tcpRows = std::vector<os::TcpRow>{{5, fake::address(10, 0, 0, 1), fake::port(80),
+                                       fake::address(10, 0, 0, 9), fake::port(5000), 100},
+                                      {5, fake::address(10, 0, 0, 1), fake::port(81),
+                                       fake::address(127, 0, 0, 2), fake::port(5001), 100}};
+  m.processes[100] = fake::Process{true, true, "/tmp/odd\x1b[2J\nname", std::nullopt};
+  m.ptrAnswers["9.0.0.10.IN-ADDR.ARPA"] = "bell\a.example";
+  qv::InstanceSettings record{};
+  qv::store_text(record.outputTemplate, "%nm|%hn;");
+  record.rangeLow = 127000000001;  // the meter's filters apply
+  record.rangeHigh = 127000000003;
+  std::vector<qv::ConnectionEntry> snapshot;
+  ASSERT_TRUE(qv::refresh_meter_listing(record, snapshot));
+  EXPECT_EQ(qv::field_text(record.outputText), "odd?[2J?name|bell?.example;");
+  EXPECT_EQ(m.threadStarts, 0);
+  EXPECT_FALSE(qv::collector_started());
+  qv::release_collector();
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+// The connection log: open, close and state events from refresh to refresh, their times and
+// lifetimes, and the RFC 3339 time text.
+#include "command/connection_log.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "watch_endpoints.hpp"
+
+namespace {
+
+using std::chrono::milliseconds;
+
+using watch_test::kCloseWait;
+using watch_test::kEstablished;
+using watch_test::kFinWait2;
+using watch_test::tcp;
+
+// A refresh at `at` milliseconds after a fixed moment.
+qv::WatchTime at(int ms) {
+  const auto origin = std::chrono::system_clock::time_point(std::chrono::seconds(1'800'000'000));
+  return {origin + milliseconds(ms), std::chrono::steady_clock::time_point(milliseconds(ms))};
+}
+
+// Each event as "kind port @time", with the lifetime or the old state where it has one.
+std::vector<std::string> events(qv::ConnectionLog& log, std::vector<qv::Endpoint> current, int ms) {
+  std::vector<std::string> texts;
+  for (const qv::LogEvent& event : qv::log_refresh(log, std::move(current), at(ms))) {
+    const auto when = std::chrono::duration_cast<milliseconds>(event.time - at(0).wall).count();
+    const std::string where =
+        std::to_string(event.endpoint->socket.localPort) + " @" + std::to_string(when);
+    std::string text;
+    switch (event.kind) {
+      case qv::LogEventKind::kOpen:
+        text = "open ";
+        text += where;
+        break;
+      case qv::LogEventKind::kClose:
+        text = "close ";
+        text += where;
+        text += " lived " + std::to_string(event.lifetime.count());
+        break;
+      case qv::LogEventKind::kState:
+        text = "state ";
+        text += where;
+        text += " from " + std::to_string(event.oldState);
+        text += " to " + std::to_string(event.endpoint->socket.tcpState);
+        break;
+    }
+    texts.push_back(text);
+  }
+  return texts;
+}
+
+TEST(ConnectionLog, OpensStateChangesAndCloses) {
+  qv::ConnectionLog log;
+  EXPECT_EQ(events(log, {tcp(1), tcp(2), tcp(3)}, 0),
+            (std::vector<std::string>{"open 1 @0", "open 2 @0", "open 3 @0"}));
+  EXPECT_TRUE(events(log, {tcp(1), tcp(2), tcp(3)}, 200).empty());
+  // Closes come first, at the last time they were seen; then state changes; then opens.
+  EXPECT_EQ(events(log, {tcp(4), tcp(3, 9000, kFinWait2), tcp(5), tcp(1, 9000, kCloseWait)}, 400),
+            (std::vector<std::string>{"close 2 @200 lived 200", "state 3 @400 from 5 to 7",
+                                      "state 1 @400 from 5 to 8", "open 4 @400", "open 5 @400"}));
+  // A closed endpoint is reported as last seen, in its last state.
+  const auto last = qv::log_refresh(log, {tcp(4)}, at(600));
+  ASSERT_EQ(last.size(), 3U);
+  EXPECT_EQ(last[0].endpoint->socket.localPort, 3);
+  EXPECT_EQ(last[0].endpoint->socket.tcpState, kFinWait2);
+  EXPECT_EQ(last[0].lifetime, milliseconds(400));
+  EXPECT_EQ(last[2].endpoint->socket.tcpState, kCloseWait);
+}
+
+TEST(ConnectionLog, AnEndpointBackAfterItClosedIsANewOne) {
+  qv::ConnectionLog log;
+  events(log, {tcp(1)}, 0);
+  events(log, {tcp(1)}, 1000);
+  EXPECT_EQ(events(log, {}, 1500), std::vector<std::string>{"close 1 @1000 lived 1000"});
+  EXPECT_EQ(events(log, {tcp(1)}, 2000), std::vector<std::string>{"open 1 @2000"});
+  EXPECT_EQ(events(log, {}, 2100), std::vector<std::string>{"close 1 @2000 lived 0"});
+}
+
+TEST(ConnectionLog, UdpEndpointsHaveNoStateEvents) {
+  qv::Endpoint udp = tcp(53, 0, 0);
+  udp.socket.protocol = 2;
+  qv::ConnectionLog log;
+  events(log, {udp}, 0);
+  udp.socket.tcpState = 3;  // no platform says so, but a UDP state is no event either way
+  EXPECT_TRUE(events(log, {udp}, 100).empty());
+}
+
+TEST(ConnectionLog, TimesInRfc3339Utc) {
+  using std::chrono::system_clock;
+  EXPECT_EQ(qv::rfc3339_utc(system_clock::time_point{}), "1970-01-01T00:00:00.000Z");
+  EXPECT_EQ(qv::rfc3339_utc(at(120).wall), "2027-01-15T08:00:00.120Z");
+  // A leap day, and milliseconds cut rather than rounded up into the next second.
+  const auto leapDay = system_clock::time_point(std::chrono::seconds(1'709'251'199));
+  EXPECT_EQ(qv::rfc3339_utc(leapDay + std::chrono::microseconds(999'999)),
+            "2024-02-29T23:59:59.999Z");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(ConnectionLog, EventsAsJsonLines) {
+  qv::Endpoint endpoint = tcp(8080, 9000, kCloseWait);
+  endpoint.socket.owningPid = 42;
+  endpoint.program = "web\nserver";
+  const qv::LogEvent events[] = {
+      {qv::LogEventKind::kOpen, &endpoint, at(5).wall, {}, 0},
+      {qv::LogEventKind::kClose, &endpoint, at(1234).wall, milliseconds(61'005), 0},
+      {qv::LogEventKind::kState, &endpoint, at(0).wall, {}, kEstablished},
+  };
+  const std::string fields =
+      R"("protocol":"tcp","family":"ipv4","local_address":"127.0.0.1","local_port":8080,)"
+      R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
+      R"("program":"web\nserver","host":null})"
+      "\n";
+  const std::string expected[] = {
+      R"({"event":"open","time":"2027-01-15T08:00:00.005Z",)" + fields,
+      R"({"event":"close","time":"2027-01-15T08:00:01.234Z","duration":61.005,)" + fields,
+      R"({"event":"state","time":"2027-01-15T08:00:00.000Z","old_state":"Established",)" + fields,
+  };
+  for (std::size_t i = 0; i < std::size(events); ++i) {
+    std::string line;
+    qv::append_log_event(line, events[i]);
+    EXPECT_EQ(line, expected[i]);
+  }
+}
+
+}  // namespace
