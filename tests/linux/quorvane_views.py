@@ -78,7 +78,7 @@ def filters(ns, binary, holders):
             check(got, f"--state {word}: the socket set holds some")
     same_rows(ns, binary, ["--state", "established", "--state", "time-wait"],
               ["-t", "state", "established", "state", "time-wait"])
-    for ports in ([7001], [7003], [7001, 7100], [7001, 7002, 7003]):
+    for ports in ([7001], [7003], [7004], [7005, 7103], [7001, 7100], [7001, 7002, 7003, 7102]):
         args = [arg for port in ports for arg in ("--port", str(port))]
         same_rows(ns, binary, args, ["-tu"] + port_clause(ports))
     for pids in ([a.pid], [a.pid, peer.pid]):
@@ -264,10 +264,17 @@ def e2e(binary, holder_program):
         peer.do("listen 127.0.0.3 7003", "udp 127.0.0.3 7102", "connect 127.0.0.3 127.0.0.1 7001")
         b.do("connect 127.0.0.2 127.0.0.1 7001", "connect 127.0.0.2 127.0.0.1 7001",
              "connect 127.0.0.2 127.0.0.3 7003", "connect-close 127.0.0.2 127.0.0.1 7002")
+        # IPv6: a dual-stack listener with an IPv4 and an IPv6 client, an IPv6-only one, UDP of
+        # both kinds and a connected UDP socket.
+        a.do("listen6 :: 7004", "udp6 ::1 7103 v6only", "udp-connect 127.0.0.1 127.0.0.3 7102")
+        peer.do("listen6 ::1 7005 v6only", "udp6 :: 7104", "connect6 ::1 ::1 7004")
+        b.do("connect 127.0.0.2 127.0.0.1 7004", "connect6 ::1 ::1 7005")
         a.do("accept")
         peer.do("accept")
         everything = filters(ns, binary, (a, b, peer))
-        check(len(everything) >= 16, f"the socket set: {len(everything)} endpoints")
+        check(len(everything) >= 27, f"the socket set: {len(everything)} endpoints")
+        check(sum(1 for _, local, _ in everything if family(local) == "ipv6") >= 9,
+              "the socket set's IPv6 endpoints")
         bad_values(ns, binary)
         summary(ns, binary, [], ["-tu"])
         summary(ns, binary, ["--port", "7001"], ["-tu"] + port_clause([7001]))
