@@ -115,6 +115,21 @@ void append_unicode_escape(std::string& out, unsigned value) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(value >> shift) & 0xF];
 }
 
+void append_octal_escape(std::string& out, unsigned char byte) {
+  out += '\\';
+  out += static_cast<char>('0' + (byte >> 6));
+  out += static_cast<char>('0' + ((byte >> 3) & 7));
+  out += static_cast<char>('0' + (byte & 7));
+}
+
+// U+0080 to U+009F in UTF-8: the C1 controls, which terminals may take for CSI and its kin as
+// readily as ESC itself.
+bool c1_control_at(std::string_view text, std::size_t i) {
+  return i + 1 < text.size() && static_cast<unsigned char>(text[i]) == 0xC2 &&
+         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
+         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
+}
+
 }  // namespace
 
 std::string address_text(std::uint8_t family, const std::array<std::uint8_t, 16>& address) {
@@ -138,42 +153,45 @@ std::string remote_endpoint_text(const os::SocketRow& socket) {
 std::string escaped_name(std::string_view name) {
   std::string out;
   out.reserve(name.size());
-  for (const char c : name) {
+  for (std::size_t i = 0; i < name.size(); ++i) {
+    const char c = name[i];
     const auto byte = static_cast<unsigned char>(c);
+    if (c1_control_at(name, i)) {
+      append_octal_escape(out, byte);
+      append_octal_escape(out, static_cast<unsigned char>(name[++i]));
+      continue;
+    }
     if (byte >= 0x20 && byte != 0x7F && c != '\\') {
       out += c;
       continue;
     }
-    out += '\\';
     switch (c) {
       case '\\':
-        out += '\\';
+        out += "\\\\";
         break;
       case '\a':
-        out += 'a';
+        out += "\\a";
         break;
       case '\b':
-        out += 'b';
+        out += "\\b";
         break;
       case '\t':
-        out += 't';
+        out += "\\t";
         break;
       case '\n':
-        out += 'n';
+        out += "\\n";
         break;
       case '\v':
-        out += 'v';
+        out += "\\v";
         break;
       case '\f':
-        out += 'f';
+        out += "\\f";
         break;
       case '\r':
-        out += 'r';
+        out += "\\r";
         break;
       default:
-        out += static_cast<char>('0' + (byte >> 6));
-        out += static_cast<char>('0' + ((byte >> 3) & 7));
-        out += static_cast<char>('0' + (byte & 7));
+        append_octal_escape(out, byte);
     }
   }
   return out;

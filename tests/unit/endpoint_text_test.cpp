@@ -90,6 +90,11 @@ TEST(EscapedName, ControlBytesAndBackslashAsLsWritesThem) {
   EXPECT_EQ(qv::escaped_name("back\\slash"), "back\\\\slash");
   EXPECT_EQ(qv::escaped_name(std::string("nul\0x\x7f\x01", 7)), "nul\\000x\\177\\001");
   EXPECT_EQ(qv::escaped_name("caf\xc3\xa9 \xff"), "caf\xc3\xa9 \xff");  // bytes above 0x7F stay
+  // The C1 controls in UTF-8 (CSI is U+009B) drive terminals too; U+00A0 is printable.
+  EXPECT_EQ(qv::escaped_name("a\xc2\x9b"
+                             "2Jb\xc2\x80\xc2\xa0"),
+            "a\\302\\2332Jb\\302\\200\xc2\xa0");
+  EXPECT_EQ(qv::escaped_name("\xc2"), "\xc2");
 }
 
 // A JSON string literal decoded the way Python's json.loads and then
