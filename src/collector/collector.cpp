@@ -56,7 +56,7 @@ struct PassWriter {
   ConnectionEntry* table;
   int written = 0;
 
-  int room() const { return kConnectionTableSize - written; }
+  [[nodiscard]] int room() const { return kConnectionTableSize - written; }
 };
 
 void fill_host_name(ConnectionEntry& entry) {

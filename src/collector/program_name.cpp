@@ -20,7 +20,7 @@ class OpenedProcess {
   OpenedProcess(const OpenedProcess&) = delete;
   OpenedProcess& operator=(const OpenedProcess&) = delete;
 
-  const std::optional<os::ProcessHandle>& handle() const { return handle_; }
+  [[nodiscard]] const std::optional<os::ProcessHandle>& handle() const { return handle_; }
 
  private:
   std::optional<os::ProcessHandle> handle_;

@@ -69,10 +69,7 @@ void check(const Meter& meter, const std::string& listing, Totals& totals) {
   }
 }
 
-}  // namespace
-
-// Usage: load_meter SECONDS SETTINGS_FILE
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   if (argc != 3) {
     std::fprintf(stderr, "usage: %s SECONDS SETTINGS_FILE\n", argv[0]);
     return 2;
@@ -144,4 +141,16 @@ int main(int argc, char** argv) {
     passed = false;
   }
   return passed ? 0 : 1;
+}
+
+}  // namespace
+
+// Usage: load_meter SECONDS SETTINGS_FILE
+int main(int argc, char** argv) {
+  try {
+    return run(argc, argv);
+  } catch (const std::exception& error) {
+    std::fprintf(stderr, "load_meter: %s\n", error.what());
+    return 2;
+  }
 }

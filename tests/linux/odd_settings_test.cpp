@@ -138,7 +138,7 @@ TEST_F(OddSettingsFile, FilesThatCannotBeWrittenStayAsTheyAre) {
   const UnwritableCase cases[] = {
       {"read-only file",
        [](const fs::path& folder) {
-         const fs::path file = folder / "readonly.ini";
+         fs::path file = folder / "readonly.ini";
          put(file, "[Meter]\nSot=42\n[Other]\nk=v\n");
          fs::permissions(file, fs::perms::owner_read | fs::perms::group_read);
          return file;
@@ -146,7 +146,7 @@ TEST_F(OddSettingsFile, FilesThatCannotBeWrittenStayAsTheyAre) {
        true},
       {"a folder",
        [](const fs::path& folder) {
-         const fs::path file = folder / "folder.ini";
+         fs::path file = folder / "folder.ini";
          fs::create_directory(file);
          put(file / "inside", "kept");
          return file;
@@ -156,7 +156,7 @@ TEST_F(OddSettingsFile, FilesThatCannotBeWrittenStayAsTheyAre) {
        [](const fs::path& folder) { return folder / "no" / "such" / "settings.ini"; }, false},
       {"50 MB",
        [](const fs::path& folder) {
-         const fs::path file = folder / "huge.ini";
+         fs::path file = folder / "huge.ini";
          std::string text = "[Meter]\nSot=42\n[Other]\nk=v\n";
          text += std::string(50 << 20, 'x');
          put(file, text);

@@ -101,7 +101,7 @@ class Reply {
     return *this;
   }
 
-  const std::vector<unsigned char>& bytes() const { return bytes_; }
+  [[nodiscard]] const std::vector<unsigned char>& bytes() const { return bytes_; }
 
  private:
   void name(const std::string& dotted) {

@@ -31,6 +31,7 @@ class CollectorPass : public ::testing::Test {
 
 std::vector<os::TcpRow> tcp_rows(int count) {
   std::vector<os::TcpRow> rows;
+  rows.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     rows.push_back({2, address(10, 0, 0, 1), port(static_cast<std::uint16_t>(1000 + i)), 0, 0, 1});
   }
@@ -39,6 +40,7 @@ std::vector<os::TcpRow> tcp_rows(int count) {
 
 std::vector<os::UdpRow> udp_rows(int count) {
   std::vector<os::UdpRow> rows;
+  rows.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     rows.push_back({address(10, 0, 0, 1), port(static_cast<std::uint16_t>(5000 + i)), 1});
   }
@@ -127,6 +129,7 @@ TEST_F(CollectorPass, FailedOrEmptyRequestsContributeNoRows) {
     qv::collect_one_pass();
     const auto entries = snapshot();
     std::vector<std::int32_t> protocols;
+    protocols.reserve(entries.size());
     for (const auto& e : entries) protocols.push_back(e.protocol);
     EXPECT_EQ(protocols, c.protocols) << c.what;
     EXPECT_EQ(qv::collector_view().lastEntryIndex, static_cast<int>(c.protocols.size()) - 1)

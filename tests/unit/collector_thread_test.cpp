@@ -72,6 +72,7 @@ class WorkerEnd {
 
 std::vector<os::TcpRow> listeners(int count) {
   std::vector<os::TcpRow> rows;
+  rows.reserve(static_cast<std::size_t>(count));
   for (int i = 0; i < count; ++i) {
     rows.push_back({2, address(0, 0, 0, 0), port(static_cast<std::uint16_t>(80 + i)), 0, 0, 9});
   }

@@ -1,5 +1,5 @@
-// The command's options through getopt_long: bundles, both value forms, "--", and the one-line
-// reasons for arguments it cannot use.
+// The command's options through getopt_long: bundles, both value forms, "--", the filters that
+// repeat, the view switches, and the one-line reasons for arguments it cannot use.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -98,6 +98,45 @@ TEST(CommandOptions, OneLineReasons) {
       {{"--section", "S"}, "--settings and --section go together"},
   };
   for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
+}
+
+TEST(CommandViewOptions, FiltersRepeatAndGather) {
+  const qv::Options o =
+      options({"--state", "established", "--port=80", "--state", "TIME-WAIT", "--port", ":443",
+               "--pid", "7", "--program=ssh", "--program", "sshd", "--summary"});
+  EXPECT_TRUE(o.filter.states.test(5));
+  EXPECT_TRUE(o.filter.states.test(11));
+  EXPECT_EQ(o.filter.states.count(), 2U);
+  EXPECT_EQ(o.filter.ports, (std::vector<std::uint16_t>{80, 443}));
+  EXPECT_EQ(o.filter.pids, (std::vector<std::uint32_t>{7}));
+  EXPECT_EQ(o.filter.programs, (std::vector<std::string>{"ssh", "sshd"}));
+  EXPECT_TRUE(o.summary);
+  EXPECT_TRUE(qv::filter_is_empty(options({}).filter));
+  EXPECT_FALSE(options({}).summary);
+}
+
+TEST(CommandViewOptions, HeaderSwitches) {
+  EXPECT_EQ(options({}).header, std::nullopt);
+  EXPECT_EQ(options({"--header"}).header, true);
+  EXPECT_EQ(options({"--no-header"}).header, false);
+  // Bundled as ss users type it; the last switch given wins.
+  const qv::Options bundled = options({"-tnH"});
+  EXPECT_EQ(bundled.header, false);
+  EXPECT_TRUE(bundled.numeric);
+  EXPECT_FALSE(bundled.kinds.udp);
+  EXPECT_EQ(options({"-H", "--header"}).header, true);
+}
+
+TEST(CommandViewOptions, BadValuesAreOneLineReasons) {
+  EXPECT_EQ(reason({"--state", "listenin"}),
+            "--state needs a TCP state such as established, listen, time-wait or syn-sent, not "
+            "'listenin'");
+  EXPECT_EQ(reason({"--port", "80", "--port", "x"}),
+            "--port needs a port number from 0 to 65535, not 'x'");
+  EXPECT_EQ(reason({"--pid"}), "--pid needs a value");
+  EXPECT_EQ(reason({"--program="}), "--program needs a program's file name");
+  EXPECT_EQ(reason({"--summary=yes"}), "--summary takes no value");
+  EXPECT_EQ(reason({"--no-header=1"}), "--no-header takes no value");
 }
 
 }  // namespace

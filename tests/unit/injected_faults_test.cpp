@@ -62,8 +62,8 @@ class HangingResolver {
   }
   void wait_until_hanging() { hanging_.wait(); }
   void release() { released_.release(); }
-  bool released_by_test() const { return releasedByTest_; }
-  int queries() const { return queries_; }
+  [[nodiscard]] bool released_by_test() const { return releasedByTest_; }
+  [[nodiscard]] int queries() const { return queries_; }
 
  private:
   const int hangingQuery_;
@@ -246,6 +246,8 @@ TEST_F(InjectedFaults, MoreEndpointsThanTheTableHoldsKeepTheFirst1025AndCutAt409
   const auto fill = [](int tcpCount, int udpCount) {
     std::vector<os::TcpRow> tcpRows;
     std::vector<os::UdpRow> udpRows;
+    tcpRows.reserve(static_cast<std::size_t>(tcpCount));
+    udpRows.reserve(static_cast<std::size_t>(udpCount));
     for (int i = 0; i < tcpCount; ++i) tcpRows.push_back(listener(static_cast<std::uint16_t>(i)));
     for (int i = 0; i < udpCount; ++i) udpRows.push_back(udp(static_cast<std::uint16_t>(i)));
     std::lock_guard lock(fake::machine().mutex);

@@ -1,9 +1,9 @@
 // Linux: a process's executable is the target of its /proc/PID/exe link. Opening a process reads
 // that link once; the module check and the path query then answer from what was read, so a pass
 // pays one system call per entry for its program name.
-#include <limits.h>
 #include <unistd.h>
 
+#include <climits>
 #include <cstring>
 #include <new>
 #include <string>

@@ -14,7 +14,7 @@ namespace os::linux_net {
 // One line of /proc/net/tcp or /proc/net/udp. Addresses are as delivered (first octet in the first
 // byte); ports in host order; state is the kernel's own number. The fields follow the table's
 // columns, padding and all.
-struct SocketLine {  // NOLINT(clang-analyzer-optin.performance.Padding)
+struct SocketLine {
   std::uint32_t localAddress;
   std::uint16_t localPort;
   std::uint32_t remoteAddress;
