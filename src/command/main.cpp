@@ -255,22 +255,6 @@ int run(int argc, char** argv) {
     options.settingsFile = qv::console::settings_path(*options.settingsFile);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
   if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
-  if (options.outputTemplate && options.format != qv::OutputFormat::text) {
-    return fail("--template lays out text: it does not go with --format json or csv");
-  }
-  if (options.meter && options.format != qv::OutputFormat::text) {
-    return fail("--meter shows the meter's text listing: it does not go with --format");
-  }
-  if (options.meter && (options.summary || !qv::filter_is_empty(options.filter))) {
-    return fail(
-        "--meter shows the meter's listing with its own filters: it does not go with "
-        "--summary, --state, --port, --pid or --program");
-  }
-  if (options.summary && (options.outputTemplate || options.format == qv::OutputFormat::csv)) {
-    return fail(
-        "--summary is a table or, with --format json, one object: it does not go with "
-        "--template or --format csv");
-  }
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {
       return fail("cannot read settings file '" + *options.settingsFile + "': " + *problem);

@@ -125,6 +125,30 @@ std::optional<OutputFormat> read_format(std::string_view text) {
   return std::nullopt;
 }
 
+// The options that cannot be honoured together, with the reason; none when they all go together.
+std::optional<std::string> conflict_of(const Options& options) {
+  if (options.settingsFile.has_value() != options.section.has_value()) {
+    return "--settings and --section go together";
+  }
+  // Help and version show nothing of the rest, so nothing else can be in their way.
+  if (options.help || options.version) return std::nullopt;
+  if (options.outputTemplate && options.format != OutputFormat::text) {
+    return "--template lays out text: it does not go with --format json or csv";
+  }
+  if (options.meter && options.format != OutputFormat::text) {
+    return "--meter shows the meter's text listing: it does not go with --format";
+  }
+  if (options.meter && (options.summary || !filter_is_empty(options.filter))) {
+    return "--meter shows the meter's listing with its own filters: it does not go with "
+           "--summary, --state, --port, --pid or --program";
+  }
+  if (options.summary && (options.outputTemplate || options.format == OutputFormat::csv)) {
+    return "--summary is a table or, with --format json, one object: it does not go with "
+           "--template or --format csv";
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 std::string unescape_template(const std::string& text) {
@@ -264,9 +288,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
     options.kinds.tcp = tcp;
     options.kinds.udp = udp;
   }
-  if (options.settingsFile.has_value() != options.section.has_value()) {
-    return "--settings and --section go together";
-  }
+  if (auto conflict = conflict_of(options)) return *std::move(conflict);
   return options;
 }
 

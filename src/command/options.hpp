@@ -34,7 +34,8 @@ struct Options {
 
 inline constexpr double kDefaultWatchSeconds = 1.0;
 
-// The options, or a one-line reason why the arguments are not usable.
+// The options, or a one-line reason why the arguments are not usable: an unknown option, a bad
+// value, or options that do not go together (--help and --version go with any).
 std::variant<Options, std::string> parse_options(int argc, char** argv);
 
 // "\n", "\t" and "\\" in a template given on the command line; any other backslash stays.

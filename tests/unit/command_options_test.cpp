@@ -96,8 +96,45 @@ TEST(CommandOptions, OneLineReasons) {
       {{"--watch", "90000"}, "--watch needs a number of seconds from 0.1 to 86400, not '90000'"},
       {{"--settings", "f.ini"}, "--settings and --section go together"},
       {{"--section", "S"}, "--settings and --section go together"},
+      {{"--help", "--section", "S"}, "--settings and --section go together"},
   };
   for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
+}
+
+TEST(CommandOptions, OptionsThatDoNotGoTogether) {
+  const std::string templateText =
+      "--template lays out text: it does not go with --format json or csv";
+  const std::string meterFormat =
+      "--meter shows the meter's text listing: it does not go with --format";
+  const std::string meterFilters =
+      "--meter shows the meter's listing with its own filters: it does not go with --summary, "
+      "--state, --port, --pid or --program";
+  const std::string summary =
+      "--summary is a table or, with --format json, one object: it does not go with --template "
+      "or --format csv";
+  const struct {
+    std::vector<std::string> arguments;
+    std::string reason;
+  } cases[] = {
+      {{"--template=%lip", "--format=json"}, templateText},
+      {{"--format=csv", "--template=%lip"}, templateText},
+      {{"--meter", "--format", "json"}, meterFormat},
+      {{"--meter", "--format", "csv"}, meterFormat},
+      {{"--meter", "--summary"}, meterFilters},
+      {{"--meter", "--state", "listen"}, meterFilters},
+      {{"--meter", "--port", "80"}, meterFilters},
+      {{"--pid", "1", "--meter"}, meterFilters},
+      {{"--meter", "--program", "sshd"}, meterFilters},
+      {{"--summary", "--template", "%lip"}, summary},
+      {{"--summary", "--format", "csv"}, summary},
+  };
+  for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
+  // Near misses that do go together.
+  EXPECT_TRUE(options({"--meter", "--format", "text", "--template", "%lip", "-4"}).meter);
+  EXPECT_TRUE(options({"--summary", "--format", "json", "--state", "listen"}).summary);
+  // Help and version show neither listing, so they go with anything.
+  EXPECT_TRUE(options({"--help", "--meter", "--format", "json"}).help);
+  EXPECT_TRUE(options({"--version", "--summary", "--template", "x"}).version);
 }
 
 TEST(CommandViewOptions, FiltersRepeatAndGather) {
