@@ -1,5 +1,5 @@
 // quorvane: lists the machine's endpoints once, or again and again with --watch; with --meter it
-// hosts the meter engine as the desktop host would and prints the meter's own listing.
+// runs the meter's engine on its own settings record and prints the meter's own listing.
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
@@ -21,8 +21,8 @@
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
 #include "common/text.hpp"
-#include "host/exports.hpp"
-#include "host/host_state.hpp"
+#include "host/engine_version.hpp"
+#include "host/settings.hpp"
 #include "os/os.hpp"
 
 namespace {
@@ -230,11 +230,12 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   });
 }
 
-// The record that --settings and --template fill, as the host fills an instance's.
-void load_record(const qv::Options& options, std::int32_t instance) {
-  qv::InstanceSettings& record = *qv::instance_record(instance);
+// The command's own settings record: --settings loads it as the host loads an instance's, and
+// --template goes over whatever that gave.
+qv::InstanceSettings load_record(const qv::Options& options) {
+  qv::InstanceSettings record{};
   if (options.settingsFile) {
-    src_load_settings(instance, options.settingsFile->c_str(), options.section->c_str());
+    qv::load_settings(record, options.settingsFile->c_str(), options.section->c_str());
   } else {
     // Without settings: plain numbers and no filter (the meter's load defaults would hide remote
     // addresses 192.168.0.2 to .254, which surprises on a command line).
@@ -242,6 +243,7 @@ void load_record(const qv::Options& options, std::int32_t instance) {
     record.noLeadingZeros = 1;
   }
   if (options.outputTemplate) qv::store_text(record.outputTemplate, *options.outputTemplate);
+  return record;
 }
 
 int run(int argc, char** argv) {
@@ -254,7 +256,7 @@ int run(int argc, char** argv) {
   if (options.settingsFile)
     options.settingsFile = qv::console::settings_path(*options.settingsFile);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
-  if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
+  if (options.version) return std::printf("quorvane %s\n", qv::kEngineVersion) > 0 ? 0 : 1;
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {
       return fail("cannot read settings file '" + *options.settingsFile + "': " + *problem);
@@ -265,10 +267,7 @@ int run(int argc, char** argv) {
     }
   }
   qv::console::exit_on_interrupt(130);
-  quorvane_process_attach();
-  const std::int32_t instance = dllstartup(0, 0);
-  load_record(options, instance);
-  qv::InstanceSettings& record = *qv::instance_record(instance);
+  qv::InstanceSettings record = load_record(options);
   return options.meter ? run_meter(options, record) : run_command(options, record, started);
 }
 

@@ -7,6 +7,7 @@
 #include "collector/collector.hpp"
 #include "common/text.hpp"
 #include "dialog/filter_output_dialog.hpp"
+#include "host/engine_version.hpp"
 #include "host/host_state.hpp"
 #include "host/settings.hpp"
 #include "listing/list_ports.hpp"
@@ -58,7 +59,7 @@ const char* QV_CALL getinfo(std::int32_t index) noexcept {
     case 1:
       return "Orvexa";
     case 2:
-      return "Beta 0.1";
+      return qv::kEngineVersion;
     case 3:
       return "Today";
     case 4:

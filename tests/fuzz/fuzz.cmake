@@ -4,7 +4,7 @@
 if(QV_FUZZ)
   set(QV_FUZZ_SECONDS 30 CACHE STRING "How long each fuzz target runs under ctest")
   # Coverage feedback from the code under test, not only from the harnesses.
-  foreach(library qv_engine qv_os_fake qv_os_linux)
+  foreach(library qv_plugin qv_engine qv_os_fake qv_os_linux)
     target_compile_options(${library} PRIVATE -fsanitize=fuzzer-no-link)
   endforeach()
 
@@ -16,7 +16,7 @@ if(QV_FUZZ)
       set(FUZZ_SEEDS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/corpus/${name})
     endif()
     if(NOT FUZZ_LIBRARIES)
-      set(FUZZ_LIBRARIES qv_engine qv_os_fake)
+      set(FUZZ_LIBRARIES qv_plugin qv_engine qv_os_fake)
     endif()
     add_executable(fuzz_${name} ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/${name}_fuzz.cpp)
     target_compile_options(fuzz_${name} PRIVATE -fsanitize=fuzzer)

@@ -5,7 +5,7 @@ add_executable(socket_churn ${CMAKE_CURRENT_LIST_DIR}/socket_churn.cpp)
 target_compile_options(socket_churn PRIVATE -fno-sanitize=all)
 target_link_options(socket_churn PRIVATE -fno-sanitize=all)
 add_executable(load_meter ${CMAKE_CURRENT_LIST_DIR}/load_meter.cpp)
-target_link_libraries(load_meter PRIVATE qv_engine qv_os_linux)
+target_link_libraries(load_meter PRIVATE qv_plugin qv_engine qv_os_linux)
 
 foreach(run IN ITEMS "load;30" "soak;300")
   list(GET run 0 label)

@@ -4,7 +4,8 @@
 - It is named Quorvane-<ProductVersion>.zip and holds exactly the DLL, the command, the install
   note and the template and settings reference.
 - The DLL and the command in it are the i686 ones, byte for byte those it was made from; the
-  command is a console program that does not import the DLL.
+  command is a console program that imports neither the DLL nor the window system (user32,
+  comctl32, gdi32: the dialog is the DLL's alone).
 - The notes are README sections, in the ANSI code page with Windows line ends, and the install note
   says how to preview a meter with the command.
 Usage: check_release.py release.sh Quorvane.dll quorvane.exe version.rc
@@ -80,6 +81,8 @@ def check_archive(path):
             subsystem, imports = headers["quorvane.exe"][2:]
             check(subsystem == 3, f"quorvane.exe is not a console program (subsystem {subsystem})")
             check("quorvane.dll" not in imports, f"quorvane.exe imports the DLL: {imports}")
+            windowing = sorted({"user32.dll", "comctl32.dll", "gdi32.dll"} & set(imports))
+            check(not windowing, f"quorvane.exe imports the window system: {windowing}")
         notes = {"INSTALL.txt": ["## Installing into Samurize",
                                  "## Previewing a meter with quorvane.exe"],
                  "REFERENCE.txt": ["## The template language", "## Settings"]}
