@@ -62,7 +62,7 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
     endpoint.socket = socket;
     if (socket.owningPid == 0) continue;
     auto [program, added] = programs.try_emplace(socket.owningPid);
-    if (added) program->second = ProgramName(socket.owningPid);
+    if (added) program->second = ProgramName(socket.owningPid, os::PathText::utf8);
     endpoint.program = program->second;
   }
   if (request.lookUpNames) {

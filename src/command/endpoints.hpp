@@ -15,8 +15,8 @@ namespace qv {
 
 struct Endpoint {
   os::SocketRow socket;
-  // The exact file name of the owner's executable; empty when the socket has no visible owner,
-  // "System" when the owner's executable cannot be read (the meter's word for it).
+  // The exact file name of the owner's executable, in UTF-8; empty when the socket has no visible
+  // owner, "System" when the owner's executable cannot be read (the meter's word for it).
   std::string program;
   // The remote host's reverse name when one was found in time; nullopt otherwise (no remote
   // address, no look-up asked for, no answer, or no answer yet).

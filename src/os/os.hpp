@@ -73,19 +73,28 @@ struct ProcessHandle {
 std::optional<ProcessHandle> open_process(std::uint32_t pid);
 // Whether the process's module list can be read (the executable's path is only asked then).
 bool process_modules_readable(ProcessHandle process);
-// Full path of the process's executable, cut to the buffer and NUL-terminated; returns the number
-// of characters stored, 0 on failure.
-std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer);
+// The text a process's path comes in. Windows: ansi is the system's ANSI code page, which the
+// meter's host reads; utf8 is converted from the system's wide path functions, for the command.
+// Linux hands over the bytes the file system holds (UTF-8 by convention) whichever is asked.
+enum class PathText { ansi, utf8 };
+// Full path of the process's executable as `text`, cut to the buffer (in UTF-8 at a whole
+// character) and NUL-terminated; returns the number of bytes stored, 0 on failure.
+std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer,
+                                    PathText text = PathText::ansi);
 void close_process(ProcessHandle process);
-// The executable's full path through the limited query right, for processes whose module list is
-// out of reach (another bitness, protected); nullopt where that is not to be had either.
-std::optional<std::string> process_image_path_limited(std::uint32_t pid);
+// The executable's full path as `text` through the limited query right, for processes whose
+// module list is out of reach (another bitness, protected); nullopt where that is not to be had.
+std::optional<std::string> process_image_path_limited(std::uint32_t pid,
+                                                      PathText text = PathText::ansi);
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
 #else
 inline constexpr char kPathSeparator = '/';
 #endif
+
+// Host names come as the resolver gives them: ANSI text on Windows (DnsQuery_A), on Linux the
+// answer's name with anything but printable ASCII escaped as \DDD; either way ASCII in practice.
 
 // Reverse name query (PTR) through the system's resolver and its cache: the name carried by the
 // first record of the answer; nullopt when the query did not succeed.
@@ -132,8 +141,8 @@ struct LocalDate {
 };
 
 LocalDate local_date();
-// The full name of a month (1 to 12) in the user's language, at most 19 characters; empty when
-// the locale service fails.
+// The full name of a month (1 to 12) in the user's language as ANSI text (the host shows it), at
+// most 19 characters; empty when the locale service fails. Linux names it in English.
 std::string month_name(int month);
 
 }  // namespace os

@@ -129,7 +129,8 @@ bool process_modules_readable(ProcessHandle process) {
   return found != machine().processes.end() && found->second.modulesReadable;
 }
 
-std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer) {
+std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer,
+                                    PathText /*text*/) {
   std::lock_guard lock(machine().mutex);
   const auto found = machine().processes.find(static_cast<std::uint32_t>(process.value));
   if (found == machine().processes.end() || !found->second.executablePath || buffer.empty()) {
@@ -147,7 +148,7 @@ void close_process(ProcessHandle /*process*/) {
   --machine().openProcessHandles;
 }
 
-std::optional<std::string> process_image_path_limited(std::uint32_t pid) {
+std::optional<std::string> process_image_path_limited(std::uint32_t pid, PathText /*text*/) {
   std::lock_guard lock(machine().mutex);
   const auto found = machine().processes.find(pid);
   if (found == machine().processes.end()) return std::nullopt;

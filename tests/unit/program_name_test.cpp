@@ -45,6 +45,8 @@ TEST(ProgramName, PathIsReadThroughTheModuleQueryRoomOf259Characters) {
   const std::string name(300, 'p');
   fake::machine().processes[7] = fake::Process{true, true, name, std::nullopt};
   EXPECT_EQ(qv::ProgramName(7), name.substr(0, 259));
+  // The command's UTF-8 name has no fixed field to fit: it comes whole.
+  EXPECT_EQ(qv::ProgramName(7, os::PathText::utf8), name);
 }
 
 }  // namespace

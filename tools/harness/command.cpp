@@ -1,6 +1,7 @@
 // Scenario "command": quorvane.exe, run as a user runs it, lists this process's own IPv4 and IPv6
-// endpoints with its pid, and its --meter view agrees with what the DLL's ListPorts shows for the
-// same settings. Meant for a private network namespace whose DNS server names 127.0.0.1.
+// endpoints with its pid, names a program whose file name is not ASCII exactly, in UTF-8, and its
+// --meter view agrees with what the DLL's ListPorts shows for the same settings. Meant for a
+// private network namespace whose DNS server names 127.0.0.1.
 // Usage: harness command QUORVANE.exe
 #include <winsock2.h>
 #include <ws2tcpip.h>
@@ -348,7 +349,99 @@ void check_meter_view(const std::string& quorvane) {
   DeleteFileA(ini.c_str());
 }
 
+// A pipe whose one end a child inherits; both ends closed on every way out.
+struct InheritedPipe {
+  HANDLE read = nullptr;
+  HANDLE write = nullptr;
+  explicit InheritedPipe(bool childReads) {
+    SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
+    if (!CreatePipe(&read, &write, &inherit, 0)) return;
+    SetHandleInformation(childReads ? write : read, HANDLE_FLAG_INHERIT, 0);
+  }
+  InheritedPipe(const InheritedPipe&) = delete;
+  InheritedPipe& operator=(const InheritedPipe&) = delete;
+  ~InheritedPipe() {
+    close(read);
+    close(write);
+  }
+  static void close(HANDLE& handle) {
+    if (handle != nullptr) CloseHandle(handle);
+    handle = nullptr;
+  }
+};
+
+// The harness copied to café.exe holds a socket: the JSON listing names its owner "café.exe" in
+// UTF-8, whatever the console's or the system's code page (the bytes of the pipe are compared).
+void check_non_ascii_program(const std::string& quorvane) {
+  const wchar_t* const copy = L"caf\u00e9.exe";
+  wchar_t self[MAX_PATH] = {};
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  if (!ok(CopyFileW(self, copy, FALSE) != 0, "copy to caf\xC3\xA9.exe, error %lu",
+          GetLastError())) {
+    return;
+  }
+  InheritedPipe input(true);
+  InheritedPipe output(false);
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = input.read;
+  startup.hStdOutput = output.write;
+  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  PROCESS_INFORMATION holder{};
+  std::wstring line = std::wstring(L"\"") + copy + L"\" hold-socket";
+  const bool started = CreateProcessW(copy, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
+                                      nullptr, &startup, &holder) != 0;
+  InheritedPipe::close(input.read);
+  InheritedPipe::close(output.write);
+  std::string said;
+  char chunk[256];
+  DWORD got = 0;
+  while (started && said.find("ready\n") == std::string::npos &&
+         ReadFile(output.read, chunk, sizeof chunk, &got, nullptr) && got > 0) {
+    said.append(chunk, got);
+  }
+  if (ok(said.find("ready\n") != std::string::npos, "caf\xC3\xA9.exe holds its socket: %s",
+         said.c_str())) {
+    const RunResult run = run_program("\"" + quorvane + "\" --format json --udp");
+    const std::string pid = std::to_string(holder.dwProcessId);
+    std::string program = "(not listed)";
+    for (const std::string& object : entries(run.out, '\n')) {
+      if (json_value(object, "pid") == pid) program = json_value(object, "program");
+    }
+    ok(program == "caf\xC3\xA9.exe", "process %s: got program \"%s\", expected caf\xC3\xA9.exe",
+       pid.c_str(), program.c_str());
+  }
+  // The holder lets go once its standard input ends.
+  InheritedPipe::close(input.write);
+  if (started) {
+    WaitForSingleObject(holder.hProcess, kPatienceMs);
+    CloseHandle(holder.hThread);
+    CloseHandle(holder.hProcess);
+  }
+  DeleteFileW(copy);
+}
+
 }  // namespace
+
+int hold_socket(int /*argc*/, char** /*argv*/) {
+  WSADATA winsock;
+  if (!ok(WSAStartup(MAKEWORD(2, 2), &winsock) == 0, "WSAStartup")) return 1;
+  {
+    SocketSet sockets;
+    std::vector<Expected> expected;
+    open_datagrams(sockets, AF_INET, expected, "held UDP socket");
+    std::printf("ready\n");
+    std::fflush(stdout);
+    char ignored[64];
+    DWORD got = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), ignored, sizeof ignored, &got, nullptr) &&
+           got > 0) {
+    }
+  }
+  WSACleanup();
+  return 0;
+}
 
 int command(int argc, char** argv) {
   if (argc != 1) {
@@ -369,6 +462,7 @@ int command(int argc, char** argv) {
     open_datagrams(sockets, AF_INET6, expected, "IPv6 UDP socket");
     check_json_listing(argv[0], expected);
     check_text_listing(argv[0], ipv6Port, dualPort);
+    check_non_ascii_program(argv[0]);
     check_meter_view(argv[0]);
   }
   WSACleanup();

@@ -7,9 +7,10 @@ namespace harness {
 
 const std::vector<Scenario>& scenarios() {
   static const std::vector<Scenario> all = {
-      {"describe", describe},   {"dialog", dialog}, {"dialog-show", dialog_show},
-      {"settings", settings},   {"meter", meter},   {"odd-settings", odd_settings},
-      {"lifecycle", lifecycle}, {"unload", unload}, {"command", command},
+      {"describe", describe},       {"dialog", dialog}, {"dialog-show", dialog_show},
+      {"settings", settings},       {"meter", meter},   {"odd-settings", odd_settings},
+      {"lifecycle", lifecycle},     {"unload", unload}, {"command", command},
+      {"hold-socket", hold_socket},
   };
   return all;
 }

@@ -21,5 +21,7 @@ int lifecycle(int argc, char** argv);
 int unload(int argc, char** argv);
 // quorvane.exe's listing of the harness's own sockets, and its meter view against ListPorts.
 int command(int argc, char** argv);
+// A UDP socket that has carried a datagram, held until standard input ends; "ready" once it is.
+int hold_socket(int argc, char** argv);
 
 }  // namespace harness

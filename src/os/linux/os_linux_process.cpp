@@ -45,7 +45,8 @@ std::optional<ProcessHandle> open_process(std::uint32_t pid) {
 
 bool process_modules_readable(ProcessHandle process) { return opened(process).length > 0; }
 
-std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer) {
+std::size_t process_executable_path(ProcessHandle process, std::span<char> buffer,
+                                    PathText /*text*/) {
   if (buffer.empty()) return 0;
   const OpenedProcess& source = opened(process);
   const std::size_t stored = std::min(source.length, buffer.size() - 1);
@@ -57,7 +58,7 @@ std::size_t process_executable_path(ProcessHandle process, std::span<char> buffe
 void close_process(ProcessHandle process) { delete &opened(process); }
 
 // There is no narrower right to ask with: what the exe link does not tell, nothing does.
-std::optional<std::string> process_image_path_limited(std::uint32_t /*pid*/) {
+std::optional<std::string> process_image_path_limited(std::uint32_t /*pid*/, PathText /*text*/) {
   return std::nullopt;
 }
 
