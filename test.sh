@@ -6,7 +6,7 @@
 # first.
 # Usage: ./test.sh [PRESET...]   (default: every preset below, in this order)
 set -uo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")" || exit 1
 scripts/setup.sh test || exit 1
 
 # preset and the CTest label filter it runs (-L include / -LE exclude)
