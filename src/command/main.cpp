@@ -254,7 +254,7 @@ int run(int argc, char** argv) {
   if (options.settingsFile)
     options.settingsFile = qv::console::settings_path(*options.settingsFile);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
-  if (options.version) return std::printf("quorvane %s\n", getinfo(2)) > 0 ? 0 : 1;
+  if (options.version) return std::printf("quorvane %s\n", QV_VERSION) > 0 ? 0 : 1;
   if (options.outputTemplate && options.format != qv::OutputFormat::text) {
     return fail("--template lays out text: it does not go with --format json or csv");
   }
