@@ -1,10 +1,12 @@
 #!/usr/bin/env bash
-# Builds Quorvane three ways and runs every test: the Windows DLLs under wine64 and under 32-bit
+# Builds Quorvane every way and runs every test: the Windows DLLs under wine64 and under 32-bit
 # Wine, the native unit and end-to-end tests under AddressSanitizer + UndefinedBehaviorSanitizer,
-# the threaded tests under ThreadSanitizer, and the fuzzers. Installs what is missing first.
+# the threaded tests under ThreadSanitizer, the unit and package tests in the optimised build that
+# ./run.sh makes (some warnings only optimisation sees), and the fuzzers. Installs what is missing
+# first.
 # Usage: ./test.sh [PRESET...]   (default: every preset below, in this order)
 set -uo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")" || exit 1
 scripts/setup.sh test || exit 1
 
 # preset and the CTest label filter it runs (-L include / -LE exclude)
@@ -13,11 +15,12 @@ declare -A filter=(
   [win32]="-L wine32|abi"
   [linux-asan]="-LE bench|soak|fuzz"
   [linux-tsan]="-L unit|load"
+  [linux]="-L unit|package"
   [fuzz]="-L fuzz"
 )
 # win64 comes first: native tests compare its programs' answers with the Linux layer's.
 presets=("$@")
-[ ${#presets[@]} -gt 0 ] || presets=(win64 win32 linux-asan linux-tsan fuzz)
+[ ${#presets[@]} -gt 0 ] || presets=(win64 win32 linux-asan linux-tsan linux fuzz)
 
 passed=0
 failed=0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Makes the release archive Quorvane-<version>.zip: the i686 Quorvane.dll (the product) and
-# quorvane.exe beside it (the command, which previews a meter), the install note and the template
-# and settings reference, the notes taken from README.md's own sections.
+# Makes the release archive Quorvane-<version>.zip (the DLL's product version): the i686
+# Quorvane.dll (the product) and quorvane.exe beside it (the command, which previews a meter), the
+# install note and the template and settings reference, the notes taken from README.md's own
+# sections.
 # Usage: scripts/release.sh [--dll PATH --exe PATH] [OUTDIR]
 #   default: builds the win32 preset and takes its DLL and command; OUTDIR defaults to dist/
 set -euo pipefail
@@ -36,8 +37,10 @@ for binary in "$dll" "$exe"; do
     exit 1
   fi
 done
-version=$(sed -n 's/^ *VALUE "ProductVersion", "\(.*\)"$/\1/p' src/host/version.rc)
-[ -n "$version" ] || { echo "release: no ProductVersion in src/host/version.rc" >&2; exit 1; }
+# The archive is named for the version the DLL itself carries (its record's ProductVersion, in
+# UTF-16 right after its key), so that the name cannot drift from what it ships.
+version=$(strings -el "$dll" | grep -A1 -x ProductVersion | sed -n 2p || true)
+[ -n "$version" ] || { echo "release: $dll carries no ProductVersion" >&2; exit 1; }
 
 # One README section, from its heading to the next one; fails when the heading is missing.
 section() {

@@ -6,9 +6,14 @@
 #                                 32-bit programs
 # A package mirror in the middle of a sync is survived: the index update is retried and then
 # used as far as it came, and an install that does not resolve is tried again with the release's
-# own suite preferred (security updates of one architecture can run ahead of the other's).
-# QV_APT_OPTIONS adds options to every apt-get call (the set-up's own test points it at a
-# configuration of its own).
+# own suite preferred (security updates of one architecture can run ahead of the other's). Only a
+# package that no source offers, or that still does not resolve, ends it, with one line saying so.
+# Environment:
+#   QV_APT_OPTIONS       options added to every apt-get and apt-cache call (the set-up's own test
+#                        points APT at a configuration of its own with "-o Dir::Etc::...")
+#   QV_EXTRA_PACKAGES    further packages to install with the others (space-separated)
+#   QV_APT_UPDATE_TRIES  how often the index update is tried (3), QV_APT_UPDATE_PAUSE the pause
+#                        between tries in seconds (10)
 set -euo pipefail
 
 want=${1:-test}
@@ -19,8 +24,17 @@ test_packages=(wine wine64 wine32:i386 xvfb x11-utils dnsmasq-base qemu-user-sta
 update_tries=${QV_APT_UPDATE_TRIES:-3}
 update_pause=${QV_APT_UPDATE_PAUSE:-10}
 read -r -a apt_options <<<"${QV_APT_OPTIONS:-}"
+read -r -a extra_packages <<<"${QV_EXTRA_PACKAGES:-}"
+# Another apt-get at work (unattended upgrades, a second set-up) is waited for, not a failure.
+apt_options=(-o DPkg::Lock::Timeout=600 "${apt_options[@]}")
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
 
 say() { echo "setup: $*"; }
+fail() {
+  echo "setup: $*" >&2
+  exit 1
+}
 
 apt_get() { DEBIAN_FRONTEND=noninteractive apt-get "${apt_options[@]}" "$@"; }
 
@@ -31,10 +45,9 @@ installed() {
 # apt-get update, retried; an index that still fails leaves its older copy (or none) in use,
 # which is enough when the packages wanted come from the indices that did arrive.
 update_indices() {
-  local try
+  local try log=$work/update.log
   for ((try = 1; try <= update_tries; try++)); do
-    if apt_get update -q >/tmp/qv-apt-update.$$ 2>&1; then
-      rm -f /tmp/qv-apt-update.$$
+    if apt_get update -q >"$log" 2>&1; then
       return
     fi
     if ((try < update_tries)); then
@@ -42,9 +55,9 @@ update_indices() {
       sleep "$update_pause"
     fi
   done
-  say "package index update still failing; going on with the indices that arrived:"
-  grep -E '^(E|W):' /tmp/qv-apt-update.$$ | head -n 5 | sed 's/^/setup:   /' || true
-  rm -f /tmp/qv-apt-update.$$
+  say "package index update failed (try $update_tries of $update_tries); going on with the" \
+    "indices that arrived:"
+  grep -E '^(E|W):' "$log" | head -n 5 | sed 's/^/setup:   /' || true
 }
 
 release_codename() {
@@ -72,29 +85,25 @@ install_missing() {
   fi
   say "installing ${missing[*]}"
   update_indices
-  local log=/tmp/qv-apt-install.$$
+  local log=$work/install.log
   if apt_get install -y -q --no-install-recommends "${missing[@]}" >"$log" 2>&1; then
-    rm -f "$log"
     return
   fi
   local codename
   codename=$(release_codename)
   if [ -n "$codename" ]; then
-    say "install did not resolve; trying again with the $codename suite preferred"
+    say "install did not resolve ($(grep -E -m 1 '^E:' "$log")); trying again with the $codename" \
+      "suite preferred"
     if apt_get install -y -q --no-install-recommends -t "$codename" "${missing[@]}" >"$log" 2>&1; then
-      rm -f "$log"
       return
     fi
   fi
   local gone
   gone=$(unavailable "${missing[@]}" | tr '\n' ' ')
   if [ -n "$gone" ]; then
-    say "cannot install: no package source offers ${gone% }"
-  else
-    say "cannot install ${missing[*]}: $(grep -E '^E:' "$log" | head -n 1)"
+    fail "cannot install: no package source offers ${gone% }"
   fi
-  rm -f "$log"
-  exit 1
+  fail "cannot install ${missing[*]}: $(grep -E '^E:' "$log" | head -n 1)"
 }
 
 # This machine kind runs no 32-bit programs natively: 32-bit Wine runs through qemu-i386.
@@ -111,9 +120,12 @@ register_qemu_i386() {
   fi
 }
 
-install_missing "${build_packages[@]}"
-if [ "$want" = test ]; then
-  install_missing "${test_packages[@]}"
-  register_qemu_i386
-fi
+case $want in
+  build) wanted=("${build_packages[@]}") ;;
+  test) wanted=("${build_packages[@]}" "${test_packages[@]}") ;;
+  *) fail "unknown set '$want' (build or test)" ;;
+esac
+# One index update and one install for everything missing, extra packages included.
+install_missing "${wanted[@]}" "${extra_packages[@]}"
+[ "$want" = build ] || register_qemu_i386
 say "ready ($want)"

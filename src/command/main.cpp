@@ -256,7 +256,7 @@ int run(int argc, char** argv) {
   if (options.settingsFile)
     options.settingsFile = qv::console::settings_path(*options.settingsFile);
   if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
-  if (options.version) return std::printf("quorvane %s\n", qv::kEngineVersion) > 0 ? 0 : 1;
+  if (options.version) return std::printf("quorvane %s\n", QV_VERSION) > 0 ? 0 : 1;
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {
       return fail("cannot read settings file '" + *options.settingsFile + "': " + *problem);

@@ -70,7 +70,7 @@ def options(binary):
                        "--meter", "--numeric", "--listening", "--ipv6"]:
             check(option in run.stdout, f"--help does not mention {option}")
         run = subprocess.run([binary, "--version"], capture_output=True, text=True, timeout=30)
-        check(run.returncode == 0 and run.stdout == "quorvane Beta 0.1\n",
+        check(run.returncode == 0 and run.stdout == "quorvane 1.00.0001\n",
               f"--version: {run.returncode} {run.stdout!r}")
     finally:
         shutil.rmtree(tmp)
