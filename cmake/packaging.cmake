@@ -30,6 +30,8 @@ install(FILES ${PROJECT_SOURCE_DIR}/completions/quorvane.fish
   DESTINATION ${CMAKE_INSTALL_DATADIR}/fish/vendor_completions.d)
 install(FILES ${PROJECT_SOURCE_DIR}/doc/copyright ${QV_DOC_DIR}/changelog.Debian.gz
   DESTINATION ${QV_PACKAGE_DOC_DIR})
+install(FILES ${PROJECT_SOURCE_DIR}/doc/lintian-overrides
+  DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME quorvane)
 
 # The package's version is its changelog's newest entry, whose upstream part must be this
 # project's version: the two cannot drift apart unnoticed.
@@ -43,6 +45,8 @@ if(NOT CMAKE_MATCH_1 STREQUAL PROJECT_VERSION)
 endif()
 set(CPACK_DEBIAN_PACKAGE_RELEASE ${CMAKE_MATCH_2})
 
+# Packing installs what is built; it does not build the whole tree (tests and benchmarks) first.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME quorvane)
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
@@ -55,8 +59,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_PACKAGE_CONTACT "Quorvane maintainers <maintainers@users.noreply.c-seed-13686856.example>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "port lister with templates, JSON and a connection log")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "${CPACK_PACKAGE_DESCRIPTION_SUMMARY}
-quorvane lists every TCP and UDP endpoint of the machine, IPv4 and IPv6, with
+# CPack writes the summary as the synopsis line, this below it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "quorvane lists every TCP and UDP endpoint of the machine, IPv4 and IPv6, with
 its state, its owning process and program and the remote host's name, read
 from the kernel's socket diagnostics as ss reads them. It writes an aligned
 table on a terminal, tab-separated rows in a pipe, JSON Lines or CSV for
