@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Makes the release archive Quorvane-<version>.zip (the DLL's product version): the i686
-# Quorvane.dll (the product) and quorvane.exe beside it (the command, which previews a meter), the
-# install note and the template and settings reference, the notes taken from README.md's own
-# sections.
+# Makes the release archive Quorvane-<version>.zip (the version set in CMake, as the DLL carries it):
+# the i686 Quorvane.dll (the product) and quorvane.exe beside it (the command, which previews a
+# meter), the install note and the template and settings reference, the notes taken from README.md's own sections; and beside it the Linux
+# command's Debian package quorvane_<version>_<arch>.deb.
 # Usage: scripts/release.sh [--dll PATH --exe PATH] [OUTDIR]
-#   default: builds the win32 preset and takes its DLL and command; OUTDIR defaults to dist/
+#   default: builds the win32 preset and takes its DLL and command, and the linux preset for the
+#   package; with --dll and --exe, packs those into the archive only. OUTDIR defaults to dist/
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 source "$root/scripts/wine-env.sh"  # pe_bitness
@@ -20,7 +21,9 @@ while [ $# -gt 0 ]; do
   esac
 done
 cd "$root"
+with_package=false
 if [ -z "$dll" ] && [ -z "$exe" ]; then
+  with_package=true
   scripts/setup.sh build
   cmake --preset win32 >/dev/null
   cmake --build build/win32 -j2 --target Quorvane quorvane >/dev/null
@@ -68,3 +71,13 @@ archive=$out/Quorvane-$version.zip
 rm -f "$archive"
 (cd "$stage" && TZ=UTC zip -q -X "$archive" Quorvane.dll quorvane.exe INSTALL.txt REFERENCE.txt)
 echo "release: $archive"
+
+if $with_package; then
+  cmake --preset linux >/dev/null
+  cmake --build build/linux -j2 --target quorvane quorvane_docs >/dev/null
+  (cd build/linux && cpack -G DEB -B "$stage/deb" >/dev/null)
+  for package in "$stage"/deb/*.deb; do
+    mv -f "$package" "$out/"
+    echo "release: $out/$(basename "$package")"
+  done
+fi

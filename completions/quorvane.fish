@@ -1,0 +1,48 @@
+# fish completion for quorvane: its options, the values of those with a fixed set, file names
+# after --settings, that file's section names after --section, and process ids after --pid.
+
+# The section names of the settings file given earlier on the line.
+function __quorvane_sections
+    set -l tokens (commandline -opc)
+    set -l file
+    for i in (seq (count $tokens))
+        switch $tokens[$i]
+            case '--settings=*'
+                set file (string replace -- --settings= '' $tokens[$i])
+            case --settings
+                set -l next (math $i + 1)
+                set -q tokens[$next]; and set file $tokens[$next]
+        end
+    end
+    set file (string replace -r '^~' $HOME -- $file)
+    test -f "$file" -a -r "$file"; or return
+    string replace -rf '^\s*\[([^]]*)\].*' '$1' <$file
+end
+
+complete -c quorvane -f
+complete -c quorvane -s t -l tcp -d 'TCP endpoints only'
+complete -c quorvane -s u -l udp -d 'UDP endpoints only'
+complete -c quorvane -s 4 -l ipv4 -d 'IPv4 endpoints only'
+complete -c quorvane -s 6 -l ipv6 -d 'IPv6 endpoints only'
+complete -c quorvane -s l -l listening -d 'Listening TCP and unconnected UDP sockets only'
+complete -c quorvane -s n -l numeric -d 'No reverse look-ups'
+complete -c quorvane -s a -l all -d 'Accepted for habit: every endpoint is listed anyway'
+complete -c quorvane -s p -l processes -d 'Accepted for habit: every owner is listed anyway'
+complete -c quorvane -l format -x -a 'text json csv' -d 'Output format'
+complete -c quorvane -l template -x -d 'Lay out each endpoint through a template'
+complete -c quorvane -l settings -r -F -d "Load a meter's settings from a file"
+complete -c quorvane -l section -x -a '(__quorvane_sections)' -d 'Section of the settings file'
+complete -c quorvane -l meter -d "The meter's own listing"
+complete -c quorvane -l state -x -d 'TCP endpoints in this state only' -a 'established syn-sent
+    syn-recv fin-wait-1 fin-wait-2 time-wait closed close close-wait last-ack listen listening
+    closing all connected synchronized bucket big'
+complete -c quorvane -l port -x -d 'Endpoints whose local or remote port is this'
+complete -c quorvane -l pid -x -a '(__fish_complete_pids)' -d 'Endpoints of this process'
+complete -c quorvane -l program -x -d 'Endpoints of the program with this file name'
+complete -c quorvane -l summary -d 'Counts instead of a listing'
+complete -c quorvane -l header -d 'A header line in a pipe too'
+complete -c quorvane -s H -l no-header -d 'No header line'
+complete -c quorvane -l watch -d 'List again every SECONDS until Ctrl-C'
+complete -c quorvane -l no-color -d 'Mark changes with + and - instead of colours'
+complete -c quorvane -s h -l help -d 'Show the options'
+complete -c quorvane -s V -l version -d 'Show the version'
