@@ -47,6 +47,44 @@ TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
   EXPECT_EQ(qv::aligned_table(columns, {}, false), "");
 }
 
+TEST(CommandTable, FittedToAWidth) {
+  // Cut on whole characters, the ellipsis taking the last cell.
+  EXPECT_EQ(qv::cut_to_width("systemd-resolved", 16), "systemd-resolved");
+  EXPECT_EQ(qv::cut_to_width("systemd-resolved", 8), "systemd\u2026");
+  EXPECT_EQ(qv::cut_to_width("caf\xc3\xa9s", 4), "caf\u2026");
+  EXPECT_EQ(qv::cut_to_width("ab", 1), "\u2026");
+  EXPECT_EQ(qv::cut_to_width("ab", 0), "");
+
+  // The text columns give way first, the widest of them first, down to their headings; only
+  // then the others, the widest first.
+  const std::array<qv::TableColumn, 4> columns = {{{"Local"},
+                                                   {"PID", qv::Align::right},
+                                                   {"Program", qv::Align::left, true},
+                                                   {"Host", qv::Align::left, true}}};
+  const std::vector<std::size_t> natural = {21, 5, 12, 30};  // 74 cells with the gaps
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 74), natural);
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 56), (std::vector<std::size_t>{21, 5, 12, 12}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 51), (std::vector<std::size_t>{21, 5, 10, 9}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 43), (std::vector<std::size_t>{21, 5, 7, 4}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 36), (std::vector<std::size_t>{14, 5, 7, 4}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 2), (std::vector<std::size_t>{1, 1, 1, 1}));
+
+  // Every line of a fitted table fits, cells cut with the ellipsis, headings too.
+  std::vector<std::vector<std::string>> rows = {
+      {"127.0.0.1:8080", "812", "a-program-name-of-200-characters", "example.com"},
+      {"[::1]:53", "1", "dnsmasq", "-"}};
+  EXPECT_EQ(qv::aligned_lines(columns, rows, true, 40),
+            (std::vector<std::string>{"Local           PID  Program    Host",
+                                      "127.0.0.1:8080  812  a-progra\u2026  example\u2026",
+                                      "[::1]:53          1  dnsmasq    -"}));
+  rows.push_back({"[fe80::1]:5353", "2", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xff\xfe"});
+  for (const std::size_t width : {80U, 40U, 30U, 12U, 3U}) {
+    for (const std::string& line : qv::aligned_lines(columns, rows, true, width)) {
+      EXPECT_LE(qv::display_width(line), width) << line;
+    }
+  }
+}
+
 TEST(CommandTable, EndpointRows) {
   const std::vector<qv::Endpoint> endpoints = {
       {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
