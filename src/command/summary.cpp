@@ -91,9 +91,12 @@ std::string summary_text(const Summary& summary) {
     programs.push_back({program.program.empty() ? "-" : escaped_name(program.program),
                         std::to_string(program.endpoints), std::to_string(program.processes)});
   }
-  return aligned_table(kKindColumns, kinds, true) + '\n' +
-         aligned_table(kStateColumns, states, true) + '\n' +
-         aligned_table(kProgramColumns, programs, true);
+  // A table with nothing to count (no TCP with -u, no endpoints at all) is left out, heading and
+  // all.
+  std::string out = aligned_table(kKindColumns, kinds, true);
+  if (!states.empty()) out += '\n' + aligned_table(kStateColumns, states, true);
+  if (!programs.empty()) out += '\n' + aligned_table(kProgramColumns, programs, true);
+  return out;
 }
 
 std::string summary_json(const Summary& summary) {

@@ -63,6 +63,19 @@ TEST(CommandSummary, Text) {
             "dnsmasq            2          1\n"
             "-                  1          0\n"
             "avahi\\033          1          1\n");
+  // Nothing to count under a heading: no heading either.
+  std::vector<qv::Endpoint> udp;
+  for (const qv::Endpoint& e : machine()) {
+    if (e.socket.protocol == 2) udp.push_back(e);
+  }
+  const std::string udpOnly = qv::summary_text(qv::summarize(udp));
+  EXPECT_EQ(udpOnly.find("TCP state"), std::string::npos) << udpOnly;
+  EXPECT_EQ(udpOnly.find("\n\n\n"), std::string::npos) << udpOnly;
+  EXPECT_EQ(qv::summary_text(qv::summarize({})),
+            "Proto  IPv4  IPv6  Total\n"
+            "TCP       0     0      0\n"
+            "UDP       0     0      0\n"
+            "Total     0     0      0\n");
 }
 
 TEST(CommandSummary, Json) {
