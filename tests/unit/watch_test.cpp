@@ -2,10 +2,12 @@
 // marks, and how the marks are written with and without colour.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "command/output.hpp"
+#include "command/table.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
 #include "watch_endpoints.hpp"
@@ -109,6 +111,37 @@ TEST(WatchRows, GoneRowsShowTheEndpointAsLastSeen) {
   EXPECT_EQ(rows[0].endpoint, &previous[0]);
 }
 
+TEST(WatchScreen, MarksLastTwoSecondsWhateverTheInterval) {
+  using namespace std::chrono_literals;
+  using watch_test::kCloseWait;
+  const auto start = std::chrono::steady_clock::time_point{} + 1h;
+  qv::WatchScreen screen;
+  // Each row as "mark port": "+" appeared, "~" state changed, "-" gone, " " unmarked.
+  const auto frame = [&](std::vector<qv::Endpoint> current, std::chrono::milliseconds at) {
+    std::vector<std::string> rows;
+    for (const qv::WatchRow& row : qv::watch_screen_rows(screen, std::move(current), start + at)) {
+      const char mark = row.mark == qv::WatchMark::kAppeared  ? '+'
+                        : row.mark == qv::WatchMark::kChanged ? '~'
+                        : row.mark == qv::WatchMark::kGone    ? '-'
+                                                              : ' ';
+      rows.push_back(mark + std::to_string(row.endpoint->socket.localPort));
+    }
+    return rows;
+  };
+  using Rows = std::vector<std::string>;
+  EXPECT_EQ(frame({tcp(1), tcp(2)}, 0ms), (Rows{" 1", " 2"}));  // nothing new at first
+  EXPECT_EQ(frame({tcp(1), tcp(2), tcp(3)}, 100ms), (Rows{" 1", " 2", "+3"}));
+  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 200ms), (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2099ms), (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2100ms), (Rows{"~1", "-2", " 3"}));
+  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2200ms), (Rows{" 1", " 3"}));
+  // An endpoint like a gone one is a new row, the gone one staying as it was until its time.
+  EXPECT_EQ(frame({tcp(3)}, 2300ms), (Rows{"-1", " 3"}));
+  EXPECT_EQ(frame({tcp(1), tcp(3)}, 2400ms), (Rows{"-1", "+1", " 3"}));
+  EXPECT_EQ(frame({tcp(1), tcp(3)}, 4399ms), (Rows{"+1", " 3"}));
+  EXPECT_EQ(frame({tcp(1), tcp(3)}, 4400ms), (Rows{" 1", " 3"}));
+}
+
 TEST(WatchMarks, NoColorAndTheOption) {
   EXPECT_EQ(qv::mark_style(false, nullptr), qv::MarkStyle::kColour);
   EXPECT_EQ(qv::mark_style(false, ""), qv::MarkStyle::kColour);  // set but empty: ignored
@@ -136,6 +169,8 @@ TEST(WatchMarks, WrittenPerLine) {
       {"Proto  Local\n", kNone, kSigns, "  Proto  Local\n"},
       {"80 ", kAppeared, kSigns, "+ 80 "},
       {"", kAppeared, kColour, ""},
+      {"tcp\t80\n", kChanged, kColour, "\x1b[33mtcp\t80\x1b[0m\n"},
+      {"a\nb\n", kChanged, kSigns, "~ a\n~ b\n"},
   };
   for (const Case& c : cases) {
     std::string out = "before|";
@@ -179,6 +214,58 @@ TEST(WatchMarks, TableRowsKeepTheirColumns) {
   qv::ListingStyle expansion;
   expansion.outputTemplate = "%lpt ";
   EXPECT_EQ(qv::marked_listing(rows, expansion, qv::MarkStyle::kSigns), "  80 - 7 + 12345 ");
+}
+
+TEST(WatchMarks, FittedToTheWindow) {
+  std::vector<qv::Endpoint> endpoints;
+  for (std::uint16_t port = 7000; port < 7010; ++port) endpoints.push_back(tcp(port, 40000));
+  endpoints[0].program = std::string(200, 'p');
+  endpoints[0].socket.owningPid = 42;
+  std::vector<qv::WatchRow> rows;
+  for (const qv::Endpoint& endpoint : endpoints) rows.push_back({&endpoint, qv::WatchMark::kNone});
+  rows[1].mark = qv::WatchMark::kAppeared;
+  const auto lines_of = [](const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+  };
+  qv::ListingStyle table;
+  table.aligned = true;
+  // The header kept, as many rows as fit, and a last line counting the others; nothing wider
+  // than the window, signs included.
+  const auto signs = lines_of(qv::marked_listing(rows, table, qv::MarkStyle::kSigns, {{6, 60}}));
+  ASSERT_EQ(signs.size(), 6U);
+  EXPECT_TRUE(signs[0].starts_with("  Proto")) << signs[0];
+  EXPECT_TRUE(signs[2].starts_with("+ TCP")) << signs[2];
+  EXPECT_EQ(signs[5], "  \u2026 6 more rows not shown");
+  for (const std::string& line : signs) EXPECT_LE(qv::display_width(line), 60U) << line;
+  EXPECT_NE(signs[1].find("ppp\u2026"), std::string::npos) << signs[1];
+  // All rows fit: no count line.
+  EXPECT_EQ(lines_of(qv::marked_listing(rows, table, qv::MarkStyle::kColour, {{11, 300}})).size(),
+            11U);
+
+  // A template's lines are cut too, tabs taken as the terminal takes them.
+  qv::ListingStyle expansion;
+  expansion.outputTemplate = "%ptt\t%lpt\t%nm\n";
+  const auto cut = lines_of(qv::marked_listing(rows, expansion, qv::MarkStyle::kColour, {{3, 24}}));
+  EXPECT_EQ(cut, (std::vector<std::string>{"TCP     7000    ppppppp\u2026",
+                                           "\x1b[32mTCP     7001    -\x1b[0m",
+                                           "\u2026 8 more rows not shown"}));
+  EXPECT_EQ(qv::fitted_listing("a\tb\nlong line here\nc\nd\n", {3, 8}),
+            "a      \u2026\nlong li\u2026\n\u2026 2 mor\u2026\n");
+}
+
+TEST(WatchMarks, TerminalFrames) {
+  // Each line cleared before it is written; the rest of the window cleared after the last.
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", std::nullopt), "\x1b[H\x1b[Ka\n\x1b[Kb\n\x1b[J");
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", qv::console::WindowSize{3, 80}),
+            "\x1b[H\x1b[Ka\n\x1b[Kb\n\x1b[J");
+  // As high as the window: the last line is not ended, or the window would scroll.
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", qv::console::WindowSize{2, 80}), "\x1b[H\x1b[Ka\n\x1b[Kb");
+  EXPECT_EQ(qv::terminal_frame("", std::nullopt), "\x1b[H\x1b[J");
 }
 
 }  // namespace
