@@ -222,6 +222,7 @@ TEST(WatchMarks, FittedToTheWindow) {
   endpoints[0].program = std::string(200, 'p');
   endpoints[0].socket.owningPid = 42;
   std::vector<qv::WatchRow> rows;
+  rows.reserve(endpoints.size());
   for (const qv::Endpoint& endpoint : endpoints) rows.push_back({&endpoint, qv::WatchMark::kNone});
   rows[1].mark = qv::WatchMark::kAppeared;
   const auto lines_of = [](const std::string& text) {
