@@ -143,6 +143,9 @@ int run_listings(const qv::Options& options, List&& list) {
   Screen screen;
   screen.redraws = watching && qv::console::stdout_redraws();
   if (screen.redraws) {
+    // A frame goes out in one write, not line by line as a terminal's stdout would: the
+    // terminal never shows half of one.
+    std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 16);
     qv::console::notice_resizes();
     if (!write_all("\x1b[2J")) return write_failed();
   }

@@ -508,7 +508,8 @@ def screen_test(binary, holder_program):
                 check(problem is None, f"{what} 120x40: {problem}")
                 if interval == 1:
                     time.sleep(2.5)  # more refreshes
-                    check(screen_fits(tmux, 120, 40, total) is None, f"{what}: later refreshes")
+                    problem = screen_fits(tmux, 120, 40, total)
+                    check(problem is None, f"{what}: later refreshes: {problem}")
                 check(tmux.history() == 0, f"{what}: {tmux.history()} lines of scrollback")
                 tmux.tmux("resize-window", "-t", "w", "-x", "80", "-y", "20")
                 # Long before the next refresh is due at --watch 30.
@@ -519,7 +520,8 @@ def screen_test(binary, holder_program):
                 tmux.tmux("clear-history", "-t", "w")
                 if interval == 1:
                     time.sleep(2.5)
-                    check(screen_fits(tmux, 80, 20, total) is None, f"{what} 80x20 later")
+                    problem = screen_fits(tmux, 80, 20, total)
+                    check(problem is None, f"{what} 80x20 later: {problem}")
                 check(tmux.history() == 0, f"{what} 80x20: {tmux.history()} lines of scrollback")
             finally:
                 tmux.close()
