@@ -255,8 +255,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
     if (!endpoints) return std::nullopt;
     measure(screen);
     std::string listing = qv::listing_text(*endpoints, style);
-    // A stream of CSV records has one header, at its start.
-    if (options.format == qv::OutputFormat::csv) style.header = false;
+    // A stream of CSV records has one header, at its start; a redrawn screen keeps its own.
+    if (options.format == qv::OutputFormat::csv && !screen.redraws) style.header = false;
     return fitted(std::move(listing), screen);
   });
 }
