@@ -79,7 +79,7 @@ void diag_reply(const std::uint8_t* data, std::size_t size) {
     const auto& row = rows[i];
     if (row.family != os::kFamilyIpv4 && row.family != os::kFamilyIpv6) std::abort();
     if (row.ipv6Only && row.family != os::kFamilyIpv6) std::abort();
-    if (row.tcpState > 12 || row.owningPid != 0) std::abort();
+    if (os::state_index(row.tcpState) >= os::kTcpStateCount || row.owningPid != 0) std::abort();
   }
   (void)progress;
 }
