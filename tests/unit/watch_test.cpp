@@ -10,12 +10,14 @@
 #include "command/table.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
-#include "watch_endpoints.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
-using watch_test::kCloseWait;
-using watch_test::tcp;
+using test_endpoint::loopback_tcp;
+using test_endpoint::TcpState;
+
+constexpr auto kCloseWait = TcpState::closeWait;
 
 // Each row as "mark port", "+" appeared, "-" gone, " " unchanged.
 std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
@@ -26,20 +28,20 @@ std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
     const char mark = row.mark == qv::WatchMark::kAppeared ? '+'
                       : row.mark == qv::WatchMark::kGone   ? '-'
                                                            : ' ';
-    rows.push_back(mark + std::to_string(row.endpoint->socket.localPort));
+    rows.push_back(mark + std::to_string(row.endpoint->socket.local.port));
   }
   return rows;
 }
 
 TEST(WatchDiff, MatchesByIdentityAlone) {
-  const qv::Endpoint base = tcp(80, 5000);
+  const qv::Endpoint base = loopback_tcp(80, 5000);
   std::vector<qv::Endpoint> others(6, base);
-  others[0].socket.protocol = 2;
+  others[0].socket.protocol = os::Protocol::udp;
   others[1].socket.family = os::kFamilyIpv6;
-  others[2].socket.localAddress[3] = 2;
-  others[3].socket.localPort = 81;
-  others[4].socket.remoteAddress[0] = 10;
-  others[5].socket.remotePort = 5001;
+  others[2].socket.local.address[3] = 2;
+  others[3].socket.local.port = 81;
+  others[4].socket.remote.address[0] = 10;
+  others[5].socket.remote.port = 5001;
   for (const qv::Endpoint& other : others) {
     const qv::WatchDiff diff = qv::diff_endpoints(std::vector{base}, std::vector{other});
     EXPECT_FALSE(diff.previousIndex[0].has_value());
@@ -59,8 +61,9 @@ TEST(WatchDiff, MatchesByIdentityAlone) {
 }
 
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9)};
-  const std::vector current{tcp(4, 9), tcp(5, 9), tcp(2, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9)};
+  const std::vector current{loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(2, 9)};
   const qv::WatchDiff diff = qv::diff_endpoints(previous, current);
   EXPECT_EQ(diff.previousIndex[0], 3U);
   EXPECT_FALSE(diff.previousIndex[1].has_value());
@@ -74,9 +77,9 @@ TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
 
 TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
   // Two UDP sockets bound alike (SO_REUSEPORT) become three, then one.
-  qv::Endpoint udp = tcp(53, 0, 0);
-  udp.socket.protocol = 2;
-  const std::vector two{udp, tcp(80, 1), udp};
+  qv::Endpoint udp = loopback_tcp(53, 0, TcpState::none);
+  udp.socket.protocol = os::Protocol::udp;
+  const std::vector two{udp, loopback_tcp(80, 1), udp};
   const std::vector three{udp, udp, udp};
   qv::WatchDiff diff = qv::diff_endpoints(two, three);
   EXPECT_EQ(diff.previousIndex[0], 0U);
@@ -91,20 +94,22 @@ TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
 
 TEST(WatchRows, VanishedEndpointsStayWhereTheyWere) {
   // 1 and 2 vanish from the start, 4 and 5 after 3, 7 at the end; 8 appears.
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9),
-                             tcp(5, 9), tcp(6, 9), tcp(7, 9)};
-  const std::vector current{tcp(3, 9), tcp(8, 9), tcp(6, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(6, 9),
+                             loopback_tcp(7, 9)};
+  const std::vector current{loopback_tcp(3, 9), loopback_tcp(8, 9), loopback_tcp(6, 9)};
   EXPECT_EQ(shown(previous, current),
             (std::vector<std::string>{"-1", "-2", " 3", "-4", "-5", "+8", " 6", "-7"}));
   // The previous order decides the place even when the table reorders.
-  EXPECT_EQ(shown(std::vector{tcp(1, 9), tcp(2, 9), tcp(3, 9)}, std::vector{tcp(3, 9), tcp(1, 9)}),
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9)},
+                  std::vector{loopback_tcp(3, 9), loopback_tcp(1, 9)}),
             (std::vector<std::string>{" 3", " 1", "-2"}));
-  EXPECT_EQ(shown({}, std::vector{tcp(1, 9)}), std::vector<std::string>{"+1"});
-  EXPECT_EQ(shown(std::vector{tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
+  EXPECT_EQ(shown({}, std::vector{loopback_tcp(1, 9)}), std::vector<std::string>{"+1"});
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
 }
 
 TEST(WatchRows, GoneRowsShowTheEndpointAsLastSeen) {
-  const std::vector previous{tcp(1, 9, kCloseWait)};
+  const std::vector previous{loopback_tcp(1, 9, kCloseWait)};
   const std::vector<qv::Endpoint> current;
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   ASSERT_EQ(rows.size(), 1U);
@@ -113,7 +118,6 @@ TEST(WatchRows, GoneRowsShowTheEndpointAsLastSeen) {
 
 TEST(WatchScreen, MarksLastTwoSecondsWhateverTheInterval) {
   using namespace std::chrono_literals;
-  using watch_test::kCloseWait;
   const auto start = std::chrono::steady_clock::time_point{} + 1h;
   qv::WatchScreen screen;
   // Each row as "mark port": "+" appeared, "~" state changed, "-" gone, " " unmarked.
@@ -124,22 +128,28 @@ TEST(WatchScreen, MarksLastTwoSecondsWhateverTheInterval) {
                         : row.mark == qv::WatchMark::kChanged ? '~'
                         : row.mark == qv::WatchMark::kGone    ? '-'
                                                               : ' ';
-      rows.push_back(mark + std::to_string(row.endpoint->socket.localPort));
+      rows.push_back(mark + std::to_string(row.endpoint->socket.local.port));
     }
     return rows;
   };
   using Rows = std::vector<std::string>;
-  EXPECT_EQ(frame({tcp(1), tcp(2)}, 0ms), (Rows{" 1", " 2"}));  // nothing new at first
-  EXPECT_EQ(frame({tcp(1), tcp(2), tcp(3)}, 100ms), (Rows{" 1", " 2", "+3"}));
-  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 200ms), (Rows{"~1", "-2", "+3"}));
-  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2099ms), (Rows{"~1", "-2", "+3"}));
-  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2100ms), (Rows{"~1", "-2", " 3"}));
-  EXPECT_EQ(frame({tcp(1, 9000, kCloseWait), tcp(3)}, 2200ms), (Rows{" 1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(2)}, 0ms),
+            (Rows{" 1", " 2"}));  // nothing new at first
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(2), loopback_tcp(3)}, 100ms),
+            (Rows{" 1", " 2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 200ms),
+            (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2099ms),
+            (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2100ms),
+            (Rows{"~1", "-2", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2200ms),
+            (Rows{" 1", " 3"}));
   // An endpoint like a gone one is a new row, the gone one staying as it was until its time.
-  EXPECT_EQ(frame({tcp(3)}, 2300ms), (Rows{"-1", " 3"}));
-  EXPECT_EQ(frame({tcp(1), tcp(3)}, 2400ms), (Rows{"-1", "+1", " 3"}));
-  EXPECT_EQ(frame({tcp(1), tcp(3)}, 4399ms), (Rows{"+1", " 3"}));
-  EXPECT_EQ(frame({tcp(1), tcp(3)}, 4400ms), (Rows{" 1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(3)}, 2300ms), (Rows{"-1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 2400ms), (Rows{"-1", "+1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 4399ms), (Rows{"+1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 4400ms), (Rows{" 1", " 3"}));
 }
 
 TEST(WatchMarks, NoColorAndTheOption) {
@@ -184,8 +194,8 @@ TEST(WatchMarks, WrittenPerLine) {
 namespace {
 
 TEST(WatchMarks, TableRowsKeepTheirColumns) {
-  const std::vector previous{tcp(80, 5000), tcp(7, 6000)};
-  const std::vector current{tcp(80, 5000), tcp(12345, 6000)};
+  const std::vector previous{loopback_tcp(80, 5000), loopback_tcp(7, 6000)};
+  const std::vector current{loopback_tcp(80, 5000), loopback_tcp(12345, 6000)};
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   qv::ListingStyle table;
   table.aligned = true;
@@ -218,7 +228,8 @@ TEST(WatchMarks, TableRowsKeepTheirColumns) {
 
 TEST(WatchMarks, FittedToTheWindow) {
   std::vector<qv::Endpoint> endpoints;
-  for (std::uint16_t port = 7000; port < 7010; ++port) endpoints.push_back(tcp(port, 40000));
+  for (std::uint16_t port = 7000; port < 7010; ++port)
+    endpoints.push_back(loopback_tcp(port, 40000));
   endpoints[0].program = std::string(200, 'p');
   endpoints[0].socket.owningPid = 42;
   std::vector<qv::WatchRow> rows;
