@@ -18,7 +18,8 @@ set -euo pipefail
 
 want=${1:-test}
 build_packages=(cmake make g++ libgtest-dev libbenchmark-dev mingw-w64 binutils-mingw-w64
-  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 zip dpkg-dev file)
+  g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 zip dpkg-dev file
+  libncurses-dev)
 test_packages=(wine wine64 wine32:i386 xvfb x11-utils dnsmasq-base qemu-user-static fonts-wine
   clang libclang-rt-14-dev clang-format clang-tidy iproute2 procps imagemagick python3 util-linux
   lintian groff man-db bash-completion zsh fish)

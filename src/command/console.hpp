@@ -1,13 +1,33 @@
 // The few things the command needs from its platform beyond the OS seam: whether stdout is a
-// terminal, interrupts, the settings file's kind, and leaving at once.
+// terminal and what it can draw, its window's size, interrupts, the settings file's kind, and
+// leaving at once.
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace qv::console {
 
 bool stdout_is_terminal();
+
+// Whether stdout is a terminal that can move its cursor and erase, so that --watch can redraw
+// one screen: not TERM=dumb, nor a terminal the system has no description of.
+bool stdout_redraws();
+
+struct WindowSize {
+  std::size_t rows = 0;
+  std::size_t columns = 0;
+};
+// The size of the window that stdout's terminal shows; nullopt when it tells none.
+std::optional<WindowSize> window_size();
+
+// From now on a change of the window's size cuts a pause short.
+void notice_resizes();
+// Waits up to milliseconds, less when the window's size changes meanwhile (or changed since the
+// last pause), so that a redraw can follow at once.
+void pause_ms(std::uint32_t milliseconds);
 
 // From now on Ctrl-C and SIGTERM end the process at once with this status: while the command
 // collects or pauses, it holds nothing that needs tidying up.

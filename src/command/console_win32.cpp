@@ -58,6 +58,26 @@ bool stdout_is_terminal() {
          SetConsoleMode(out, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0;
 }
 
+// The console's own answer to TERM: one with escape sequences can redraw.
+bool stdout_redraws() { return stdout_is_terminal(); }
+
+std::optional<WindowSize> window_size() {
+  CONSOLE_SCREEN_BUFFER_INFO screen{};
+  if (GetConsoleScreenBufferInfo(GetStdHandle(STD_OUTPUT_HANDLE), &screen) == 0)
+    return std::nullopt;
+  // The visible part of the screen buffer, not the buffer with its scrollback.
+  const SMALL_RECT& shown = screen.srWindow;
+  if (shown.Bottom < shown.Top || shown.Right < shown.Left) return std::nullopt;
+  return WindowSize{static_cast<std::size_t>(shown.Bottom - shown.Top + 1),
+                    static_cast<std::size_t>(shown.Right - shown.Left + 1)};
+}
+
+// The console tells of a new size only through its input queue, which may not be ours to read:
+// the size is read again at every refresh instead.
+void notice_resizes() {}
+
+void pause_ms(std::uint32_t milliseconds) { Sleep(milliseconds); }
+
 void exit_on_interrupt(int status) {
   exitStatus = status;
   catch_interrupts();

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <span>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -73,41 +73,61 @@ bool print_plain(std::string_view listing, bool lineByLine) {
          std::fflush(stdout) == 0;
 }
 
-// On a terminal: redraw from the top-left corner, clearing what the previous frame left behind.
-bool print_frame(std::string_view listing) {
-  std::string frame = "\x1b[H";
-  for (const char c : listing) {
-    frame += c == '\n' ? std::string_view("\x1b[K\n") : std::string_view(&c, 1);
-  }
-  frame += "\x1b[K\x1b[J";
-  return write_all(frame) && std::fflush(stdout) == 0;
-}
-
-int write_failed() {
-  std::fprintf(stderr, "quorvane: cannot write the listing: %s\n",
+int write_failed(const char* what = "the listing") {
+  std::fprintf(stderr, "quorvane: cannot write %s: %s\n", what,
                qv::console::error_text(errno).c_str());
   return 1;
 }
 
+// Help and version text: a write that fails is said as a listing's is, not lost at exit.
+int print_text(std::string_view text, const char* what) {
+  return write_all(text) && std::fflush(stdout) == 0 ? 0 : write_failed(what);
+}
+
+// Where --watch draws: a terminal redrawn in place (with its window's size when it tells one),
+// or else listings that follow each other.
+struct Screen {
+  bool redraws = false;
+  std::optional<qv::console::WindowSize> window;
+};
+
+// Reads the window's size once a refresh, after the collection and just before the layout, so
+// that a frame laid out for a window that has since changed is as rare as can be.
+void measure(Screen& screen) {
+  if (screen.redraws) screen.window = qv::console::window_size();
+}
+
+// A listing for the screen: made to fit its window when it has one.
+std::string fitted(std::string listing, const Screen& screen) {
+  if (!screen.window) return listing;
+  return qv::fitted_listing(listing, *screen.window);
+}
+
 // Shows one listing the way the run asks for; an interrupt during the writing is only noted, so
 // that the listing goes out whole, and takes effect once it has.
-bool show(std::string_view listing, const qv::Options& options, bool terminal) {
+bool show(std::string_view listing, const qv::Options& options, const Screen& screen) {
   qv::console::note_interrupts();
   const bool lineByLine = options.format == qv::OutputFormat::json;
   if (!options.watchSeconds) return print_plain(listing, lineByLine);
-  if (terminal) return print_frame(listing);
-  // Piped listings follow each other, a blank line between them.
-  return print_plain(listing, lineByLine) && write_all("\n") && std::fflush(stdout) == 0;
+  if (screen.redraws) {
+    return write_all(qv::terminal_frame(listing, screen.window)) && std::fflush(stdout) == 0;
+  }
+  // Piped text listings follow each other, a blank line between them; JSON and CSV stay streams
+  // that a reader takes line by line.
+  const bool separated = options.format == qv::OutputFormat::text;
+  return print_plain(listing, lineByLine) && (!separated || write_all("\n")) &&
+         std::fflush(stdout) == 0;
 }
 
 // Waits for the next refresh, due `seconds` after the last one began: refreshes keep their
 // pace however long each takes, so that --watch 0.1 sees what lives a few hundred milliseconds.
+// A window that changes size is redrawn at once.
 void pause_between(double seconds, Clock::time_point refreshBegan) {
   qv::console::exit_on_interrupt(0);
   const auto due = refreshBegan + std::chrono::duration_cast<Clock::duration>(
                                       std::chrono::duration<double>(seconds));
   const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - Clock::now()).count();
-  if (left > 0) os::sleep_ms(static_cast<std::uint32_t>(left));
+  if (left > 0) qv::console::pause_ms(static_cast<std::uint32_t>(left));
 }
 
 int tables_failed() {
@@ -115,18 +135,26 @@ int tables_failed() {
   return 1;
 }
 
-// Repeats list (which gives the next listing) as the options say: once, or until interrupted.
+// Repeats list (which gives the next listing, measuring the screen first) as the options say:
+// once, or until interrupted.
 template <typename List>
 int run_listings(const qv::Options& options, List&& list) {
   const bool watching = options.watchSeconds.has_value();
-  const bool terminal = watching && qv::console::stdout_is_terminal();
-  if (terminal && !write_all("\x1b[2J")) return write_failed();
+  Screen screen;
+  screen.redraws = watching && qv::console::stdout_redraws();
+  if (screen.redraws) {
+    // A frame goes out in one write, not line by line as a terminal's stdout would: the
+    // terminal never shows half of one.
+    std::setvbuf(stdout, nullptr, _IOFBF, std::size_t{1} << 16);
+    qv::console::notice_resizes();
+    if (!write_all("\x1b[2J")) return write_failed();
+  }
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
     const Clock::time_point began = Clock::now();
-    const std::optional<std::string> listing = list(first);
+    const std::optional<std::string> listing = list(first, screen);
     if (!listing) return tables_failed();
-    if (!show(*listing, options, terminal)) return write_failed();
+    if (!show(*listing, options, screen)) return write_failed();
     if (!watching) return 0;
     pause_between(*options.watchSeconds, began);
   }
@@ -155,10 +183,12 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
 
 int run_meter(const qv::Options& options, qv::InstanceSettings& record) {
   std::vector<qv::ConnectionEntry> snapshot;
-  return run_listings(options, [&](bool /*first*/) -> std::optional<std::string> {
-    qv::refresh_meter_listing(record, snapshot);
-    return std::string(qv::field_text(record.outputText));
-  });
+  // The meter's listing is shown as the meter makes it, whatever the window.
+  return run_listings(options,
+                      [&](bool /*first*/, Screen& /*screen*/) -> std::optional<std::string> {
+                        qv::refresh_meter_listing(record, snapshot);
+                        return std::string(qv::field_text(record.outputText));
+                      });
 }
 
 // The first listing's look-ups end a second after the start; a later refresh waits at most half
@@ -207,26 +237,27 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
   const bool watching = options.watchSeconds.has_value() && !options.summary;
   if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
-  if (watching && options.format == qv::OutputFormat::text && style.aligned) {
+  if (watching && options.format == qv::OutputFormat::text && qv::console::stdout_redraws()) {
     // Nothing in the command sets the environment, so reading it races with nothing.
     const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)
     const qv::MarkStyle marks = qv::mark_style(options.noColor, noColor);
-    std::vector<qv::Endpoint> previous;
-    return run_listings(options, [&](bool first) -> std::optional<std::string> {
+    qv::WatchScreen shown;
+    return run_listings(options, [&](bool first, Screen& screen) -> std::optional<std::string> {
       std::optional<std::vector<qv::Endpoint>> current = refresh(first);
       if (!current) return std::nullopt;
-      // The first frame is compared with itself: nothing in it is new.
-      const std::span<const qv::Endpoint> before = first ? *current : previous;
-      const auto rows = qv::watch_rows(before, *current, qv::diff_endpoints(before, *current));
-      std::string frame = qv::marked_listing(rows, style, marks);
-      previous = std::move(*current);
-      return frame;
+      measure(screen);
+      const auto rows = qv::watch_screen_rows(shown, std::move(*current), Clock::now());
+      return qv::marked_listing(rows, style, marks, screen.window);
     });
   }
-  return run_listings(options, [&](bool first) -> std::optional<std::string> {
+  return run_listings(options, [&](bool first, Screen& screen) -> std::optional<std::string> {
     const auto endpoints = refresh(first);
     if (!endpoints) return std::nullopt;
-    return qv::listing_text(*endpoints, style);
+    measure(screen);
+    std::string listing = qv::listing_text(*endpoints, style);
+    // A stream of CSV records has one header, at its start; a redrawn screen keeps its own.
+    if (options.format == qv::OutputFormat::csv && !screen.redraws) style.header = false;
+    return fitted(std::move(listing), screen);
   });
 }
 
@@ -255,8 +286,9 @@ int run(int argc, char** argv) {
   qv::Options options = std::get<qv::Options>(parsed);
   if (options.settingsFile)
     options.settingsFile = qv::console::settings_path(*options.settingsFile);
-  if (options.help) return std::fputs(qv::kUsage, stdout) >= 0 ? 0 : 1;
-  if (options.version) return std::printf("quorvane %s\n", QV_VERSION) > 0 ? 0 : 1;
+  if (options.help) return print_text(qv::kUsage, "the help");
+  if (options.version)
+    return print_text(std::string("quorvane ") + QV_VERSION + "\n", "the version");
   if (options.settingsFile) {
     if (const auto problem = qv::console::settings_file_problem(*options.settingsFile)) {
       return fail("cannot read settings file '" + *options.settingsFile + "': " + *problem);

@@ -2,36 +2,19 @@
 #include "command/table.hpp"
 
 #include <algorithm>
-#include <iterator>
+
+#include "common/utf8.hpp"
 
 namespace qv {
-
-const std::array<TableColumn, kTextFieldCount> kEndpointColumns = {
-    {{"Proto"}, {"Local"}, {"Remote"}, {"State"}, {"PID", Align::right}, {"Program"}, {"Host"}}};
 
 namespace {
 
 constexpr std::string_view kGap = "  ";
+constexpr std::string_view kEllipsis = "\u2026";
 
-bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length of the valid UTF-8 sequence at the start of text; 0 when it does not start one.
-std::size_t sequence_length(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (length == 0 || length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!continuation(static_cast<unsigned char>(text[i]))) return 0;
-  }
-  return length;
-}
-
-void append_padded(std::string& out, std::string_view cell, std::size_t width, Align align,
+void append_padded(std::string& out, std::string_view text, std::size_t width, Align align,
                    bool last) {
+  const std::string cell = cut_to_width(text, width);
   const std::size_t padding = width - display_width(cell);
   if (align == Align::right) out.append(padding, ' ');
   out += cell;
@@ -56,15 +39,60 @@ std::string table_line(std::span<const TableColumn> columns, std::span<const std
 std::size_t display_width(std::string_view text) {
   std::size_t cells = 0;
   while (!text.empty()) {
-    text.remove_prefix(std::max<std::size_t>(sequence_length(text), 1));
+    text.remove_prefix(read_utf8(text).length);
     ++cells;
   }
   return cells;
 }
 
+std::string cut_to_width(std::string_view text, std::size_t width) {
+  if (display_width(text) <= width) return std::string(text);
+  if (width == 0) return {};
+  // Whole characters while one cell is left for the ellipsis.
+  std::size_t kept = 0;
+  std::size_t cells = 0;
+  while (kept < text.size()) {
+    const std::size_t length = read_utf8(text.substr(kept)).length;
+    const std::size_t next = display_width(text.substr(kept, length));
+    if (cells + next > width - 1) break;
+    cells += next;
+    kept += length;
+  }
+  return std::string(text.substr(0, kept)) + std::string(kEllipsis);
+}
+
+std::vector<std::size_t> fitted_widths(std::span<const TableColumn> columns,
+                                       std::vector<std::size_t> widths, std::size_t limit) {
+  std::size_t total = widths.empty() ? 0 : kGap.size() * (widths.size() - 1);
+  for (const std::size_t width : widths) total += width;
+  // One cell at a time off the widest column above its floor: the last of equals, so that a
+  // tie takes from the right.
+  const auto narrow = [&](const auto& floor_of) {
+    while (total > limit) {
+      std::size_t widest = widths.size();
+      for (std::size_t column = 0; column < widths.size(); ++column) {
+        if (widths[column] > floor_of(column) &&
+            (widest == widths.size() || widths[column] >= widths[widest])) {
+          widest = column;
+        }
+      }
+      if (widest == widths.size()) return;
+      --widths[widest];
+      --total;
+    }
+  };
+  narrow([&](std::size_t column) {
+    return columns[column].givesWay
+               ? std::max<std::size_t>(display_width(columns[column].heading), 1)
+               : widths[column];
+  });
+  narrow([](std::size_t /*column*/) { return std::size_t{1}; });
+  return widths;
+}
+
 std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
-                                       std::span<const std::vector<std::string>> rows,
-                                       bool header) {
+                                       std::span<const std::vector<std::string>> rows, bool header,
+                                       std::optional<std::size_t> width) {
   std::vector<std::size_t> widths(columns.size(), 0);
   std::vector<std::string> headings;
   for (std::size_t column = 0; column < columns.size(); ++column) {
@@ -76,10 +104,15 @@ std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
       widths[column] = std::max(widths[column], display_width(row[column]));
     }
   }
+  if (width) widths = fitted_widths(columns, std::move(widths), *width);
   std::vector<std::string> lines;
   if (header) lines.push_back(table_line(columns, widths, headings));
   for (const std::vector<std::string>& row : rows) {
     lines.push_back(table_line(columns, widths, row));
+  }
+  // Columns of one cell still too wide for the window: the lines themselves give way.
+  if (width) {
+    for (std::string& line : lines) line = cut_to_width(line, *width);
   }
   return lines;
 }
@@ -89,27 +122,6 @@ std::string aligned_table(std::span<const TableColumn> columns,
   std::string out;
   for (const std::string& line : aligned_lines(columns, rows, header)) out += line + '\n';
   return out;
-}
-
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
-  auto fields = text_row_fields(endpoint);
-  return {std::make_move_iterator(fields.begin()), std::make_move_iterator(fields.end())};
-}
-
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
-  return aligned_table(kEndpointColumns, rows, header);
-}
-
-std::string endpoint_header_line() {
-  std::string line;
-  for (const TableColumn& column : kEndpointColumns) {
-    if (!line.empty()) line += '\t';
-    line += column.heading;
-  }
-  return line + '\n';
 }
 
 }  // namespace qv

@@ -27,7 +27,7 @@ WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const End
 // Whether a matched TCP endpoint is in another state than before.
 bool state_changed(const Endpoint& before, const Endpoint& now);
 
-enum class WatchMark { kNone, kAppeared, kGone };
+enum class WatchMark { kNone, kAppeared, kChanged, kGone };
 
 struct WatchRow {
   const Endpoint* endpoint;

@@ -190,6 +190,14 @@ def unwritable_output(ns, binary):
         run = ns.run([binary], stdout=full, stderr=subprocess.PIPE, text=True, timeout=60)
     check(run.returncode == 1 and run.stderr.startswith("quorvane: cannot write the listing"),
           f"stdout /dev/full: exit {run.returncode}, stderr {run.stderr!r}")
+    # The help and the version alike: not lost at exit with a status of success.
+    for option in ("--help", "--version"):
+        with open("/dev/full", "w") as full:
+            run = subprocess.run([binary, option], stdout=full, stderr=subprocess.PIPE, text=True,
+                                 timeout=60)
+        check(run.returncode == 1 and run.stderr.startswith("quorvane: cannot write the ")
+              and "No space left on device" in run.stderr,
+              f"{option} >/dev/full: exit {run.returncode}, stderr {run.stderr!r}")
 
 
 def settings_section(ns, binary, expected):
@@ -212,7 +220,8 @@ def settings_section(ns, binary, expected):
 
 
 def watch_piped(ns, binary, expected):
-    """Plain listings one after the other, a blank line between; Ctrl-C ends it cleanly."""
+    """Plain listings one after the other, a blank line between; Ctrl-C ends it cleanly. CSV and
+    JSON are streams: one CSV header, no blank lines, every line a record or an object."""
     watch = subprocess.Popen(ns.command([binary, "--watch", "0.2", "--template", "%lpt\\n"]),
                              stdout=subprocess.PIPE)
     data = read_until(watch.stdout.fileno(), 2, b"\n\n", 30)
@@ -223,12 +232,31 @@ def watch_piped(ns, binary, expected):
     check(status == 0, f"--watch piped: exit {status}")
     check(len(listings) >= 3 and all(len(x.split()) == len(expected) for x in listings[:2]),
           f"--watch piped: {data[:200]!r}")
+    for args, refreshes in ((["--format", "csv"], 3 * (len(expected) + 1)),
+                            (["--summary", "--format", "json"], 3)):
+        watch = subprocess.Popen(ns.command([binary, "--watch", "0.2"] + args),
+                                 stdout=subprocess.PIPE)
+        data = read_until(watch.stdout.fileno(), refreshes, b"\n", 30)
+        watch.send_signal(signal.SIGINT)
+        watch.wait(timeout=30)
+        watch.stdout.close()
+        lines = data.decode().splitlines()[:refreshes]
+        what = f"--watch {' '.join(args)} piped"
+        check(len(lines) == refreshes and all(lines), f"{what}: blank lines in {data[:300]!r}")
+        if "csv" in args:
+            check(lines[0].startswith("protocol,") and
+                  sum(line.startswith("protocol,") for line in lines) == 1,
+                  f"{what}: headers in {data[:300]!r}")
+        else:
+            check(all(line.startswith("{\"total\":") and line.endswith("}") for line in lines),
+                  f"{what}: {data[:300]!r}")
 
 
 def watch_terminal(ns, binary):
     """Each frame redrawn from the top-left corner; Ctrl-C ends it cleanly."""
     pid, terminal = pty.fork()
     if pid == 0:
+        os.environ["TERM"] = "xterm"  # a terminal that terminfo knows, wherever the test runs
         command = ns.command([binary, "--watch", "0.2"])
         os.execvp(command[0], command)
     data = read_until(terminal, 3, b"\x1b[H", 30)

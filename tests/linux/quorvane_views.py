@@ -25,7 +25,8 @@ HEADINGS = ["Proto", "Local", "Remote", "State", "PID", "Program", "Host"]
 def ss_rows(ns, args):
     """What ss lists: (protocol, local, remote) -> set of owning (program, pid)."""
     out = ns.run(["ss", "-Hanp"] + args, check=True, capture_output=True, text=True).stdout
-    only = "tcp" if "-t" in args and "-u" not in args else None
+    only = ("tcp" if "-t" in args and "-u" not in args else
+            "udp" if "-u" in args and "-t" not in args else None)
     rows = {}
     for line in out.splitlines():
         owners = {(name, int(pid)) for name, pid in re.findall(r'\("([^"]*)",pid=(\d+)', line)}
@@ -166,6 +167,9 @@ def summary(ns, binary, args, ss_args, owner=lambda owners: True):
     total = [line.split() for line in lines if line.startswith("Total")]
     check(run.returncode == 0 and total and total[0][-1] == str(len(rows)),
           f"--summary {args} text: {run.stdout!r}")
+    # No heading stands over nothing (no TCP state with -u).
+    check(all(len(table.strip("\n").splitlines()) >= 2 for table in run.stdout.split("\n\n")),
+          f"--summary {args} text: an empty heading in {run.stdout!r}")
 
 
 def on_terminal(ns, binary, args):
@@ -277,6 +281,7 @@ def e2e(binary, holder_program):
               "the socket set's IPv6 endpoints")
         bad_values(ns, binary)
         summary(ns, binary, [], ["-tu"])
+        summary(ns, binary, ["-u"], ["-u"])
         summary(ns, binary, ["--port", "7001"], ["-tu"] + port_clause([7001]))
         summary(ns, binary, ["--state", "established", "--program", "socket_holder"],
                 ["-t", "state", "established"],

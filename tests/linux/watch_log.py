@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """quorvane --watch in a private network namespace while sockets open and close on a schedule:
 the connection log of --format json ("log", "brief" at --watch 0.1, "interrupt"), the marks of
-changes on a pseudo-terminal, with and without colour ("marks"), and what the log costs at
+changes on a pseudo-terminal, with and without colour ("marks"), the screen in a real terminal's
+window, tmux's ("screen"), and what the log costs at
 10,000 sockets ("bench"). "sockets" is the driver that holds the scheduled sockets inside the
 namespace, one command a line on stdin, each answered with a JSON line."""
 import datetime
@@ -10,6 +11,7 @@ import os
 import pty
 import re
 import select
+import shlex
 import signal
 import socket
 import subprocess
@@ -284,17 +286,20 @@ def frames(output):
     return result
 
 
-def on_terminal(ns, binary, args, environment):
-    """Runs quorvane --watch on a pseudo-terminal while a UDP socket comes and goes; returns its
-    frames."""
+def on_terminal(ns, binary, args, environment, interval=INTERVAL):
+    """Runs quorvane --watch on a pseudo-terminal while a UDP socket comes and goes and a
+    connection changes state; returns its output and frames, and each frame's arrival time."""
     sockets = Sockets(ns)
     sockets.do("listen", "steady", "127.0.0.1", 7300)
+    sockets.do("listen", "peer", "127.0.0.1", 7310)
+    sockets.do("connect", "half", "peer", 7311)
     controller, terminal = pty.openpty()
-    quorvane = subprocess.Popen(ns.command([binary, "--watch", str(INTERVAL)] + args),
+    quorvane = subprocess.Popen(ns.command([binary, "--watch", str(interval)] + args),
                                 stdin=terminal, stdout=terminal, stderr=subprocess.PIPE,
                                 env=environment)
     os.close(terminal)
     output = b""
+    arrivals = []  # (offset in output, time read)
 
     def read_for(length, until=None):
         nonlocal output
@@ -303,23 +308,29 @@ def on_terminal(ns, binary, args, environment):
             ready, _, _ = select.select([controller], [], [], 0.05)
             if ready:
                 try:
-                    output += os.read(controller, 65536)
+                    data = os.read(controller, 65536)
                 except OSError:
                     return
+                arrivals.append((len(output), time.monotonic()))
+                output += data
 
     read_for(30, until=b"\x1b[H")  # the first frame
     read_for(0.5)
     sockets.do("udp", "coming", "127.0.0.1", 7301)
-    read_for(1.0)
+    sockets.do("shutdown", "half")
+    # Longer than a mark lasts, so that the row is seen unmarked before it goes.
+    read_for(2.6)
     sockets.do("close", "coming")
-    read_for(1.0)
+    read_for(2.6)
     quorvane.send_signal(signal.SIGTERM)
     read_for(0.5)
     status = quorvane.wait(timeout=10)
     os.close(controller)
     sockets.stop()
     check(status == 0, f"{args}: exit status {status}")
-    return output, frames(output)
+    starts = [m.start() for m in re.finditer(re.escape(b"\x1b[H"), output)]
+    times = [max(t for offset, t in arrivals if offset <= start) for start in starts]
+    return output, frames(output), times
 
 
 def marks_seen(frames_, port, style):
@@ -333,12 +344,23 @@ def marks_seen(frames_, port, style):
         line = found[0]
         if style == "colour":
             mark = ("+" if line.startswith("\x1b[32m") else "-" if line.startswith("\x1b[31m")
+                    else "~" if line.startswith("\x1b[33m")
                     else " " if "\x1b[" not in line else "?")
         else:
-            mark = line[:2] if line[:2] in ("+ ", "- ", "  ") else "?"
+            mark = line[:2] if line[:2] in ("+ ", "- ", "~ ", "  ") else "?"
             mark = mark.strip() or " "
         marks.append(mark)
     return marks
+
+
+def mark_lasted(marks, times, mark):
+    """How long the first run of a mark stayed on screen: from the frame that first showed it to
+    the frame that replaced it."""
+    if mark not in marks:
+        return 0.0
+    first = marks.index(mark)
+    after = next((i for i in range(first, len(marks)) if marks[i] != mark), len(marks) - 1)
+    return times[after] - times[first]
 
 
 def collapse(marks):
@@ -348,6 +370,7 @@ def collapse(marks):
 
 def marks_test(binary):
     plain = {k: v for k, v in os.environ.items() if k != "NO_COLOR"}
+    plain["TERM"] = "xterm"
     runs = [
         ("colour", [], plain),
         ("signs", [], dict(plain, NO_COLOR="1")),
@@ -356,17 +379,45 @@ def marks_test(binary):
     with Namespace("qvwm") as ns:
         for style, args, environment in runs:
             what = f"{style} {args} NO_COLOR={environment.get('NO_COLOR')!r}"
-            output, shown = on_terminal(ns, binary, args, environment)
+            # However short the interval, each mark stays two seconds.
+            output, shown, times = on_terminal(ns, binary, args, environment, 0.1)
             if not check(len(shown) >= 10, f"{what}: {len(shown)} frames"):
                 continue
             coming = marks_seen(shown, 7301, style)
-            # Appeared once, then unmarked, shown once more as gone, then no more.
-            check(collapse(coming) == [None, "+", " ", "-", None] and coming.count("+") == 1
-                  and coming.count("-") == 1, f"{what}: marks of the coming socket {coming}")
+            # Appeared, then unmarked, shown as gone, then no more.
+            check(collapse(coming) == [None, "+", " ", "-", None],
+                  f"{what}: marks of the coming socket {collapse(coming)}")
+            for mark in "+-":
+                lasted = mark_lasted(coming, times, mark)
+                check(1.9 <= lasted <= 2.0 + SLACK + 0.1, f"{what}: {mark!r} lasted {lasted:.2f} s")
             steady = marks_seen(shown, 7300, style)
             check(set(steady) == {" "}, f"{what}: marks of the steady socket {steady}")
+            # A connection whose state changes is marked as changed, as long.
+            half = marks_seen(shown, 7311, style)
+            check(collapse(half) == [" ", "~", " "], f"{what}: marks of the state change "
+                  f"{collapse(half)}")
+            lasted = mark_lasted(half, times, "~")
+            check(lasted >= 1.9, f"{what}: '~' lasted {lasted:.2f} s")
             if style == "signs":
                 check(b"\x1b[3" not in output, f"{what}: colour written")
+
+        # A terminal that cannot move its cursor, or one terminfo does not know, gets plain
+        # listings, as a pipe does.
+        for term in ("dumb", "no-such-terminal"):
+            controller, terminal = pty.openpty()
+            quorvane = subprocess.Popen(ns.command([binary, "--watch", "0.2"]), stdin=terminal,
+                                        stdout=terminal, env=dict(plain, TERM=term))
+            os.close(terminal)
+            output = b""
+            end = time.monotonic() + 1.5
+            while time.monotonic() < end:
+                if select.select([controller], [], [], 0.05)[0]:
+                    output += os.read(controller, 65536)
+            quorvane.send_signal(signal.SIGTERM)
+            quorvane.wait(timeout=10)
+            os.close(controller)
+            check(b"\x1b" not in output and output.count(b"Proto") >= 3,
+                  f"TERM={term}: {output[:300]!r}")
 
         # A pipe gets plain listings: no colour, no marks.
         sockets = Sockets(ns)
@@ -385,6 +436,95 @@ def marks_test(binary):
         check(b"\x1b" not in out and lines and
               not any(line.startswith(("+ ", "- ")) for line in lines),
               f"pipe: marks in {out[:300]!r}")
+    finish()
+
+
+# The screen on a real terminal.
+
+class Tmux:
+    """A tmux server of the test's own with one window of a size, running a command."""
+
+    started = 0
+
+    def __init__(self, command, columns, rows):
+        Tmux.started += 1
+        self.server = ["tmux", "-f", "/dev/null", "-L", f"qvws{os.getpid()}-{Tmux.started}"]
+        line = " ".join(shlex.quote(word) for word in ["env", "-u", "NO_COLOR"] + command)
+        self.tmux("new-session", "-d", "-s", "w", "-x", str(columns), "-y", str(rows), line)
+
+    def tmux(self, *args):
+        return subprocess.run(self.server + list(args), check=True, capture_output=True,
+                              text=True).stdout
+
+    def lines(self, joined=False):
+        """The window's lines as drawn; joined, a line the terminal wrapped is one."""
+        return self.tmux("capture-pane", "-p", "-t", "w", *(["-J"] if joined else [])).split("\n")
+
+    def history(self):
+        return int(self.tmux("display-message", "-p", "-t", "w", "#{history_size}"))
+
+    def close(self):
+        subprocess.run(self.server + ["kill-server"], capture_output=True)
+
+
+def screen_fits(tmux, columns, rows, total):
+    """What is wrong with the screen as it fits a window, if anything: the header at the top, no
+    line wider than the window nor wrapped, and a last line counting the rows not shown."""
+    lines = tmux.lines()[:rows]
+    joined = tmux.lines(joined=True)[:rows]
+    if not lines[0].startswith("Proto"):
+        return f"header not on top: {lines[:2]}"
+    if any(len(line) > columns for line in lines) or joined != lines:
+        return f"a line wider than {columns} or wrapped: {max(lines, key=len)!r}"
+    count = re.fullmatch(r"\u2026 (\d+) more rows not shown", lines[-1].strip())
+    # quorvane's own look-ups may add a socket or two.
+    if not count or not total <= int(count.group(1)) + rows - 2 <= total + 4:
+        return f"last line {lines[-1]!r}, want the {total - rows + 2} rows not shown"
+    return None
+
+
+def wait_for(condition, seconds):
+    end = time.monotonic() + seconds
+    while True:
+        problem = condition()
+        if problem is None or time.monotonic() > end:
+            return problem
+        time.sleep(0.05)
+
+
+def screen_test(binary, holder_program):
+    """300 endpoints in a 120x40 window: the screen keeps to the window and never scrolls, and
+    a smaller window is redrawn to fit at once."""
+    with Namespace("qvws") as ns:
+        ns.holder(holder_program).do("many-tcp 127.0.0.1 7000 150")
+        listed = ns.run([binary, "-n", "--format", "json"], capture_output=True, check=True)
+        total = len(listed.stdout.splitlines())
+        check(total >= 300, f"{total} endpoints in the namespace")
+        for args, interval in (([], 1), (["-n"], 1), (["-n"], 30)):
+            what = f"--watch {interval} {args}"
+            tmux = Tmux(ns.command([binary, "--watch", str(interval)] + args), 120, 40)
+            try:
+                problem = wait_for(lambda: screen_fits(tmux, 120, 40, total), 15)
+                check(problem is None, f"{what} 120x40: {problem}")
+                if interval == 1:
+                    time.sleep(2.5)  # more refreshes
+                    problem = screen_fits(tmux, 120, 40, total)
+                    check(problem is None, f"{what}: later refreshes: {problem}")
+                check(tmux.history() == 0, f"{what}: {tmux.history()} lines of scrollback")
+                tmux.tmux("resize-window", "-t", "w", "-x", "80", "-y", "20")
+                # Long before the next refresh is due at --watch 30.
+                problem = wait_for(lambda: screen_fits(tmux, 80, 20, total), 2)
+                check(problem is None, f"{what} resized to 80x20: {problem}")
+                # The shrinking window itself pushes lines into tmux's history, as may a frame
+                # that was on its way for the larger one: from the redraw on, no more.
+                tmux.tmux("clear-history", "-t", "w")
+                if interval == 1:
+                    time.sleep(2.5)
+                    problem = screen_fits(tmux, 80, 20, total)
+                    check(problem is None, f"{what} 80x20 later: {problem}")
+                check(tmux.history() == 0, f"{what} 80x20: {tmux.history()} lines of scrollback")
+            finally:
+                tmux.close()
     finish()
 
 
@@ -464,6 +604,8 @@ if __name__ == "__main__":
         interrupt_test(sys.argv[2])
     elif mode == "marks":
         marks_test(sys.argv[2])
+    elif mode == "screen":
+        screen_test(sys.argv[2], sys.argv[3])
     elif mode == "bench":
         bench(sys.argv[2], sys.argv[3])
     else:

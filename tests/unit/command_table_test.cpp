@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "command/table.hpp"
+#include "command/fields.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
@@ -47,13 +48,64 @@ TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
   EXPECT_EQ(qv::aligned_table(columns, {}, false), "");
 }
 
+TEST(CommandTable, FittedToAWidth) {
+  // Cut on whole characters, the ellipsis taking the last cell.
+  EXPECT_EQ(qv::cut_to_width("systemd-resolved", 16), "systemd-resolved");
+  EXPECT_EQ(qv::cut_to_width("systemd-resolved", 8), "systemd\u2026");
+  EXPECT_EQ(qv::cut_to_width("caf\xc3\xa9s", 4), "caf\u2026");
+  EXPECT_EQ(qv::cut_to_width("ab", 1), "\u2026");
+  EXPECT_EQ(qv::cut_to_width("ab", 0), "");
+
+  // The text columns give way first, the widest of them first, down to their headings; only
+  // then the others, the widest first.
+  const std::array<qv::TableColumn, 4> columns = {{{"Local"},
+                                                   {"PID", qv::Align::right},
+                                                   {"Program", qv::Align::left, true},
+                                                   {"Host", qv::Align::left, true}}};
+  const std::vector<std::size_t> natural = {21, 5, 12, 30};  // 74 cells with the gaps
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 74), natural);
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 56), (std::vector<std::size_t>{21, 5, 12, 12}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 51), (std::vector<std::size_t>{21, 5, 10, 9}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 43), (std::vector<std::size_t>{21, 5, 7, 4}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 36), (std::vector<std::size_t>{14, 5, 7, 4}));
+  EXPECT_EQ(qv::fitted_widths(columns, natural, 2), (std::vector<std::size_t>{1, 1, 1, 1}));
+
+  // Every line of a fitted table fits, cells cut with the ellipsis, headings too.
+  std::vector<std::vector<std::string>> rows = {
+      {"127.0.0.1:8080", "812", "a-program-name-of-200-characters", "example.com"},
+      {"[::1]:53", "1", "dnsmasq", "-"}};
+  EXPECT_EQ(qv::aligned_lines(columns, rows, true, 40),
+            (std::vector<std::string>{"Local           PID  Program    Host",
+                                      "127.0.0.1:8080  812  a-progra\u2026  example\u2026",
+                                      "[::1]:53          1  dnsmasq    -"}));
+  rows.push_back({"[fe80::1]:5353", "2", "\xe6\x97\xa5\xe6\x9c\xac\xe8\xaa\x9e", "\xff\xfe"});
+  for (const std::size_t width : {80U, 40U, 30U, 12U, 3U}) {
+    for (const std::string& line : qv::aligned_lines(columns, rows, true, width)) {
+      EXPECT_LE(qv::display_width(line), width) << line;
+    }
+  }
+}
+
 TEST(CommandTable, EndpointRows) {
+  using test_endpoint::endpoint;
+  using test_endpoint::TcpState;
   const std::vector<qv::Endpoint> endpoints = {
-      {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
-      {{2, 6, true, {}, 5353, {}, 0, 0, 1}, "systemd-resolved", std::nullopt},
-      {{1, 4, false, {10, 0, 0, 2}, 51000, {93, 184, 216, 34}, 443, 5, 40211},
-       "c\xc3\xa9rl\n",
-       "example.com"},
+      endpoint({.local = {{127, 0, 0, 1}, 8080},
+                .state = TcpState::listen,
+                .pid = 812,
+                .program = "nginx"}),
+      endpoint({.protocol = os::Protocol::udp,
+                .family = os::kFamilyIpv6,
+                .ipv6Only = true,
+                .local = {{}, 5353},
+                .pid = 1,
+                .program = "systemd-resolved"}),
+      endpoint({.local = {{10, 0, 0, 2}, 51000},
+                .remote = {{93, 184, 216, 34}, 443},
+                .state = TcpState::established,
+                .pid = 40211,
+                .program = "c\xc3\xa9rl\n",
+                .host = "example.com"}),
   };
   EXPECT_EQ(
       qv::aligned_endpoint_table(endpoints, true),

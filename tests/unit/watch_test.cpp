@@ -2,18 +2,22 @@
 // marks, and how the marks are written with and without colour.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 #include <vector>
 
 #include "command/output.hpp"
+#include "command/table.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
-#include "watch_endpoints.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
-using watch_test::kCloseWait;
-using watch_test::tcp;
+using test_endpoint::loopback_tcp;
+using test_endpoint::TcpState;
+
+constexpr auto kCloseWait = TcpState::closeWait;
 
 // Each row as "mark port", "+" appeared, "-" gone, " " unchanged.
 std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
@@ -24,20 +28,20 @@ std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
     const char mark = row.mark == qv::WatchMark::kAppeared ? '+'
                       : row.mark == qv::WatchMark::kGone   ? '-'
                                                            : ' ';
-    rows.push_back(mark + std::to_string(row.endpoint->socket.localPort));
+    rows.push_back(mark + std::to_string(row.endpoint->socket.local.port));
   }
   return rows;
 }
 
 TEST(WatchDiff, MatchesByIdentityAlone) {
-  const qv::Endpoint base = tcp(80, 5000);
+  const qv::Endpoint base = loopback_tcp(80, 5000);
   std::vector<qv::Endpoint> others(6, base);
-  others[0].socket.protocol = 2;
+  others[0].socket.protocol = os::Protocol::udp;
   others[1].socket.family = os::kFamilyIpv6;
-  others[2].socket.localAddress[3] = 2;
-  others[3].socket.localPort = 81;
-  others[4].socket.remoteAddress[0] = 10;
-  others[5].socket.remotePort = 5001;
+  others[2].socket.local.address[3] = 2;
+  others[3].socket.local.port = 81;
+  others[4].socket.remote.address[0] = 10;
+  others[5].socket.remote.port = 5001;
   for (const qv::Endpoint& other : others) {
     const qv::WatchDiff diff = qv::diff_endpoints(std::vector{base}, std::vector{other});
     EXPECT_FALSE(diff.previousIndex[0].has_value());
@@ -57,8 +61,9 @@ TEST(WatchDiff, MatchesByIdentityAlone) {
 }
 
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9)};
-  const std::vector current{tcp(4, 9), tcp(5, 9), tcp(2, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9)};
+  const std::vector current{loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(2, 9)};
   const qv::WatchDiff diff = qv::diff_endpoints(previous, current);
   EXPECT_EQ(diff.previousIndex[0], 3U);
   EXPECT_FALSE(diff.previousIndex[1].has_value());
@@ -72,9 +77,9 @@ TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
 
 TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
   // Two UDP sockets bound alike (SO_REUSEPORT) become three, then one.
-  qv::Endpoint udp = tcp(53, 0, 0);
-  udp.socket.protocol = 2;
-  const std::vector two{udp, tcp(80, 1), udp};
+  qv::Endpoint udp = loopback_tcp(53, 0, TcpState::none);
+  udp.socket.protocol = os::Protocol::udp;
+  const std::vector two{udp, loopback_tcp(80, 1), udp};
   const std::vector three{udp, udp, udp};
   qv::WatchDiff diff = qv::diff_endpoints(two, three);
   EXPECT_EQ(diff.previousIndex[0], 0U);
@@ -89,24 +94,62 @@ TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
 
 TEST(WatchRows, VanishedEndpointsStayWhereTheyWere) {
   // 1 and 2 vanish from the start, 4 and 5 after 3, 7 at the end; 8 appears.
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9),
-                             tcp(5, 9), tcp(6, 9), tcp(7, 9)};
-  const std::vector current{tcp(3, 9), tcp(8, 9), tcp(6, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(6, 9),
+                             loopback_tcp(7, 9)};
+  const std::vector current{loopback_tcp(3, 9), loopback_tcp(8, 9), loopback_tcp(6, 9)};
   EXPECT_EQ(shown(previous, current),
             (std::vector<std::string>{"-1", "-2", " 3", "-4", "-5", "+8", " 6", "-7"}));
   // The previous order decides the place even when the table reorders.
-  EXPECT_EQ(shown(std::vector{tcp(1, 9), tcp(2, 9), tcp(3, 9)}, std::vector{tcp(3, 9), tcp(1, 9)}),
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9)},
+                  std::vector{loopback_tcp(3, 9), loopback_tcp(1, 9)}),
             (std::vector<std::string>{" 3", " 1", "-2"}));
-  EXPECT_EQ(shown({}, std::vector{tcp(1, 9)}), std::vector<std::string>{"+1"});
-  EXPECT_EQ(shown(std::vector{tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
+  EXPECT_EQ(shown({}, std::vector{loopback_tcp(1, 9)}), std::vector<std::string>{"+1"});
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
 }
 
 TEST(WatchRows, GoneRowsShowTheEndpointAsLastSeen) {
-  const std::vector previous{tcp(1, 9, kCloseWait)};
+  const std::vector previous{loopback_tcp(1, 9, kCloseWait)};
   const std::vector<qv::Endpoint> current;
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   ASSERT_EQ(rows.size(), 1U);
   EXPECT_EQ(rows[0].endpoint, &previous[0]);
+}
+
+TEST(WatchScreen, MarksLastTwoSecondsWhateverTheInterval) {
+  using namespace std::chrono_literals;
+  const auto start = std::chrono::steady_clock::time_point{} + 1h;
+  qv::WatchScreen screen;
+  // Each row as "mark port": "+" appeared, "~" state changed, "-" gone, " " unmarked.
+  const auto frame = [&](std::vector<qv::Endpoint> current, std::chrono::milliseconds at) {
+    std::vector<std::string> rows;
+    for (const qv::WatchRow& row : qv::watch_screen_rows(screen, std::move(current), start + at)) {
+      const char mark = row.mark == qv::WatchMark::kAppeared  ? '+'
+                        : row.mark == qv::WatchMark::kChanged ? '~'
+                        : row.mark == qv::WatchMark::kGone    ? '-'
+                                                              : ' ';
+      rows.push_back(mark + std::to_string(row.endpoint->socket.local.port));
+    }
+    return rows;
+  };
+  using Rows = std::vector<std::string>;
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(2)}, 0ms),
+            (Rows{" 1", " 2"}));  // nothing new at first
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(2), loopback_tcp(3)}, 100ms),
+            (Rows{" 1", " 2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 200ms),
+            (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2099ms),
+            (Rows{"~1", "-2", "+3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2100ms),
+            (Rows{"~1", "-2", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1, 9000, kCloseWait), loopback_tcp(3)}, 2200ms),
+            (Rows{" 1", " 3"}));
+  // An endpoint like a gone one is a new row, the gone one staying as it was until its time.
+  EXPECT_EQ(frame({loopback_tcp(3)}, 2300ms), (Rows{"-1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 2400ms), (Rows{"-1", "+1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 4399ms), (Rows{"+1", " 3"}));
+  EXPECT_EQ(frame({loopback_tcp(1), loopback_tcp(3)}, 4400ms), (Rows{" 1", " 3"}));
 }
 
 TEST(WatchMarks, NoColorAndTheOption) {
@@ -136,6 +179,8 @@ TEST(WatchMarks, WrittenPerLine) {
       {"Proto  Local\n", kNone, kSigns, "  Proto  Local\n"},
       {"80 ", kAppeared, kSigns, "+ 80 "},
       {"", kAppeared, kColour, ""},
+      {"tcp\t80\n", kChanged, kColour, "\x1b[33mtcp\t80\x1b[0m\n"},
+      {"a\nb\n", kChanged, kSigns, "~ a\n~ b\n"},
   };
   for (const Case& c : cases) {
     std::string out = "before|";
@@ -149,8 +194,8 @@ TEST(WatchMarks, WrittenPerLine) {
 namespace {
 
 TEST(WatchMarks, TableRowsKeepTheirColumns) {
-  const std::vector previous{tcp(80, 5000), tcp(7, 6000)};
-  const std::vector current{tcp(80, 5000), tcp(12345, 6000)};
+  const std::vector previous{loopback_tcp(80, 5000), loopback_tcp(7, 6000)};
+  const std::vector current{loopback_tcp(80, 5000), loopback_tcp(12345, 6000)};
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   qv::ListingStyle table;
   table.aligned = true;
@@ -179,6 +224,60 @@ TEST(WatchMarks, TableRowsKeepTheirColumns) {
   qv::ListingStyle expansion;
   expansion.outputTemplate = "%lpt ";
   EXPECT_EQ(qv::marked_listing(rows, expansion, qv::MarkStyle::kSigns), "  80 - 7 + 12345 ");
+}
+
+TEST(WatchMarks, FittedToTheWindow) {
+  std::vector<qv::Endpoint> endpoints;
+  for (std::uint16_t port = 7000; port < 7010; ++port)
+    endpoints.push_back(loopback_tcp(port, 40000));
+  endpoints[0].program = std::string(200, 'p');
+  endpoints[0].socket.owningPid = 42;
+  std::vector<qv::WatchRow> rows;
+  rows.reserve(endpoints.size());
+  for (const qv::Endpoint& endpoint : endpoints) rows.push_back({&endpoint, qv::WatchMark::kNone});
+  rows[1].mark = qv::WatchMark::kAppeared;
+  const auto lines_of = [](const std::string& text) {
+    std::vector<std::string> lines;
+    for (std::size_t start = 0, end; (end = text.find('\n', start)) != std::string::npos;
+         start = end + 1) {
+      lines.push_back(text.substr(start, end - start));
+    }
+    return lines;
+  };
+  qv::ListingStyle table;
+  table.aligned = true;
+  // The header kept, as many rows as fit, and a last line counting the others; nothing wider
+  // than the window, signs included.
+  const auto signs = lines_of(qv::marked_listing(rows, table, qv::MarkStyle::kSigns, {{6, 60}}));
+  ASSERT_EQ(signs.size(), 6U);
+  EXPECT_TRUE(signs[0].starts_with("  Proto")) << signs[0];
+  EXPECT_TRUE(signs[2].starts_with("+ TCP")) << signs[2];
+  EXPECT_EQ(signs[5], "  \u2026 6 more rows not shown");
+  for (const std::string& line : signs) EXPECT_LE(qv::display_width(line), 60U) << line;
+  EXPECT_NE(signs[1].find("ppp\u2026"), std::string::npos) << signs[1];
+  // All rows fit: no count line.
+  EXPECT_EQ(lines_of(qv::marked_listing(rows, table, qv::MarkStyle::kColour, {{11, 300}})).size(),
+            11U);
+
+  // A template's lines are cut too, tabs taken as the terminal takes them.
+  qv::ListingStyle expansion;
+  expansion.outputTemplate = "%ptt\t%lpt\t%nm\n";
+  const auto cut = lines_of(qv::marked_listing(rows, expansion, qv::MarkStyle::kColour, {{3, 24}}));
+  EXPECT_EQ(cut, (std::vector<std::string>{"TCP     7000    ppppppp\u2026",
+                                           "\x1b[32mTCP     7001    -\x1b[0m",
+                                           "\u2026 8 more rows not shown"}));
+  EXPECT_EQ(qv::fitted_listing("a\tb\nlong line here\nc\nd\n", {3, 8}),
+            "a      \u2026\nlong li\u2026\n\u2026 2 mor\u2026\n");
+}
+
+TEST(WatchMarks, TerminalFrames) {
+  // Each line cleared before it is written; the rest of the window cleared after the last.
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", std::nullopt), "\x1b[H\x1b[Ka\n\x1b[Kb\n\x1b[J");
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", qv::console::WindowSize{3, 80}),
+            "\x1b[H\x1b[Ka\n\x1b[Kb\n\x1b[J");
+  // As high as the window: the last line is not ended, or the window would scroll.
+  EXPECT_EQ(qv::terminal_frame("a\nb\n", qv::console::WindowSize{2, 80}), "\x1b[H\x1b[Ka\n\x1b[Kb");
+  EXPECT_EQ(qv::terminal_frame("", std::nullopt), "\x1b[H\x1b[J");
 }
 
 }  // namespace
