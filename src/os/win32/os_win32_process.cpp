@@ -22,7 +22,7 @@ class OwnedHandle {
   }
   OwnedHandle(const OwnedHandle&) = delete;
   OwnedHandle& operator=(const OwnedHandle&) = delete;
-  HANDLE get() const { return handle_; }
+  [[nodiscard]] HANDLE get() const { return handle_; }
 
  private:
   HANDLE handle_;
@@ -32,7 +32,7 @@ using QueryImageName = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR name, PD
 
 // Vista and later; bound at run time so that the DLL still loads on XP.
 QueryImageName query_image_name() {
-  static const QueryImageName function = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
+  static const auto function = reinterpret_cast<QueryImageName>(reinterpret_cast<void*>(
       GetProcAddress(GetModuleHandleA("kernel32.dll"), "QueryFullProcessImageNameA")));
   return function;
 }
