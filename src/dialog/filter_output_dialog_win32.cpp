@@ -15,7 +15,8 @@
 #include "dialog/filter_output_dialog.hpp"
 #include "host/host_state.hpp"
 
-extern "C" IMAGE_DOS_HEADER __ImageBase;
+// The linker's own name for this module's base, hence the reserved identifier.
+extern "C" IMAGE_DOS_HEADER __ImageBase;  // NOLINT(bugprone-reserved-identifier)
 
 namespace qv {
 

@@ -44,19 +44,26 @@ std::string file_contents(const std::string& path) {
   return text.str();
 }
 
+// Without the plug-in nothing can be checked: the run ends here, its output flushed first since
+// ExitProcess (unlike std::exit, which is not thread-safe) leaves stdio's buffers as they are.
+[[noreturn]] void end_run() {
+  std::fflush(stdout);
+  ExitProcess(2);
+}
+
 Plugin load_plugin(const char* path) {
   Plugin plugin{};
   plugin.module = LoadLibraryA(path);
   if (plugin.module == nullptr) {
     std::printf("FAIL: LoadLibrary(%s) error %lu\n", path, GetLastError());
-    std::exit(2);
+    end_run();
   }
   const auto find = [&](auto& slot, const char* name) {
     slot = reinterpret_cast<std::remove_reference_t<decltype(slot)>>(
         reinterpret_cast<void*>(GetProcAddress(plugin.module, name)));
     if (slot == nullptr) {
       std::printf("FAIL: export %s not found\n", name);
-      std::exit(2);
+      end_run();
     }
   };
   find(plugin.dlltype, "dlltype");

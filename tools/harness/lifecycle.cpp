@@ -70,7 +70,7 @@ void check_version_record(HMODULE module) {
                  {"ProductVersion", "1.00.0001"}};
   for (const auto& [key, text] : strings) {
     char query[64];
-    std::snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation->language,
+    std::snprintf(query, sizeof query, R"(\StringFileInfo\%04x%04x\%s)", translation->language,
                   translation->codePage, key);
     char* value = nullptr;
     const bool found =

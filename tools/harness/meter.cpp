@@ -29,7 +29,7 @@ class Socket {
   }
   Socket(const Socket&) = delete;
   Socket& operator=(const Socket&) = delete;
-  SOCKET get() const { return socket_; }
+  [[nodiscard]] SOCKET get() const { return socket_; }
 
  private:
   SOCKET socket_;
@@ -170,7 +170,7 @@ void check_ip_helper(const std::string& expected) {
 
 std::string listing_when_ready(const Plugin& plugin, std::int32_t instance, DWORD deadline) {
   for (;;) {
-    const std::string text = plugin.ListPorts(instance);
+    std::string text = plugin.ListPorts(instance);
     if (!text.empty() || GetTickCount() > deadline) return text;
     Sleep(50);
   }

@@ -39,7 +39,7 @@ std::optional<TableBuffer> extended_table(GetExtendedTable get, ULONG family, in
                                           std::size_t rowBytes) {
   std::vector<DWORD> buffer(1);
   for (int attempt = 0; attempt < 16; ++attempt) {
-    DWORD bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
+    auto bytes = static_cast<DWORD>(buffer.size() * sizeof(DWORD));
     const DWORD status = get(buffer.data(), &bytes, FALSE, family, tableClass, 0);
     if (status == NO_ERROR) return TableBuffer{std::move(buffer), bytes};
     if (status != ERROR_INSUFFICIENT_BUFFER) return std::nullopt;

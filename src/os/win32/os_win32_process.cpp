@@ -28,7 +28,7 @@ class OwnedHandle {
   }
   OwnedHandle(const OwnedHandle&) = delete;
   OwnedHandle& operator=(const OwnedHandle&) = delete;
-  HANDLE get() const { return handle_; }
+  [[nodiscard]] HANDLE get() const { return handle_; }
 
  private:
   HANDLE handle_;

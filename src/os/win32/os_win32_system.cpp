@@ -46,7 +46,7 @@ std::optional<ThreadHandle> start_thread(void (*routine)(void*), void* argument)
 }
 
 void wait_thread(ThreadHandle thread) {
-  HANDLE handle = reinterpret_cast<HANDLE>(thread.value);
+  auto handle = reinterpret_cast<HANDLE>(thread.value);
   WaitForSingleObject(handle, INFINITE);
   CloseHandle(handle);
 }
