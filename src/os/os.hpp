@@ -40,6 +40,20 @@ std::optional<std::vector<UdpRow>> udp_table();
 inline constexpr std::uint8_t kFamilyIpv4 = 4;
 inline constexpr std::uint8_t kFamilyIpv6 = 6;
 
+// A TCP connection's counters and round-trip figures as its kernel keeps them, each nullopt where
+// this kernel or platform does not say. Round trips are in microseconds, the kernel's own unit.
+struct TcpTraffic {
+  std::optional<std::uint64_t> bytesSent;  // data bytes sent, retransmissions included
+  std::optional<std::uint64_t> bytesReceived;
+  std::optional<std::uint64_t> bytesRetrans;
+  std::optional<std::uint32_t> retransmits;  // segments retransmitted over the connection's life
+  std::optional<std::uint32_t> rttUs;
+  std::optional<std::uint32_t> rttVarUs;
+  std::optional<std::uint32_t> minRttUs;
+  std::optional<std::uint32_t> cwnd;          // segments
+  std::optional<std::uint64_t> deliveryRate;  // bytes per second
+};
+
 struct SocketRow {
   std::int32_t protocol;  // 1 TCP, 2 UDP, as in the connection table
   std::uint8_t family;    // kFamilyIpv4 or kFamilyIpv6
@@ -50,6 +64,12 @@ struct SocketRow {
   std::uint16_t remotePort;
   std::uint32_t tcpState;
   std::uint32_t owningPid;  // 0 when no process visible here holds the socket
+  // Bytes waiting to be read and to be acknowledged; for a listener the connections waiting to
+  // be accepted and the limit of that queue, as ss shows them. nullopt where not known.
+  std::optional<std::uint32_t> recvQueue;
+  std::optional<std::uint32_t> sendQueue;
+  // Asked for (SocketKinds::traffic) and reported by the kernel: TCP only, not in time-wait.
+  std::optional<TcpTraffic> traffic;
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.
@@ -58,6 +78,7 @@ struct SocketKinds {
   bool udp = true;
   bool ipv4 = true;
   bool ipv6 = true;
+  bool traffic = false;  // each TCP socket's counters too, which costs a larger dump
 };
 
 // The machine's endpoints of the wanted kinds, TCP before UDP, IPv4 before IPv6 within each;
