@@ -68,7 +68,7 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void append_log_event(std::string& out, const LogEvent& event) {
+void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state"};
   out += R"({"event":")";
   out += kKinds[static_cast<int>(event.kind)];
@@ -87,7 +87,7 @@ void append_log_event(std::string& out, const LogEvent& event) {
     append_json_string(out, TcpStateName(static_cast<std::int32_t>(event.oldState)));
     out += ',';
   }
-  append_json_members(out, *event.endpoint);
+  append_json_members(out, *event.endpoint, traffic);
   out += "}\n";
 }
 

@@ -22,6 +22,8 @@ const char kUsage[] =
     "  -6, --ipv6            IPv6 endpoints\n"
     "  -l, --listening       listening TCP sockets and unconnected UDP sockets only\n"
     "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
+    "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
+    "                        received; while watching, the rates in and out\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -73,7 +75,7 @@ enum LongOnly : int {
   kNoColor
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHV";
+constexpr char kShortOptions[] = "+:46tulnaphHVi";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -81,6 +83,7 @@ constexpr option kLongOptions[] = {
     {"udp", no_argument, nullptr, 'u'},
     {"listening", no_argument, nullptr, 'l'},
     {"numeric", no_argument, nullptr, 'n'},
+    {"info", no_argument, nullptr, 'i'},
     {"all", no_argument, nullptr, 'a'},
     {"processes", no_argument, nullptr, 'p'},
     {"help", no_argument, nullptr, 'h'},
@@ -175,6 +178,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         break;
       case 'n':
         options.numeric = true;
+        break;
+      case 'i':
+        options.info = true;
         break;
       case 'a':
       case 'p':

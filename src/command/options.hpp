@@ -27,6 +27,7 @@ struct Options {
   bool numeric = false;   // no reverse look-ups
   EndpointFilter filter;  // --state, --port, --pid, --program
   bool summary = false;   // counts instead of endpoints
+  bool info = false;      // -i: queues, round trips, byte counters and, watching, rates
   // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
   // have a header, rows in a pipe none).
   std::optional<bool> header;

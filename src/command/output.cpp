@@ -1,6 +1,9 @@
 // The command's output formats, all built from the same endpoint texts.
 #include "command/output.hpp"
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "collector/address.hpp"
@@ -52,11 +55,62 @@ std::array<std::string, kTextFieldCount> text_row_fields(const Endpoint& endpoin
           or_none(host_text(endpoint))};
 }
 
-void append_text_row(std::string& out, const Endpoint& endpoint) {
+std::string human_bytes(double bytes) {
+  static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+  std::size_t unit = 0;
+  while (bytes >= 999.95 && unit + 1 < std::size(kUnits)) {
+    bytes /= 1000;
+    ++unit;
+  }
+  char text[32];
+  // Whole bytes, and one decimal below ten of a larger unit, as people read sizes.
+  const bool decimal = unit > 0 && bytes < 9.95;
+  std::snprintf(text, sizeof text, decimal ? "%.1f %s" : "%.0f %s", bytes, kUnits[unit]);
+  return text;
+}
+
+namespace {
+
+template <typename T>
+std::string or_none(const std::optional<T>& value, std::string (*text)(T)) {
+  return value ? text(*value) : std::string(kNone);
+}
+
+std::string milliseconds_text(std::uint32_t microseconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f ms", microseconds < 10000 ? 2 : 0, microseconds / 1000.0);
+  return text;
+}
+
+std::string bytes_text(std::uint64_t bytes) { return human_bytes(static_cast<double>(bytes)); }
+std::string queue_text(std::uint32_t bytes) { return std::to_string(bytes); }
+std::string rate_text(double bytesPerSecond) { return human_bytes(bytesPerSecond) + "/s"; }
+
+}  // namespace
+
+std::vector<std::string> info_fields(const Endpoint& endpoint, bool rates) {
+  const os::SocketRow& socket = endpoint.socket;
+  const os::TcpTraffic none;
+  const os::TcpTraffic& traffic = socket.traffic ? *socket.traffic : none;
+  std::vector<std::string> fields = {
+      or_none(socket.recvQueue, queue_text), or_none(socket.sendQueue, queue_text),
+      or_none(traffic.rttUs, milliseconds_text), or_none(traffic.bytesSent, bytes_text),
+      or_none(traffic.bytesReceived, bytes_text)};
+  if (rates) {
+    fields.push_back(or_none(endpoint.rateIn, rate_text));
+    fields.push_back(or_none(endpoint.rateOut, rate_text));
+  }
+  return fields;
+}
+
+void append_text_row(std::string& out, const Endpoint& endpoint, bool info, bool rates) {
   const auto fields = text_row_fields(endpoint);
   for (std::size_t i = 0; i < fields.size(); ++i) {
     if (i != 0) out += '\t';
     out += fields[i];
+  }
+  if (info) {
+    for (const std::string& field : info_fields(endpoint, rates)) (out += '\t') += field;
   }
   out += '\n';
 }
@@ -142,15 +196,67 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
   }};
 }
 
-void append_json_record(std::string& out, const Endpoint& endpoint) {
+namespace {
+
+template <typename T>
+std::optional<std::string> number_text(const std::optional<T>& value) {
+  if (!value) return std::nullopt;
+  return std::to_string(*value);
+}
+
+// A round trip in milliseconds, exactly: microseconds / 1000 in the shortest decimal.
+std::optional<std::string> milliseconds_number(const std::optional<std::uint32_t>& microseconds) {
+  if (!microseconds) return std::nullopt;
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, *microseconds / 1000.0).ptr;
+  return std::string(text, end);
+}
+
+std::optional<std::string> rate_number(const std::optional<double>& bytesPerSecond) {
+  if (!bytesPerSecond) return std::nullopt;
+  return std::to_string(std::llround(*bytesPerSecond));
+}
+
+// Every field of the endpoint's record, and its traffic fields when asked, in order.
+template <typename Visit>
+void for_each_field(const Endpoint& endpoint, bool traffic, Visit&& visit) {
+  for (const RecordField& field : record_fields(endpoint)) visit(field);
+  if (!traffic) return;
+  for (const RecordField& field : traffic_record_fields(endpoint)) visit(field);
+}
+
+}  // namespace
+
+std::array<RecordField, kTrafficFieldCount> traffic_record_fields(const Endpoint& endpoint) {
+  const os::SocketRow& socket = endpoint.socket;
+  const os::TcpTraffic none;
+  const os::TcpTraffic& t = socket.traffic ? *socket.traffic : none;
+  return {{
+      {"recv_queue", number_text(socket.recvQueue), true},
+      {"send_queue", number_text(socket.sendQueue), true},
+      {"bytes_sent", number_text(t.bytesSent), true},
+      {"bytes_received", number_text(t.bytesReceived), true},
+      {"bytes_retrans", number_text(t.bytesRetrans), true},
+      {"retransmits", number_text(t.retransmits), true},
+      {"rtt_ms", milliseconds_number(t.rttUs), true},
+      {"rtt_var_ms", milliseconds_number(t.rttVarUs), true},
+      {"min_rtt_ms", milliseconds_number(t.minRttUs), true},
+      {"cwnd", number_text(t.cwnd), true},
+      {"delivery_rate", number_text(t.deliveryRate), true},
+      {"rate_in", rate_number(endpoint.rateIn), true},
+      {"rate_out", rate_number(endpoint.rateOut), true},
+  }};
+}
+
+void append_json_record(std::string& out, const Endpoint& endpoint, bool traffic) {
   out += '{';
-  append_json_members(out, endpoint);
+  append_json_members(out, endpoint, traffic);
   out += "}\n";
 }
 
-void append_json_members(std::string& out, const Endpoint& endpoint) {
+void append_json_members(std::string& out, const Endpoint& endpoint, bool traffic) {
   bool first = true;
-  for (const RecordField& field : record_fields(endpoint)) {
+  for_each_field(endpoint, traffic, [&](const RecordField& field) {
     if (!first) out += ',';
     first = false;
     append_json_string(out, field.key);
@@ -162,27 +268,27 @@ void append_json_members(std::string& out, const Endpoint& endpoint) {
     } else {
       append_json_string(out, *field.value);
     }
-  }
+  });
 }
 
-void append_csv_header(std::string& out) {
+void append_csv_header(std::string& out, bool traffic) {
   const Endpoint none{};
   bool first = true;
-  for (const RecordField& field : record_fields(none)) {
+  for_each_field(none, traffic, [&](const RecordField& field) {
     if (!first) out += ',';
     first = false;
     out += field.key;
-  }
+  });
   out += "\r\n";
 }
 
-void append_csv_record(std::string& out, const Endpoint& endpoint) {
+void append_csv_record(std::string& out, const Endpoint& endpoint, bool traffic) {
   bool first = true;
-  for (const RecordField& field : record_fields(endpoint)) {
+  for_each_field(endpoint, traffic, [&](const RecordField& field) {
     if (!first) out += ',';
     first = false;
     if (field.value) append_csv_field(out, *field.value);
-  }
+  });
   out += "\r\n";
 }
 
@@ -218,25 +324,27 @@ std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle
   const bool rows = style.format == OutputFormat::text && !style.outputTemplate;
   const bool header =
       style.header.value_or(style.format == OutputFormat::csv || (rows && style.aligned));
-  if (rows && style.aligned) return aligned_endpoint_table(endpoints, header);
+  if (rows && style.aligned) {
+    return aligned_endpoint_table(endpoints, header, style.info, style.rates);
+  }
   std::string out;
   ExpansionWork work;
-  if (header && rows) out += endpoint_header_line();
-  if (header && style.format == OutputFormat::csv) append_csv_header(out);
+  if (header && rows) out += endpoint_header_line(style.info, style.rates);
+  if (header && style.format == OutputFormat::csv) append_csv_header(out, style.info);
   for (const Endpoint& endpoint : endpoints) {
     switch (style.format) {
       case OutputFormat::text:
         if (style.outputTemplate) {
           append_expansion(out, *style.outputTemplate, style.noLeadingZeros, endpoint, work);
         } else {
-          append_text_row(out, endpoint);
+          append_text_row(out, endpoint, style.info, style.rates);
         }
         break;
       case OutputFormat::json:
-        append_json_record(out, endpoint);
+        append_json_record(out, endpoint, style.info);
         break;
       case OutputFormat::csv:
-        append_csv_record(out, endpoint);
+        append_csv_record(out, endpoint, style.info);
         break;
     }
   }

@@ -91,21 +91,42 @@ std::string aligned_table(std::span<const TableColumn> columns,
   return out;
 }
 
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
-  auto fields = text_row_fields(endpoint);
-  return {std::make_move_iterator(fields.begin()), std::make_move_iterator(fields.end())};
+std::vector<TableColumn> endpoint_columns(bool info, bool rates) {
+  std::vector<TableColumn> columns(kEndpointColumns.begin(), kEndpointColumns.end());
+  if (info) {
+    columns.insert(columns.end(), {{"Recv-Q", Align::right},
+                                   {"Send-Q", Align::right},
+                                   {"RTT", Align::right},
+                                   {"Sent", Align::right},
+                                   {"Received", Align::right}});
+  }
+  if (info && rates) columns.insert(columns.end(), {{"In", Align::right}, {"Out", Align::right}});
+  return columns;
 }
 
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint, bool info, bool rates) {
+  auto fields = text_row_fields(endpoint);
+  std::vector<std::string> cells(std::make_move_iterator(fields.begin()),
+                                 std::make_move_iterator(fields.end()));
+  if (info) {
+    auto more = info_fields(endpoint, rates);
+    cells.insert(cells.end(), std::make_move_iterator(more.begin()),
+                 std::make_move_iterator(more.end()));
+  }
+  return cells;
+}
+
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header, bool info,
+                                   bool rates) {
   std::vector<std::vector<std::string>> rows;
   rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
-  return aligned_table(kEndpointColumns, rows, header);
+  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint, info, rates));
+  return aligned_table(endpoint_columns(info, rates), rows, header);
 }
 
-std::string endpoint_header_line() {
+std::string endpoint_header_line(bool info, bool rates) {
   std::string line;
-  for (const TableColumn& column : kEndpointColumns) {
+  for (const TableColumn& column : endpoint_columns(info, rates)) {
     if (!line.empty()) line += '\t';
     line += column.heading;
   }

@@ -38,13 +38,18 @@ std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
 std::string aligned_table(std::span<const TableColumn> columns,
                           std::span<const std::vector<std::string>> rows, bool header);
 
-// An endpoint's cells in the table: the fields of the command's default row.
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint);
+// The listing's columns: the default row's, then with info those of --info (and the rates).
+std::vector<TableColumn> endpoint_columns(bool info, bool rates);
+
+// An endpoint's cells in the table: the fields of the command's default row, then its info.
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint, bool info = false,
+                                        bool rates = false);
 
 // The endpoints' text rows (the fields of the command's default row) as an aligned table.
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header);
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header,
+                                   bool info = false, bool rates = false);
 
 // The endpoint listing's header as one tab-separated line, for a pipe that asks for it.
-std::string endpoint_header_line();
+std::string endpoint_header_line(bool info = false, bool rates = false);
 
 }  // namespace qv
