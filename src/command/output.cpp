@@ -58,7 +58,7 @@ std::array<std::string, kTextFieldCount> text_row_fields(const Endpoint& endpoin
 std::string human_bytes(double bytes) {
   static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
   std::size_t unit = 0;
-  while (bytes >= 999.95 && unit + 1 < std::size(kUnits)) {
+  while (bytes >= 999.5 && unit + 1 < std::size(kUnits)) {
     bytes /= 1000;
     ++unit;
   }

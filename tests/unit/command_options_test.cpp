@@ -34,7 +34,8 @@ std::string reason(std::vector<std::string> arguments) {
 TEST(CommandOptions, DefaultsListEverything) {
   const qv::Options o = options({});
   EXPECT_TRUE(o.kinds.tcp && o.kinds.udp && o.kinds.ipv4 && o.kinds.ipv6);
-  EXPECT_FALSE(o.listeningOnly || o.numeric || o.meter || o.watchSeconds || o.outputTemplate);
+  EXPECT_FALSE(o.listeningOnly || o.numeric || o.meter || o.watchSeconds || o.outputTemplate ||
+               o.info);
   EXPECT_EQ(o.format, qv::OutputFormat::text);
 }
 
@@ -46,6 +47,8 @@ TEST(CommandOptions, ShortOptionsBundleAsSsUsersTypeThem) {
   const qv::Options udp4 = options({"--udp", "--ipv4"});
   EXPECT_TRUE(udp4.kinds.udp && udp4.kinds.ipv4);
   EXPECT_FALSE(udp4.kinds.tcp || udp4.kinds.ipv6);
+  EXPECT_TRUE(options({"-tuanpi"}).info);
+  EXPECT_TRUE(options({"--info"}).info);
   EXPECT_TRUE(options({"-h"}).help);
   EXPECT_TRUE(options({"-V"}).version);
 }

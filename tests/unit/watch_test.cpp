@@ -56,6 +56,33 @@ TEST(WatchDiff, MatchesByIdentityAlone) {
   EXPECT_FALSE(qv::state_changed(base, base));
 }
 
+TEST(WatchRates, FromTheCountersChangeOfTheSameConnectionOnly) {
+  const auto counted = [](std::uint16_t port, std::uint64_t in, std::uint64_t out) {
+    qv::Endpoint e = tcp(port);
+    e.socket.traffic = os::TcpTraffic{};
+    e.socket.traffic->bytesReceived = in;
+    e.socket.traffic->bytesSent = out;
+    return e;
+  };
+  const std::vector previous{counted(1, 1000, 0), counted(2, 5000, 5000), counted(3, 0, 0),
+                             counted(4, 0, 0), tcp(5)};
+  std::vector current{
+      counted(1, 3000, 0), counted(2, 100, 6000), counted(3, 0, 0), counted(6, 500, 500), tcp(5),
+      counted(4, 0, 0)};
+  current[2].socket.traffic->bytesSent.reset();  // a kernel that does not count what it sent
+  current[5].rateIn = 7;                         // left over from before: replaced
+  qv::set_rates(previous, current, qv::diff_endpoints(previous, current), 2.0);
+  EXPECT_EQ(current[0].rateIn, 1000.0);
+  EXPECT_EQ(current[0].rateOut, 0.0);  // idle that way: 0 B/s, not unknown
+  // Received went backwards: another connection on the same addresses, no rates.
+  EXPECT_FALSE(current[1].rateIn || current[1].rateOut);
+  EXPECT_EQ(current[2].rateIn, 0.0);
+  EXPECT_FALSE(current[2].rateOut);
+  EXPECT_FALSE(current[3].rateIn || current[3].rateOut);  // new since
+  EXPECT_FALSE(current[4].rateIn || current[4].rateOut);  // no counters (UDP, Windows)
+  EXPECT_EQ(current[5].rateIn, 0.0);
+}
+
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
   const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9)};
   const std::vector current{tcp(4, 9), tcp(5, 9), tcp(2, 9)};
