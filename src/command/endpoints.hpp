@@ -23,8 +23,8 @@ struct Endpoint {
   std::optional<std::string> hostName;
   // Bytes per second received and sent since the previous refresh of --watch; nullopt on the first
   // refresh, for a socket not seen before, and where the platform keeps no byte counters.
-  std::optional<double> rateIn;
-  std::optional<double> rateOut;
+  std::optional<double> rateIn = std::nullopt;
+  std::optional<double> rateOut = std::nullopt;
 };
 
 struct CollectRequest {

@@ -66,10 +66,10 @@ struct SocketRow {
   std::uint32_t owningPid;  // 0 when no process visible here holds the socket
   // Bytes waiting to be read and to be acknowledged; for a listener the connections waiting to
   // be accepted and the limit of that queue, as ss shows them. nullopt where not known.
-  std::optional<std::uint32_t> recvQueue;
-  std::optional<std::uint32_t> sendQueue;
+  std::optional<std::uint32_t> recvQueue = std::nullopt;
+  std::optional<std::uint32_t> sendQueue = std::nullopt;
   // Asked for (SocketKinds::traffic) and reported by the kernel: TCP only, not in time-wait.
-  std::optional<TcpTraffic> traffic;
+  std::optional<TcpTraffic> traffic = std::nullopt;
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.

@@ -158,7 +158,7 @@ qv::Endpoint busy_connection() {
 TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
   std::string out;
   qv::append_json_members(out, busy_connection(), true);
-  EXPECT_NE(out.find(R"("host":"peer	example","recv_queue":0,"send_queue":2896,)"
+  EXPECT_NE(out.find(R"("host":"peer\texample","recv_queue":0,"send_queue":2896,)"
                      R"("bytes_sent":123456789,"bytes_received":340000,"bytes_retrans":1448,)"
                      R"("retransmits":1,"rtt_ms":1.25,"rtt_var_ms":0.052,"min_rtt_ms":null,)"
                      R"("cwnd":10,"delivery_rate":2000000,"rate_in":1000,"rate_out":1234567)"),
