@@ -25,7 +25,8 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
     const auto lifetime = std::chrono::duration_cast<std::chrono::milliseconds>(
         log.lastRefresh.steady - log.firstSeen[index].steady);
     log.closed.push_back(std::move(log.endpoints[index]));
-    events.push_back({LogEventKind::kClose, nullptr, log.lastRefresh.wall, lifetime, 0});
+    events.push_back(
+        {LogEventKind::kClose, nullptr, log.lastRefresh.wall, lifetime, os::TcpState::none});
   }
   for (std::size_t i = 0; i < events.size(); ++i) events[i].endpoint = &log.closed[i];
 
@@ -44,7 +45,7 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
   }
   for (std::size_t i = 0; i < current.size(); ++i) {
     if (!diff.previousIndex[i])
-      events.push_back({LogEventKind::kOpen, &current[i], now.wall, {}, 0});
+      events.push_back({LogEventKind::kOpen, &current[i], now.wall, {}, os::TcpState::none});
   }
   // Moving the vector keeps its elements where they are, so the events' pointers stay good.
   log.endpoints = std::move(current);

@@ -142,12 +142,12 @@ std::string endpoint_address_text(const os::SocketRow& socket,
 }
 
 std::string local_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.localAddress, std::to_string(socket.localPort));
+  return host_and_port(socket, socket.local.address, std::to_string(socket.local.port));
 }
 
 std::string remote_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.remoteAddress,
-                       has_remote(socket) ? std::to_string(socket.remotePort) : std::string("*"));
+  return host_and_port(socket, socket.remote.address,
+                       has_remote(socket) ? std::to_string(socket.remote.port) : std::string("*"));
 }
 
 std::string escaped_name(std::string_view name) {

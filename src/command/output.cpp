@@ -25,8 +25,9 @@ std::string or_none(std::string text) {
 }
 
 std::string_view state_name(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp ? TcpStateName(static_cast<std::int32_t>(socket.tcpState))
-                                         : std::string_view();
+  return socket.protocol == os::Protocol::tcp
+             ? TcpStateName(static_cast<std::int32_t>(socket.tcpState))
+             : std::string_view();
 }
 
 // The host column and %hn: the name found, else the remote address; nothing without a remote end.
@@ -34,7 +35,7 @@ std::string host_text(const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
   if (!has_remote(socket)) return {};
   if (endpoint.hostName) return escaped_name(*endpoint.hostName);
-  return address_text(socket.family, socket.remoteAddress);
+  return address_text(socket.family, socket.remote.address);
 }
 
 std::string_view number_text(std::uint32_t value, int minDigits, char (&buffer)[21]) {
@@ -46,7 +47,7 @@ std::string_view number_text(std::uint32_t value, int minDigits, char (&buffer)[
 std::array<std::string, kTextFieldCount> text_row_fields(const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
   const bool owned = socket.owningPid != 0;
-  return {std::string(ProtocolName(socket.protocol)),
+  return {std::string(ProtocolName(static_cast<std::int32_t>(socket.protocol))),
           local_endpoint_text(socket),
           remote_endpoint_text(socket),
           or_none(std::string(state_name(socket))),
@@ -127,22 +128,22 @@ void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const
   const auto valueOf = [&](Placeholder placeholder) -> std::string_view {
     switch (placeholder) {
       case Placeholder::lip:
-        return text = endpoint_address_text(socket, socket.localAddress);
+        return text = endpoint_address_text(socket, socket.local.address);
       case Placeholder::lpt:
-        return number_text(socket.localPort, noLeadingZeros ? 1 : 5, number);
+        return number_text(socket.local.port, noLeadingZeros ? 1 : 5, number);
       case Placeholder::rpt:
-        return remote ? number_text(socket.remotePort, noLeadingZeros ? 1 : 5, number) : "*";
+        return remote ? number_text(socket.remote.port, noLeadingZeros ? 1 : 5, number) : "*";
       case Placeholder::pid:
         return socket.owningPid != 0 ? number_text(socket.owningPid, noLeadingZeros ? 1 : 4, number)
                                      : kNone;
       case Placeholder::rip:
-        return text = endpoint_address_text(socket, socket.remoteAddress);
+        return text = endpoint_address_text(socket, socket.remote.address);
       case Placeholder::nm:
         return socket.owningPid != 0 ? text = escaped_name(endpoint.program) : kNone;
       case Placeholder::stat:
         return state_name(socket);
       case Placeholder::ptt:
-        return ProtocolName(socket.protocol);
+        return ProtocolName(static_cast<std::int32_t>(socket.protocol));
       case Placeholder::hn:
         hostAsked = true;
         return text = host_text(endpoint);
@@ -183,13 +184,14 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
     return present ? std::optional<std::string>(std::move(text)) : std::nullopt;
   };
   return {{
-      {"protocol", socket.protocol == kProtocolTcp ? "tcp" : "udp"},
+      {"protocol", socket.protocol == os::Protocol::tcp ? "tcp" : "udp"},
       {"family", socket.family == os::kFamilyIpv6 ? "ipv6" : "ipv4"},
-      {"local_address", address_text(socket.family, socket.localAddress)},
-      {"local_port", std::to_string(socket.localPort), true},
-      {"remote_address", optional_text(remote, address_text(socket.family, socket.remoteAddress))},
-      {"remote_port", optional_text(remote, std::to_string(socket.remotePort)), true},
-      {"state", optional_text(socket.protocol == kProtocolTcp, std::string(state_name(socket)))},
+      {"local_address", address_text(socket.family, socket.local.address)},
+      {"local_port", std::to_string(socket.local.port), true},
+      {"remote_address", optional_text(remote, address_text(socket.family, socket.remote.address))},
+      {"remote_port", optional_text(remote, std::to_string(socket.remote.port)), true},
+      {"state",
+       optional_text(socket.protocol == os::Protocol::tcp, std::string(state_name(socket)))},
       {"pid", optional_text(owned, std::to_string(socket.owningPid)), true},
       {"program", optional_text(owned, endpoint.program)},
       {"host", endpoint.hostName},
@@ -297,9 +299,9 @@ bool endpoint_listed(const Endpoint& endpoint, const InstanceSettings& settings)
   std::optional<std::int64_t> remoteNumber = 0;
   if (has_remote(socket)) {
     const bool ipv4 = socket.family != os::kFamilyIpv6;
-    if (ipv4 || is_ipv4_mapped(socket.remoteAddress)) {
+    if (ipv4 || is_ipv4_mapped(socket.remote.address)) {
       std::uint8_t octets[4];
-      std::memcpy(octets, socket.remoteAddress.data() + (ipv4 ? 0 : 12), sizeof octets);
+      std::memcpy(octets, socket.remote.address.data() + (ipv4 ? 0 : 12), sizeof octets);
       remoteNumber = TwelveDigitValue(octets);
     } else {
       remoteNumber = std::nullopt;

@@ -40,11 +40,12 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
-    const bool tcp = socket.protocol == kProtocolTcp;
-    if (!tcp && socket.protocol != kProtocolUdp) continue;
+    const bool tcp = socket.protocol == os::Protocol::tcp;
+    if (!tcp && socket.protocol != os::Protocol::udp) continue;
     ++summary.total;
     ++summary.byProtocolAndFamily[tcp ? 0 : 1][socket.family == os::kFamilyIpv6 ? 1 : 0];
-    if (tcp && socket.tcpState < summary.tcpByState.size()) ++summary.tcpByState[socket.tcpState];
+    const std::size_t state = os::state_index(socket.tcpState);
+    if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
     if (socket.owningPid != 0) pids.insert(socket.owningPid);

@@ -74,7 +74,7 @@ TcpTraffic tcp_traffic(std::span<const std::uint8_t> payload) {
   return traffic;
 }
 
-bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
+bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
                 std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   inet_diag_msg body;
   if (!read_at(message, NLMSG_HDRLEN, body)) return false;
@@ -84,11 +84,13 @@ bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
   row.protocol = protocol;
   row.family = ipv6 ? kFamilyIpv6 : kFamilyIpv4;
   const std::size_t addressBytes = ipv6 ? 16 : 4;
-  std::memcpy(row.localAddress.data(), body.id.idiag_src, addressBytes);
-  std::memcpy(row.remoteAddress.data(), body.id.idiag_dst, addressBytes);
-  row.localPort = ntohs(body.id.idiag_sport);
-  row.remotePort = ntohs(body.id.idiag_dport);
-  row.tcpState = protocol == 1 ? linux_net::mib_tcp_state(body.idiag_state) : 0;
+  std::memcpy(row.local.address.data(), body.id.idiag_src, addressBytes);
+  std::memcpy(row.remote.address.data(), body.id.idiag_dst, addressBytes);
+  row.local.port = ntohs(body.id.idiag_sport);
+  row.remote.port = ntohs(body.id.idiag_dport);
+  row.tcpState = protocol == Protocol::tcp
+                     ? static_cast<TcpState>(linux_net::mib_tcp_state(body.idiag_state))
+                     : TcpState::none;
   row.recvQueue = body.idiag_rqueue;
   row.sendQueue = body.idiag_wqueue;
   // The kernel sends the v6-only flag for listening and unconnected sockets only, the ones it
@@ -98,7 +100,7 @@ bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
                      [&](std::uint16_t type, std::span<const std::uint8_t> payload) {
                        if (type == INET_DIAG_SKV6ONLY && !payload.empty()) {
                          row.ipv6Only = ipv6 && payload[0] != 0;
-                       } else if (type == INET_DIAG_INFO && protocol == 1) {
+                       } else if (type == INET_DIAG_INFO && protocol == Protocol::tcp) {
                          row.traffic = tcp_traffic(payload);
                        }
                      });
@@ -123,7 +125,7 @@ DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32
 }
 
 DumpProgress parse_dump(std::span<const std::uint8_t> buffer, std::uint32_t sequence,
-                        std::int32_t protocol, std::vector<SocketRow>& rows,
+                        Protocol protocol, std::vector<SocketRow>& rows,
                         std::vector<std::uint64_t>& inodes) {
   std::size_t offset = 0;
   while (offset < buffer.size()) {
