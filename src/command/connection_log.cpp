@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <utility>
 
-#include "command/endpoint_text.hpp"
-#include "command/output.hpp"
+#include "command/fields.hpp"
+#include "command/json.hpp"
 #include "command/watch_diff.hpp"
 #include "listing/names.hpp"
 
@@ -71,25 +71,23 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
 
 void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state"};
-  out += R"({"event":")";
-  out += kKinds[static_cast<int>(event.kind)];
-  out += R"(","time":")";
-  out += rfc3339_utc(event.time);
-  out += "\",";
+  JsonWriter json(out);
+  json.begin_object()
+      .text("event", kKinds[static_cast<int>(event.kind)])
+      .text("time", rfc3339_utc(event.time));
   if (event.kind == LogEventKind::kClose) {
     const auto milliseconds = event.lifetime.count();
-    char duration[48];
-    std::snprintf(duration, sizeof duration, "\"duration\":%lld.%03lld,",
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%lld.%03lld",
                   static_cast<long long>(milliseconds / 1000),
                   static_cast<long long>(milliseconds % 1000));
-    out += duration;
+    json.number_text("duration", seconds);
   } else if (event.kind == LogEventKind::kState) {
-    out += "\"old_state\":";
-    append_json_string(out, TcpStateName(static_cast<std::int32_t>(event.oldState)));
-    out += ',';
+    json.text("old_state", TcpStateName(static_cast<std::int32_t>(event.oldState)));
   }
-  append_json_members(out, *event.endpoint, traffic);
-  out += "}\n";
+  write_json_members(json, *event.endpoint, {.info = traffic});
+  json.end_object();
+  out += '\n';
 }
 
 }  // namespace qv

@@ -182,8 +182,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.aligned = qv::console::stdout_is_terminal();
   style.header = options.header;
   style.summary = options.summary;
-  style.info = options.info;
-  style.rates = options.info && options.watchSeconds.has_value();
+  style.fields = {.info = options.info, .rates = options.info && options.watchSeconds.has_value()};
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -194,7 +193,10 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
   // The counters cost a larger dump: asked for only when something shows them.
-  request.kinds.traffic = options.info;
+  const bool traffic =
+      options.info || (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
+  request.kinds.traffic = traffic;
+  const bool rates = traffic && options.watchSeconds.has_value();
   // The previous refresh's endpoints and when they were read, for the rates.
   std::vector<qv::Endpoint> rateBase;
   Clock::time_point rateBaseTime;
@@ -206,7 +208,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });
-    if (style.rates) {
+    if (rates) {
       const std::chrono::duration<double> since = read - rateBaseTime;
       if (!first) {
         qv::set_rates(rateBase, *endpoints, qv::diff_endpoints(rateBase, *endpoints),

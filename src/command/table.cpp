@@ -2,33 +2,14 @@
 #include "command/table.hpp"
 
 #include <algorithm>
-#include <iterator>
+
+#include "common/utf8.hpp"
 
 namespace qv {
-
-const std::array<TableColumn, kTextFieldCount> kEndpointColumns = {
-    {{"Proto"}, {"Local"}, {"Remote"}, {"State"}, {"PID", Align::right}, {"Program"}, {"Host"}}};
 
 namespace {
 
 constexpr std::string_view kGap = "  ";
-
-bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length of the valid UTF-8 sequence at the start of text; 0 when it does not start one.
-std::size_t sequence_length(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (length == 0 || length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!continuation(static_cast<unsigned char>(text[i]))) return 0;
-  }
-  return length;
-}
 
 void append_padded(std::string& out, std::string_view cell, std::size_t width, Align align,
                    bool last) {
@@ -56,7 +37,7 @@ std::string table_line(std::span<const TableColumn> columns, std::span<const std
 std::size_t display_width(std::string_view text) {
   std::size_t cells = 0;
   while (!text.empty()) {
-    text.remove_prefix(std::max<std::size_t>(sequence_length(text), 1));
+    text.remove_prefix(read_utf8(text).length);
     ++cells;
   }
   return cells;
@@ -89,48 +70,6 @@ std::string aligned_table(std::span<const TableColumn> columns,
   std::string out;
   for (const std::string& line : aligned_lines(columns, rows, header)) out += line + '\n';
   return out;
-}
-
-std::vector<TableColumn> endpoint_columns(bool info, bool rates) {
-  std::vector<TableColumn> columns(kEndpointColumns.begin(), kEndpointColumns.end());
-  if (info) {
-    columns.insert(columns.end(), {{"Recv-Q", Align::right},
-                                   {"Send-Q", Align::right},
-                                   {"RTT", Align::right},
-                                   {"Sent", Align::right},
-                                   {"Received", Align::right}});
-  }
-  if (info && rates) columns.insert(columns.end(), {{"In", Align::right}, {"Out", Align::right}});
-  return columns;
-}
-
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint, bool info, bool rates) {
-  auto fields = text_row_fields(endpoint);
-  std::vector<std::string> cells(std::make_move_iterator(fields.begin()),
-                                 std::make_move_iterator(fields.end()));
-  if (info) {
-    auto more = info_fields(endpoint, rates);
-    cells.insert(cells.end(), std::make_move_iterator(more.begin()),
-                 std::make_move_iterator(more.end()));
-  }
-  return cells;
-}
-
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header, bool info,
-                                   bool rates) {
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint, info, rates));
-  return aligned_table(endpoint_columns(info, rates), rows, header);
-}
-
-std::string endpoint_header_line(bool info, bool rates) {
-  std::string line;
-  for (const TableColumn& column : endpoint_columns(info, rates)) {
-    if (!line.empty()) line += '\t';
-    line += column.heading;
-  }
-  return line + '\n';
 }
 
 }  // namespace qv

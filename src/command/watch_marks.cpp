@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "command/fields.hpp"
 #include "command/table.hpp"
 
 namespace qv {
@@ -60,12 +61,10 @@ std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& l
   }
   std::vector<std::vector<std::string>> cells;
   cells.reserve(rows.size());
-  for (const WatchRow& row : rows) {
-    cells.push_back(endpoint_cells(*row.endpoint, listing.info, listing.rates));
-  }
+  for (const WatchRow& row : rows) cells.push_back(endpoint_cells(*row.endpoint, listing.fields));
   const bool header = listing.header.value_or(true);
   const std::vector<std::string> lines =
-      aligned_lines(endpoint_columns(listing.info, listing.rates), cells, header);
+      aligned_lines(endpoint_columns(listing.fields), cells, header);
   const std::size_t first = header ? 1 : 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     append_marked(out, lines[i], i < first ? WatchMark::kNone : rows[i - first].mark, style);

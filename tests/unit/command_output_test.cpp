@@ -173,7 +173,7 @@ qv::Endpoint busy_connection() {
 
 TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
   std::string out;
-  qv::append_json_members(out, busy_connection(), true);
+  qv::append_json_record(out, busy_connection(), {.info = true});
   EXPECT_NE(out.find(R"("host":"peer\texample","recv_queue":0,"send_queue":2896,)"
                      R"("bytes_sent":123456789,"bytes_received":340000,"bytes_retrans":1448,)"
                      R"("retransmits":1,"rtt_ms":1.25,"rtt_var_ms":0.052,"min_rtt_ms":null,)"
@@ -181,13 +181,13 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
             std::string::npos)
       << out;
   out.clear();
-  qv::append_json_members(out, unowned_udp(), true);
+  qv::append_json_record(out, unowned_udp(), {.info = true});
   EXPECT_NE(out.find(R"("recv_queue":null,"send_queue":null,"bytes_sent":null,)"),
             std::string::npos)
       << out;
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
-  style.info = true;
+  style.fields.info = true;
   const qv::Endpoint endpoints[] = {unowned_udp()};
   EXPECT_EQ(qv::listing_text(endpoints, style),
             "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
@@ -196,7 +196,7 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
             "udp,ipv4,0.0.0.0,53,,,,,,,,,,,,,,,,,,,\r\n");
   // For people: sizes and rates in SI units, round trips in milliseconds.
   out.clear();
-  qv::append_text_row(out, busy_connection(), true, true);
+  qv::append_text_row(out, busy_connection(), {.info = true, .rates = true});
   EXPECT_TRUE(out.ends_with("\t0\t2896\t1.25 ms\t123 MB\t340 kB\t1.0 kB/s\t1.2 MB/s\n")) << out;
   EXPECT_EQ(qv::human_bytes(0), "0 B");
   EXPECT_EQ(qv::human_bytes(999), "999 B");

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "command/table.hpp"
+#include "command/fields.hpp"
 #include "endpoint_builder.hpp"
 
 namespace {

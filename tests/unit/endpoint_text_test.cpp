@@ -7,6 +7,7 @@
 #include <random>
 #include <string>
 
+#include "command/json.hpp"
 #include "endpoint_builder.hpp"
 
 namespace {
