@@ -193,8 +193,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
   // The counters cost a larger dump: asked for only when something shows them.
-  const bool traffic =
-      options.info || (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
+  const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
+                       (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
   const bool rates = traffic && options.watchSeconds.has_value();
   // The previous refresh's endpoints and when they were read, for the rates.
@@ -217,6 +217,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
       rateBase = *endpoints;
       rateBaseTime = read;
     }
+    if (options.sort) qv::sort_endpoints(*endpoints, *options.sort);
+    if (options.top && endpoints->size() > *options.top) endpoints->resize(*options.top);
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              look_up_limit_ms(first, started, options.watchSeconds));

@@ -41,6 +41,9 @@ const char kUsage[] =
     "      --program NAME    endpoints of the program whose file name is NAME\n"
     "                        (each filter may be repeated: any value matches; different\n"
     "                        filters must all match)\n"
+    "      --sort KEY        order by rate, bytes, rtt (busiest first), port, pid, program or\n"
+    "                        state\n"
+    "      --top N           the first N endpoints only\n"
     "      --summary         counts by protocol, family, TCP state and program instead\n"
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
@@ -72,7 +75,9 @@ enum LongOnly : int {
   kProgram,
   kSummary,
   kHeader,
-  kNoColor
+  kNoColor,
+  kSort,
+  kTop
 };
 
 constexpr char kShortOptions[] = "+:46tulnaphHVi";
@@ -103,6 +108,8 @@ constexpr option kLongOptions[] = {
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
     {"no-color", no_argument, nullptr, kNoColor},
+    {"sort", required_argument, nullptr, kSort},
+    {"top", required_argument, nullptr, kTop},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -241,6 +248,22 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
             return "--watch needs a number of seconds from 0.1 to 86400, not '" + *seconds + "'";
           }
         }
+        break;
+      }
+      case kSort:
+        options.sort = read_sort_key(optarg);
+        if (!options.sort) {
+          return "--sort takes rate, bytes, rtt, port, pid, program or state, not '" +
+                 std::string(optarg) + "'";
+        }
+        break;
+      case kTop: {
+        char* end = nullptr;
+        const unsigned long long count = std::strtoull(optarg, &end, 10);
+        if (*optarg < '0' || *optarg > '9' || *end != '\0' || count == 0 || count > 1000000000) {
+          return "--top needs a number of endpoints from 1, not '" + std::string(optarg) + "'";
+        }
+        options.top = static_cast<std::size_t>(count);
         break;
       }
       case kNoColor:

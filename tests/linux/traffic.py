@@ -3,7 +3,8 @@
 makes and counts itself: a sender paced at a known rate (totals and the watched rate), an idle
 connection, a receiver that does not read (its queue as ss shows it), a listener whose backlog is
 full, a path that drops segments at random (retransmissions), a rate limit on loopback (the
-watched rate at the limit) and the connection log's close event with the totals.
+watched rate at the limit), the connection log's close event with the totals, and the busiest
+connections first with --sort rate --top 3.
 Usage: traffic.py QUORVANE"""
 import json
 import socket
@@ -160,6 +161,26 @@ def paced_and_idle(quorvane):
           f"the close event carries the {sent} bytes sent: {closes}")
 
 
+def busiest(quorvane):
+    """Three connections at three paces and an idle one: --sort rate --top 3 lists the fastest
+    connection's two ends, then one end of the next."""
+    rates = {7040: 200_000, 7041: 600_000, 7042: 1_500_000, 7043: 0}
+    held = []  # the sockets stay open until the listings are made
+    for port, rate in rates.items():
+        client, accepted, server = pair(port)
+        threading.Thread(target=drain, args=(accepted,), daemon=True).start()
+        if rate:
+            threading.Thread(target=send_paced, args=(client, rate, 5), daemon=True).start()
+        held.extend((client, accepted, server))
+    ports = [a for port in rates for a in ("--port", str(port))]
+    listings = watch_rows(quorvane, 4.5, "--sort", "rate", "--top", "3", *ports)
+    later = listings[2:]
+    order_ok = all(len(rows) == 3 and
+                   [":7042" in row[1] + row[2] for row in rows] == [True, True, False] and
+                   ":7041" in rows[2][1] + rows[2][2] for rows in later)
+    check(later and order_ok, f"--sort rate --top 3: the busiest first, in order: {later}")
+
+
 def queues(quorvane):
     client, accepted, _server = pair(7010)
     waiting = 50_000
@@ -224,6 +245,7 @@ def inside(quorvane):
         subprocess.run(command, check=True)
 
     paced_and_idle(quorvane)
+    busiest(quorvane)
     queues(quorvane)
     lossy(quorvane, ns_run)
     limited(quorvane, ns_run)  # last: the limit holds for all of the namespace's loopback

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "command/filters.hpp"
 #include "command/output.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
@@ -82,6 +83,25 @@ TEST(WatchRates, FromTheCountersChangeOfTheSameConnectionOnly) {
   EXPECT_FALSE(current[3].rateIn || current[3].rateOut);  // new since
   EXPECT_FALSE(current[4].rateIn || current[4].rateOut);  // no counters (UDP, Windows)
   EXPECT_EQ(current[5].rateIn, 0.0);
+}
+
+TEST(WatchRates, SortedBusiestFirstThoseWithoutRatesLast) {
+  std::vector<qv::Endpoint> endpoints;
+  for (const auto& [port, rate] : {std::pair<std::uint16_t, std::optional<double>>{1, 10.0},
+                                   {2, std::nullopt},
+                                   {3, 300.0},
+                                   {4, 20.0},
+                                   {5, std::nullopt}}) {
+    endpoints.push_back(loopback_tcp(port));
+    endpoints.back().rateOut = rate;
+  }
+  qv::sort_endpoints(endpoints, qv::SortKey::rate);
+  std::vector<std::uint16_t> ports;
+  for (const auto& e : endpoints) ports.push_back(e.socket.local.port);
+  EXPECT_EQ(ports, (std::vector<std::uint16_t>{3, 4, 1, 2, 5}));
+  qv::sort_endpoints(endpoints, qv::SortKey::port);
+  EXPECT_EQ(endpoints.front().socket.local.port, 1);
+  EXPECT_EQ(qv::read_sort_key("busiest"), std::nullopt);
 }
 
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
