@@ -97,6 +97,7 @@ TEST(WatchRates, SortedBusiestFirstThoseWithoutRatesLast) {
   }
   qv::sort_endpoints(endpoints, qv::SortKey::rate);
   std::vector<std::uint16_t> ports;
+  ports.reserve(endpoints.size());
   for (const auto& e : endpoints) ports.push_back(e.socket.local.port);
   EXPECT_EQ(ports, (std::vector<std::uint16_t>{3, 4, 1, 2, 5}));
   qv::sort_endpoints(endpoints, qv::SortKey::port);
