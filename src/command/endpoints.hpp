@@ -21,6 +21,10 @@ struct Endpoint {
   // The remote host's reverse name when one was found in time; nullopt otherwise (no remote
   // address, no look-up asked for, no answer, or no answer yet).
   std::optional<std::string> hostName;
+  // Bytes per second received and sent since the previous refresh of --watch; nullopt on the first
+  // refresh, for a socket not seen before, and where the platform keeps no byte counters.
+  std::optional<double> rateIn = std::nullopt;
+  std::optional<double> rateOut = std::nullopt;
 };
 
 struct CollectRequest {

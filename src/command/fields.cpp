@@ -2,6 +2,9 @@
 #include "command/fields.hpp"
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
 
 #include "command/endpoint_text.hpp"
 #include "listing/names.hpp"
@@ -22,6 +25,48 @@ bool remote(const Endpoint& e) { return has_remote(e.socket); }
 Value present_if(bool present, std::string text) {
   return present ? Value(std::move(text)) : std::nullopt;
 }
+
+// The traffic figures of a TCP socket; all unknown for any other, or when not asked for.
+const os::TcpTraffic& traffic(const Endpoint& e) {
+  static const os::TcpTraffic kUnknown;
+  return e.socket.traffic ? *e.socket.traffic : kUnknown;
+}
+
+template <typename T>
+Value number(const std::optional<T>& value) {
+  return value ? Value(std::to_string(*value)) : std::nullopt;
+}
+
+// A round trip in milliseconds, exactly: the kernel's microseconds in the shortest decimal.
+Value milliseconds(const std::optional<std::uint32_t>& microseconds) {
+  if (!microseconds) return std::nullopt;
+  char text[32];
+  const auto end = std::to_chars(text, text + sizeof text, *microseconds / 1000.0).ptr;
+  return std::string(text, end);
+}
+
+Value whole_rate(const std::optional<double>& bytesPerSecond) {
+  return bytesPerSecond ? Value(std::to_string(std::llround(*bytesPerSecond))) : std::nullopt;
+}
+
+// The same figures for people.
+Value milliseconds_for_people(const std::optional<std::uint32_t>& microseconds) {
+  if (!microseconds) return std::nullopt;
+  char text[32];
+  std::snprintf(text, sizeof text, "%.*f ms", *microseconds < 10000 ? 2 : 0,
+                *microseconds / 1000.0);
+  return text;
+}
+
+Value bytes_for_people(const std::optional<std::uint64_t>& bytes) {
+  return bytes ? Value(human_bytes(static_cast<double>(*bytes))) : std::nullopt;
+}
+
+Value rate_for_people(const std::optional<double>& bytesPerSecond) {
+  return bytesPerSecond ? Value(human_bytes(*bytesPerSecond) + "/s") : std::nullopt;
+}
+
+constexpr FieldGroup kInfo = FieldGroup::info;
 
 // clang-format off
 const EndpointField kFields[] = {
@@ -83,19 +128,70 @@ const EndpointField kFields[] = {
        if (!remote(e)) return std::nullopt;
        return e.hostName ? *e.hostName : address_text(e.socket.family, e.socket.remote.address);
      }},
+    // --info: the kernel's figures, for scripts exactly and for people readably.
+    {.key = "recv_queue", .heading = "Recv-Q", .placeholder = "%rq", .kind = FieldKind::number,
+     .align = Align::right, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(e.socket.recvQueue); }},
+    {.key = "send_queue", .heading = "Send-Q", .placeholder = "%sq", .kind = FieldKind::number,
+     .align = Align::right, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(e.socket.sendQueue); }},
+    {.key = "bytes_sent", .placeholder = "%tx", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).bytesSent); }},
+    {.key = "bytes_received", .placeholder = "%rx", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).bytesReceived); }},
+    {.key = "bytes_retrans", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).bytesRetrans); }},
+    {.key = "retransmits", .placeholder = "%retr", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).retransmits); }},
+    {.key = "rtt_ms", .placeholder = "%rtt", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return milliseconds(traffic(e).rttUs); }},
+    {.key = "rtt_var_ms", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return milliseconds(traffic(e).rttVarUs); }},
+    {.key = "min_rtt_ms", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return milliseconds(traffic(e).minRttUs); }},
+    {.key = "cwnd", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).cwnd); }},
+    {.key = "delivery_rate", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return number(traffic(e).deliveryRate); }},
+    {.key = "rate_in", .placeholder = "%rin", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return whole_rate(e.rateIn); }},
+    {.key = "rate_out", .placeholder = "%rout", .kind = FieldKind::number, .group = kInfo,
+     .value = [](const Endpoint& e) { return whole_rate(e.rateOut); }},
+    {.heading = "RTT", .align = Align::right, .group = kInfo,
+     .value = [](const Endpoint& e) { return milliseconds_for_people(traffic(e).rttUs); }},
+    {.heading = "Sent", .align = Align::right, .group = kInfo,
+     .value = [](const Endpoint& e) { return bytes_for_people(traffic(e).bytesSent); }},
+    {.heading = "Received", .align = Align::right, .group = kInfo,
+     .value = [](const Endpoint& e) { return bytes_for_people(traffic(e).bytesReceived); }},
+    {.heading = "In", .align = Align::right, .group = FieldGroup::rates,
+     .value = [](const Endpoint& e) { return rate_for_people(e.rateIn); }},
+    {.heading = "Out", .align = Align::right, .group = FieldGroup::rates,
+     .value = [](const Endpoint& e) { return rate_for_people(e.rateOut); }},
 };
 // clang-format on
+
+bool in_set(const EndpointField& field, FieldSet set) {
+  switch (field.group) {
+    case FieldGroup::always:
+      return true;
+    case FieldGroup::info:
+      return set.info;
+    case FieldGroup::rates:
+      return set.info && set.rates;
+  }
+  return false;
+}
 
 // A value as the text outputs write it: names escaped.
 std::string shown(const EndpointField& field, const std::string& value) {
   return field.kind == FieldKind::name ? escaped_name(value) : value;
 }
 
-std::vector<TableColumn> make_columns() {
+std::vector<TableColumn> make_columns(FieldSet set) {
   std::vector<TableColumn> columns;
   for (const EndpointField& field : kFields) {
     // Names give way first when the table must fit a window.
-    if (!field.heading.empty()) {
+    if (!field.heading.empty() && in_set(field, set)) {
       columns.push_back({field.heading, field.align, field.kind == FieldKind::name});
     }
   }
@@ -155,24 +251,40 @@ void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const
 
 std::span<const EndpointField> endpoint_fields() { return kFields; }
 
-std::span<const TableColumn> endpoint_columns() {
-  static const std::vector<TableColumn> columns = make_columns();
-  return columns;
+std::string human_bytes(double bytes) {
+  static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
+  std::size_t unit = 0;
+  while (bytes >= 999.5 && unit + 1 < std::size(kUnits)) {
+    bytes /= 1000;
+    ++unit;
+  }
+  char text[32];
+  // Whole bytes, and one decimal below ten of a larger unit, as people read sizes.
+  const bool decimal = unit > 0 && bytes < 9.95;
+  std::snprintf(text, sizeof text, decimal ? "%.1f %s" : "%.0f %s", bytes, kUnits[unit]);
+  return text;
 }
 
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
+std::span<const TableColumn> endpoint_columns(FieldSet set) {
+  static const std::vector<TableColumn> plain = make_columns({});
+  static const std::vector<TableColumn> info = make_columns({true, false});
+  static const std::vector<TableColumn> rates = make_columns({true, true});
+  return !set.info ? plain : set.rates ? rates : info;
+}
+
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set) {
   std::vector<std::string> cells;
-  cells.reserve(endpoint_columns().size());
+  cells.reserve(endpoint_columns(set).size());
   for (const EndpointField& field : kFields) {
-    if (field.heading.empty()) continue;
+    if (field.heading.empty() || !in_set(field, set)) continue;
     Value value = field.value(endpoint);
     cells.push_back(value && !value->empty() ? shown(field, *value) : std::string(kNone));
   }
   return cells;
 }
 
-void append_text_row(std::string& out, const Endpoint& endpoint) {
-  const auto cells = endpoint_cells(endpoint);
+void append_text_row(std::string& out, const Endpoint& endpoint, FieldSet set) {
+  const auto cells = endpoint_cells(endpoint, set);
   for (std::size_t i = 0; i < cells.size(); ++i) {
     if (i != 0) out += '\t';
     out += cells[i];
@@ -180,20 +292,20 @@ void append_text_row(std::string& out, const Endpoint& endpoint) {
   out += '\n';
 }
 
-std::string endpoint_header_line() {
+std::string endpoint_header_line(FieldSet set) {
   std::string line;
-  for (const TableColumn& column : endpoint_columns()) {
+  for (const TableColumn& column : endpoint_columns(set)) {
     if (!line.empty()) line += '\t';
     line += column.heading;
   }
   return line + '\n';
 }
 
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header, FieldSet set) {
   std::vector<std::vector<std::string>> rows;
   rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
-  return aligned_table(endpoint_columns(), rows, header);
+  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint, set));
+  return aligned_table(endpoint_columns(set), rows, header);
 }
 
 void append_expansion(std::string& out, std::string_view outputTemplate, bool noLeadingZeros,
@@ -201,6 +313,13 @@ void append_expansion(std::string& out, std::string_view outputTemplate, bool no
   bool hostAsked = false;
   expand_endpoint(outputTemplate, noLeadingZeros, endpoint, work, hostAsked);
   out += work.line;
+}
+
+bool template_needs_traffic(std::string_view outputTemplate) {
+  return std::any_of(std::begin(kFields), std::end(kFields), [&](const EndpointField& field) {
+    return field.group != FieldGroup::always && !field.placeholder.empty() &&
+           outputTemplate.find(field.placeholder) != std::string_view::npos;
+  });
 }
 
 bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints) {
@@ -217,9 +336,9 @@ bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoi
   return false;
 }
 
-void write_json_members(JsonWriter& json, const Endpoint& endpoint) {
+void write_json_members(JsonWriter& json, const Endpoint& endpoint, FieldSet set) {
   for (const EndpointField& field : kFields) {
-    if (field.key.empty()) continue;
+    if (field.key.empty() || !in_set(field, set)) continue;
     const Value value = field.value(endpoint);
     switch (field.kind) {
       case FieldKind::text:
@@ -236,18 +355,18 @@ void write_json_members(JsonWriter& json, const Endpoint& endpoint) {
   }
 }
 
-void append_json_record(std::string& out, const Endpoint& endpoint) {
+void append_json_record(std::string& out, const Endpoint& endpoint, FieldSet set) {
   JsonWriter json(out);
   json.begin_object();
-  write_json_members(json, endpoint);
+  write_json_members(json, endpoint, set);
   json.end_object();
   out += '\n';
 }
 
-void append_csv_header(std::string& out) {
+void append_csv_header(std::string& out, FieldSet set) {
   bool first = true;
   for (const EndpointField& field : kFields) {
-    if (field.key.empty()) continue;
+    if (field.key.empty() || !in_set(field, set)) continue;
     if (!first) out += ',';
     first = false;
     out += field.key;
@@ -255,10 +374,10 @@ void append_csv_header(std::string& out) {
   out += "\r\n";
 }
 
-void append_csv_record(std::string& out, const Endpoint& endpoint) {
+void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set) {
   bool first = true;
   for (const EndpointField& field : kFields) {
-    if (field.key.empty()) continue;
+    if (field.key.empty() || !in_set(field, set)) continue;
     if (!first) out += ',';
     first = false;
     if (const Value value = field.value(endpoint)) append_csv_field(out, *value);

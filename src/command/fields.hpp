@@ -23,6 +23,15 @@ enum class FieldKind {
   boolean  // "true" or "false": a JSON boolean
 };
 
+// Which outputs show a field: always, with --info, or with --info while watching (the rates).
+enum class FieldGroup { always, info, rates };
+
+// The fields an output shows.
+struct FieldSet {
+  bool info = false;
+  bool rates = false;
+};
+
 struct EndpointField {
   std::string_view key{};          // in JSON and CSV; empty: a field of the text outputs only
   std::string_view heading{};      // the column of text rows and the table; empty: no column
@@ -33,6 +42,7 @@ struct EndpointField {
   FieldKind kind = FieldKind::text;
   Align align = Align::left;
   int templateDigits = 0;  // a number's digits in a template with leading zeros (the meter's)
+  FieldGroup group = FieldGroup::always;
   // nullopt: the endpoint has no value for the field.
   std::optional<std::string> (*value)(const Endpoint&) = nullptr;
 };
@@ -41,30 +51,36 @@ struct EndpointField {
 std::span<const EndpointField> endpoint_fields();
 
 // The columns of the text rows and the table, in order.
-std::span<const TableColumn> endpoint_columns();
+std::span<const TableColumn> endpoint_columns(FieldSet set = {});
 // An endpoint's cells for those columns: names escaped, "-" for nothing.
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint);
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set = {});
 // The cells joined by tabs, and a newline.
-void append_text_row(std::string& out, const Endpoint& endpoint);
+void append_text_row(std::string& out, const Endpoint& endpoint, FieldSet set = {});
 // The column headings as one tab-separated line, for a pipe that asks for it.
-std::string endpoint_header_line();
+std::string endpoint_header_line(FieldSet set = {});
 // The endpoints' cells as an aligned table.
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header);
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header,
+                                   FieldSet set = {});
 
 // One endpoint through a template: the meter's placeholders and rules, uncut; numbers with the
 // meter's widths unless noLeadingZeros; names escaped (the template's own text is not).
 void append_expansion(std::string& out, std::string_view outputTemplate, bool noLeadingZeros,
                       const Endpoint& endpoint, ExpansionWork& work);
+// Whether a template asks for a value of --info, which only then needs the counters.
+bool template_needs_traffic(std::string_view outputTemplate);
 // Whether the expansion of any of these endpoints would ask for %hn, which only then needs a
 // look-up (a program name may bring the placeholder in).
 bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints);
 
 // The endpoint's keyed fields as members of the writer's open object.
-void write_json_members(JsonWriter& json, const Endpoint& endpoint);
+void write_json_members(JsonWriter& json, const Endpoint& endpoint, FieldSet set = {});
 // One JSON object and a newline.
-void append_json_record(std::string& out, const Endpoint& endpoint);
+void append_json_record(std::string& out, const Endpoint& endpoint, FieldSet set = {});
 // The CSV header and records, each line ended by CRLF as RFC 4180 has it.
-void append_csv_header(std::string& out);
-void append_csv_record(std::string& out, const Endpoint& endpoint);
+void append_csv_header(std::string& out, FieldSet set = {});
+void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set = {});
+
+// Bytes for people, in SI units: "512 B", "340 kB", "1.2 MB".
+std::string human_bytes(double bytes);
 
 }  // namespace qv

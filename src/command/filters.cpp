@@ -128,6 +128,65 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
   return std::nullopt;
 }
 
+std::optional<SortKey> read_sort_key(std::string_view name) {
+  static constexpr std::pair<std::string_view, SortKey> kKeys[] = {
+      {"rate", SortKey::rate},  {"bytes", SortKey::bytes}, {"rtt", SortKey::rtt},
+      {"port", SortKey::port},  {"pid", SortKey::pid},     {"program", SortKey::program},
+      {"state", SortKey::state}};
+  for (const auto& [text, key] : kKeys) {
+    if (text == name) return key;
+  }
+  return std::nullopt;
+}
+
+bool sort_needs_traffic(SortKey key) {
+  return key == SortKey::rate || key == SortKey::bytes || key == SortKey::rtt;
+}
+
+namespace {
+
+// The busy keys' values, higher first; nullopt: no value, listed after those with one.
+std::optional<double> busy_value(const Endpoint& e, SortKey key) {
+  const auto& traffic = e.socket.traffic;
+  switch (key) {
+    case SortKey::rate:
+      if (!e.rateIn && !e.rateOut) return std::nullopt;
+      return e.rateIn.value_or(0) + e.rateOut.value_or(0);
+    case SortKey::bytes:
+      if (!traffic || (!traffic->bytesSent && !traffic->bytesReceived)) return std::nullopt;
+      return static_cast<double>(traffic->bytesSent.value_or(0)) +
+             static_cast<double>(traffic->bytesReceived.value_or(0));
+    case SortKey::rtt:
+      if (!traffic || !traffic->rttUs) return std::nullopt;
+      return *traffic->rttUs;
+    default:
+      return std::nullopt;
+  }
+}
+
+}  // namespace
+
+void sort_endpoints(std::vector<Endpoint>& endpoints, SortKey key) {
+  const auto before = [key](const Endpoint& a, const Endpoint& b) {
+    switch (key) {
+      case SortKey::port:
+        return a.socket.local.port < b.socket.local.port;
+      case SortKey::pid:
+        return a.socket.owningPid < b.socket.owningPid;
+      case SortKey::program:
+        return a.program < b.program;
+      case SortKey::state:
+        return os::state_index(a.socket.tcpState) < os::state_index(b.socket.tcpState);
+      default: {
+        const auto x = busy_value(a, key);
+        const auto y = busy_value(b, key);
+        return x && (!y || *x > *y);
+      }
+    }
+  };
+  std::stable_sort(endpoints.begin(), endpoints.end(), before);
+}
+
 bool filter_is_empty(const EndpointFilter& filter) {
   return filter.states.none() && filter.ports.empty() && filter.pids.empty() &&
          filter.programs.empty();

@@ -35,6 +35,17 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
 bool filter_is_empty(const EndpointFilter& filter);
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
 
+// --sort: the order of a listing, busiest (most traffic, slowest round trip) first, else by the
+// value ascending (port, pid, program's name, state in the listing's order).
+enum class SortKey { rate, bytes, rtt, port, pid, program, state };
+
+// The key named by an option's value; nullopt for a name not among them.
+std::optional<SortKey> read_sort_key(std::string_view name);
+// Whether the key orders by the counters of --info, which then must be asked for.
+bool sort_needs_traffic(SortKey key);
+// Sorts the endpoints by the key, stably: endpoints without the value last, in their order.
+void sort_endpoints(std::vector<Endpoint>& endpoints, SortKey key);
+
 // The endpoints the filter keeps, in their order.
 std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
                                          const EndpointFilter& filter);

@@ -173,7 +173,7 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event);
+      qv::append_log_event(lines, event, options.info);
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -212,6 +212,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.aligned = qv::console::stdout_is_terminal();
   style.header = options.header;
   style.summary = options.summary;
+  style.fields = {.info = options.info, .rates = options.info && options.watchSeconds.has_value()};
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -221,13 +222,33 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
+  // The counters cost a larger dump: asked for only when something shows them.
+  const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
+                       (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
+  request.kinds.traffic = traffic;
+  const bool rates = traffic && options.watchSeconds.has_value();
+  // The previous refresh's endpoints and when they were read, for the rates.
+  std::vector<qv::Endpoint> rateBase;
+  Clock::time_point rateBaseTime;
   // One refresh: the endpoints the options keep, with the names found in time.
   const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
+    const Clock::time_point read = Clock::now();
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });
+    if (rates) {
+      const std::chrono::duration<double> since = read - rateBaseTime;
+      if (!first) {
+        qv::set_rates(rateBase, *endpoints, qv::diff_endpoints(rateBase, *endpoints),
+                      since.count());
+      }
+      rateBase = *endpoints;
+      rateBaseTime = read;
+    }
+    if (options.sort) qv::sort_endpoints(*endpoints, *options.sort);
+    if (options.top && endpoints->size() > *options.top) endpoints->resize(*options.top);
     if (!options.numeric && qv::style_needs_host(style, *endpoints)) {
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              look_up_limit_ms(first, started, options.watchSeconds));

@@ -22,6 +22,8 @@ const char kUsage[] =
     "  -6, --ipv6            IPv6 endpoints\n"
     "  -l, --listening       listening TCP sockets and unconnected UDP sockets only\n"
     "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
+    "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
+    "                        received; while watching, the rates in and out\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -39,6 +41,9 @@ const char kUsage[] =
     "      --program NAME    endpoints of the program whose file name is NAME\n"
     "                        (each filter may be repeated: any value matches; different\n"
     "                        filters must all match)\n"
+    "      --sort KEY        order by rate, bytes, rtt (busiest first), port, pid, program or\n"
+    "                        state\n"
+    "      --top N           the first N endpoints only\n"
     "      --summary         counts by protocol, family, TCP state and program instead\n"
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
@@ -70,10 +75,12 @@ enum LongOnly : int {
   kProgram,
   kSummary,
   kHeader,
-  kNoColor
+  kNoColor,
+  kSort,
+  kTop
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHV";
+constexpr char kShortOptions[] = "+:46tulnaphHVi";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -81,6 +88,7 @@ constexpr option kLongOptions[] = {
     {"udp", no_argument, nullptr, 'u'},
     {"listening", no_argument, nullptr, 'l'},
     {"numeric", no_argument, nullptr, 'n'},
+    {"info", no_argument, nullptr, 'i'},
     {"all", no_argument, nullptr, 'a'},
     {"processes", no_argument, nullptr, 'p'},
     {"help", no_argument, nullptr, 'h'},
@@ -100,6 +108,8 @@ constexpr option kLongOptions[] = {
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
     {"no-color", no_argument, nullptr, kNoColor},
+    {"sort", required_argument, nullptr, kSort},
+    {"top", required_argument, nullptr, kTop},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -200,6 +210,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case 'n':
         options.numeric = true;
         break;
+      case 'i':
+        options.info = true;
+        break;
       case 'a':
       case 'p':
         break;
@@ -259,6 +272,22 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
             return "--watch needs a number of seconds from 0.1 to 86400, not '" + *seconds + "'";
           }
         }
+        break;
+      }
+      case kSort:
+        options.sort = read_sort_key(optarg);
+        if (!options.sort) {
+          return "--sort takes rate, bytes, rtt, port, pid, program or state, not '" +
+                 std::string(optarg) + "'";
+        }
+        break;
+      case kTop: {
+        char* end = nullptr;
+        const unsigned long long count = std::strtoull(optarg, &end, 10);
+        if (*optarg < '0' || *optarg > '9' || *end != '\0' || count == 0 || count > 1000000000) {
+          return "--top needs a number of endpoints from 1, not '" + std::string(optarg) + "'";
+        }
+        options.top = static_cast<std::size_t>(count);
         break;
       }
       case kNoColor:

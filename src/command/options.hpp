@@ -24,9 +24,12 @@ struct Options {
   bool meter = false;                  // the meter's own listing, as the DLL would show it
   os::SocketKinds kinds;               // -4 -6 -t -u: neither of a pair means both
   bool listeningOnly = false;
-  bool numeric = false;   // no reverse look-ups
-  EndpointFilter filter;  // --state, --port, --pid, --program
-  bool summary = false;   // counts instead of endpoints
+  bool numeric = false;            // no reverse look-ups
+  EndpointFilter filter;           // --state, --port, --pid, --program
+  bool summary = false;            // counts instead of endpoints
+  bool info = false;               // -i: queues, round trips, byte counters and, watching, rates
+  std::optional<SortKey> sort;     // --sort
+  std::optional<std::size_t> top;  // --top: the first N of the listing only
   // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
   // have a header, rows in a pipe none).
   std::optional<bool> header;

@@ -41,25 +41,25 @@ std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle
   const bool rows = style.format == OutputFormat::text && !style.outputTemplate;
   const bool header =
       style.header.value_or(style.format == OutputFormat::csv || (rows && style.aligned));
-  if (rows && style.aligned) return aligned_endpoint_table(endpoints, header);
+  if (rows && style.aligned) return aligned_endpoint_table(endpoints, header, style.fields);
   std::string out;
   ExpansionWork work;
-  if (header && rows) out += endpoint_header_line();
-  if (header && style.format == OutputFormat::csv) append_csv_header(out);
+  if (header && rows) out += endpoint_header_line(style.fields);
+  if (header && style.format == OutputFormat::csv) append_csv_header(out, style.fields);
   for (const Endpoint& endpoint : endpoints) {
     switch (style.format) {
       case OutputFormat::text:
         if (style.outputTemplate) {
           append_expansion(out, *style.outputTemplate, style.noLeadingZeros, endpoint, work);
         } else {
-          append_text_row(out, endpoint);
+          append_text_row(out, endpoint, style.fields);
         }
         break;
       case OutputFormat::json:
-        append_json_record(out, endpoint);
+        append_json_record(out, endpoint, style.fields);
         break;
       case OutputFormat::csv:
-        append_csv_record(out, endpoint);
+        append_csv_record(out, endpoint, style.fields);
         break;
     }
   }

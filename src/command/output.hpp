@@ -27,6 +27,7 @@ struct ListingStyle {
   // The header line of the rows, the table and CSV; nullopt: the table and CSV have one.
   std::optional<bool> header;
   bool summary = false;  // the endpoints counted (text or JSON) instead of listed
+  FieldSet fields;       // --info's fields too, and the rates while watching
 };
 
 // Whether a listing in this style shows host names, so that look-ups are worth making.

@@ -75,6 +75,31 @@ WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const End
   return diff;
 }
 
+void set_rates(std::span<const Endpoint> previous, std::span<Endpoint> current,
+               const WatchDiff& diff, double seconds) {
+  using Counter = std::optional<std::uint64_t>;
+  const auto backwards = [](const Counter& before, const Counter& now) {
+    return before && now && *now < *before;
+  };
+  const auto rate = [seconds](const Counter& before, const Counter& now) -> std::optional<double> {
+    if (!before || !now) return std::nullopt;
+    return static_cast<double>(*now - *before) / seconds;
+  };
+  for (std::size_t i = 0; i < current.size(); ++i) {
+    Endpoint& endpoint = current[i];
+    endpoint.rateIn = endpoint.rateOut = std::nullopt;
+    if (seconds <= 0 || i >= diff.previousIndex.size() || !diff.previousIndex[i]) continue;
+    const auto& before = previous[*diff.previousIndex[i]].socket.traffic;
+    const auto& now = endpoint.socket.traffic;
+    if (!before || !now || backwards(before->bytesReceived, now->bytesReceived) ||
+        backwards(before->bytesSent, now->bytesSent)) {
+      continue;
+    }
+    endpoint.rateIn = rate(before->bytesReceived, now->bytesReceived);
+    endpoint.rateOut = rate(before->bytesSent, now->bytesSent);
+  }
+}
+
 bool state_changed(const Endpoint& before, const Endpoint& now) {
   return now.socket.protocol == os::Protocol::tcp && before.socket.tcpState != now.socket.tcpState;
 }

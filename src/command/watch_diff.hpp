@@ -24,6 +24,13 @@ struct WatchDiff {
 // in their order: the n-th of them now is the n-th of them before.
 WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const Endpoint> current);
 
+// Sets each current endpoint's rates in and out from the change of its byte counters since the
+// previous refresh, `seconds` before. An endpoint new since then, or without counters, has none;
+// counters that went backwards belong to another connection on the same addresses, which has
+// none either.
+void set_rates(std::span<const Endpoint> previous, std::span<Endpoint> current,
+               const WatchDiff& diff, double seconds);
+
 // Whether a matched TCP endpoint is in another state than before.
 bool state_changed(const Endpoint& before, const Endpoint& now);
 

@@ -223,9 +223,10 @@ std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& l
   } else {
     std::vector<std::vector<std::string>> cells;
     cells.reserve(rows.size());
-    for (const WatchRow& row : rows) cells.push_back(endpoint_cells(*row.endpoint));
+    for (const WatchRow& row : rows) cells.push_back(endpoint_cells(*row.endpoint, listing.fields));
     const bool header = listing.header.value_or(true);
-    std::vector<std::string> table = aligned_lines(endpoint_columns(), cells, header, width);
+    std::vector<std::string> table =
+        aligned_lines(endpoint_columns(listing.fields), cells, header, width);
     const std::size_t first = header ? 1 : 0;
     for (std::size_t i = 0; i < table.size(); ++i) {
       lines.push_back({std::move(table[i]), i < first ? WatchMark::kNone : rows[i - first].mark});

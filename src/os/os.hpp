@@ -62,6 +62,20 @@ constexpr std::size_t state_index(TcpState state) { return static_cast<std::size
 inline constexpr std::uint8_t kFamilyIpv4 = 4;
 inline constexpr std::uint8_t kFamilyIpv6 = 6;
 
+// A TCP connection's counters and round-trip figures as its kernel keeps them, each nullopt where
+// this kernel or platform does not say. Round trips are in microseconds, the kernel's own unit.
+struct TcpTraffic {
+  std::optional<std::uint64_t> bytesSent;  // data bytes sent, retransmissions included
+  std::optional<std::uint64_t> bytesReceived;
+  std::optional<std::uint64_t> bytesRetrans;
+  std::optional<std::uint32_t> retransmits;  // segments retransmitted over the connection's life
+  std::optional<std::uint32_t> rttUs;
+  std::optional<std::uint32_t> rttVarUs;
+  std::optional<std::uint32_t> minRttUs;
+  std::optional<std::uint32_t> cwnd;          // segments
+  std::optional<std::uint64_t> deliveryRate;  // bytes per second
+};
+
 // One end of a socket: the address in network order (an IPv4 address in the first four bytes,
 // the rest zero) and the port in host order.
 struct SocketEnd {
@@ -78,6 +92,12 @@ struct SocketRow {
   SocketEnd remote;  // all zero, with port 0: not connected
   TcpState tcpState;
   std::uint32_t owningPid;  // 0 when no process visible here holds the socket
+  // Bytes waiting to be read and to be acknowledged; for a listener the connections waiting to
+  // be accepted and the limit of that queue, as ss shows them. nullopt where not known.
+  std::optional<std::uint32_t> recvQueue = std::nullopt;
+  std::optional<std::uint32_t> sendQueue = std::nullopt;
+  // Asked for (SocketKinds::traffic) and reported by the kernel: TCP only, not in time-wait.
+  std::optional<TcpTraffic> traffic = std::nullopt;
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.
@@ -86,6 +106,7 @@ struct SocketKinds {
   bool udp = true;
   bool ipv4 = true;
   bool ipv6 = true;
+  bool traffic = false;  // each TCP socket's counters too, which costs a larger dump
 };
 
 // The machine's endpoints of the wanted kinds, TCP before UDP, IPv4 before IPv6 within each;

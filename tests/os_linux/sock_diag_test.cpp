@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
+#include <linux/tcp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
+#include <cstddef>
 #include <cstring>
 
 namespace {
@@ -31,10 +33,13 @@ struct Datagram {
     if (length > 0) std::memcpy(bytes.data() + at + NLMSG_HDRLEN, payload, length);
   }
 
-  // A socket's message: the body, then the attributes the kernel adds without extensions.
+  // A socket's message: the body, then the attributes the kernel adds without extensions, then
+  // the extra attributes given (type and payload), as a dump that asked for them carries.
   void socket(int family, const char* local, int localPort, const char* remote, int remotePort,
               std::uint8_t state, std::uint32_t inode, std::optional<std::uint8_t> v6only = {},
-              std::uint32_t sequence = kSequence) {
+              std::uint32_t sequence = kSequence,
+              const std::vector<std::pair<std::uint16_t, std::vector<std::uint8_t>>>& extra = {},
+              std::uint32_t rqueue = 0, std::uint32_t wqueue = 0) {
     inet_diag_msg body{};
     body.idiag_family = static_cast<std::uint8_t>(family);
     body.idiag_state = state;
@@ -43,20 +48,24 @@ struct Datagram {
     inet_pton(family, local, body.id.idiag_src);
     inet_pton(family, remote, body.id.idiag_dst);
     body.idiag_inode = inode;
+    body.idiag_rqueue = rqueue;
+    body.idiag_wqueue = wqueue;
     std::vector<std::uint8_t> payload(sizeof body);
     std::memcpy(payload.data(), &body, sizeof body);
-    attribute(payload, INET_DIAG_SHUTDOWN, 0);
-    if (v6only) attribute(payload, INET_DIAG_SKV6ONLY, *v6only);
+    attribute(payload, INET_DIAG_SHUTDOWN, {0});
+    if (v6only) attribute(payload, INET_DIAG_SKV6ONLY, {*v6only});
+    for (const auto& [type, value] : extra) attribute(payload, type, value);
     message(SOCK_DIAG_BY_FAMILY, payload.data(), payload.size(), sequence);
   }
 
   static void attribute(std::vector<std::uint8_t>& payload, std::uint16_t type,
-                        std::uint8_t value) {
-    rtattr header{static_cast<std::uint16_t>(RTA_LENGTH(1)), type};
+                        const std::vector<std::uint8_t>& value) {
+    rtattr header{static_cast<std::uint16_t>(RTA_LENGTH(value.size())), type};
     const std::size_t at = payload.size();
-    payload.resize(at + RTA_SPACE(1));
+    payload.resize(at + RTA_SPACE(value.size()));
     std::memcpy(payload.data() + at, &header, sizeof header);
-    payload[at + RTA_LENGTH(0)] = value;
+    if (!value.empty())
+      std::memcpy(payload.data() + at + RTA_LENGTH(0), value.data(), value.size());
   }
 
   void done(int error = 0) { message(NLMSG_DONE, &error, sizeof error); }
@@ -197,6 +206,78 @@ TEST(SockDiag, MessagesCutShortFailTheDump) {
   EXPECT_EQ(parse(bytes).progress, DumpProgress::failed);
 }
 
+// A tcp_info as a kernel sends it: the structure cut to sentBytes, or padded with a newer
+// kernel's fields beyond ours.
+std::vector<std::uint8_t> tcp_info_bytes(const tcp_info& info, std::size_t sentBytes) {
+  std::vector<std::uint8_t> bytes(sentBytes, 0xEE);
+  std::memcpy(bytes.data(), &info, std::min(sentBytes, sizeof info));
+  return bytes;
+}
+
+TEST(SockDiag, TcpInfoIsReadAsFarAsTheKernelSentIt) {
+  tcp_info info{};
+  info.tcpi_rtt = 1500;
+  info.tcpi_rttvar = 250;
+  info.tcpi_snd_cwnd = 10;
+  info.tcpi_total_retrans = 3;
+  info.tcpi_bytes_received = 7000;
+  info.tcpi_min_rtt = 40;
+  info.tcpi_delivery_rate = 2000000;
+  info.tcpi_bytes_sent = 123456789012;
+  info.tcpi_bytes_retrans = 4096;
+  // Linux 3.x ends before the byte counters; 4.6 has min_rtt but no delivery rate; 4.9 ends
+  // before bytes_sent; a later kernel sends more than we know of.
+  const std::size_t linux3 = offsetof(tcp_info, tcpi_pacing_rate);
+  const std::size_t linux46 = offsetof(tcp_info, tcpi_data_segs_in);
+  const std::size_t linux49 = offsetof(tcp_info, tcpi_busy_time);
+  Datagram d;
+  for (const std::size_t sent : {linux3, linux46, linux49, sizeof info + 24}) {
+    d.socket(AF_INET, "127.0.0.1", 5000, "127.0.0.1", 40000, 1, 1, {}, kSequence,
+             {{INET_DIAG_INFO, tcp_info_bytes(info, sent)}}, 17, 42);
+  }
+  // A TIME_WAIT socket has no tcp_info: no traffic at all, not zeros.
+  d.socket(AF_INET, "127.0.0.1", 5000, "127.0.0.1", 40001, 6, 0);
+  // Before its first round trip the kernel's minimum is all ones: not a figure.
+  info.tcpi_min_rtt = ~0U;
+  d.socket(AF_INET6, "::1", 5000, "::1", 40002, 1, 2, {}, kSequence,
+           {{INET_DIAG_INFO, tcp_info_bytes(info, sizeof info)}});
+  const Parsed p = parse(d.bytes);
+  ASSERT_EQ(p.rows.size(), 6U);
+  for (std::size_t i = 0; i < 4; ++i) {
+    ASSERT_TRUE(p.rows[i].traffic) << i;
+    const os::TcpTraffic& t = *p.rows[i].traffic;
+    EXPECT_EQ(t.rttUs, 1500U) << i;
+    EXPECT_EQ(t.rttVarUs, 250U) << i;
+    EXPECT_EQ(t.cwnd, 10U) << i;
+    EXPECT_EQ(t.retransmits, 3U) << i;
+    EXPECT_EQ(p.rows[i].recvQueue, 17U) << i;
+    EXPECT_EQ(p.rows[i].sendQueue, 42U) << i;
+  }
+  const auto& old = *p.rows[0].traffic;
+  EXPECT_FALSE(old.bytesReceived || old.bytesSent || old.bytesRetrans || old.minRttUs ||
+               old.deliveryRate);
+  EXPECT_EQ(p.rows[1].traffic->bytesReceived, 7000U);
+  EXPECT_EQ(p.rows[1].traffic->minRttUs, 40U);
+  EXPECT_FALSE(p.rows[1].traffic->deliveryRate);
+  EXPECT_EQ(p.rows[2].traffic->deliveryRate, 2000000U);
+  EXPECT_FALSE(p.rows[2].traffic->bytesSent || p.rows[2].traffic->bytesRetrans);
+  EXPECT_EQ(p.rows[3].traffic->bytesSent, 123456789012U);
+  EXPECT_EQ(p.rows[3].traffic->bytesRetrans, 4096U);
+  EXPECT_FALSE(p.rows[4].traffic);
+  EXPECT_EQ(p.rows[4].recvQueue, 0U);
+  EXPECT_FALSE(p.rows[5].traffic->minRttUs);
+  EXPECT_EQ(p.rows[5].traffic->bytesSent, 123456789012U);
+
+  // UDP has no tcp_info: an attribute of that number is not read as one.
+  Datagram udp;
+  udp.socket(AF_INET, "127.0.0.1", 53, "0.0.0.0", 0, 7, 3, {}, kSequence,
+             {{INET_DIAG_INFO, tcp_info_bytes(info, sizeof info)}}, 512, 0);
+  const Parsed u = parse(udp.bytes, os::Protocol::udp);
+  ASSERT_EQ(u.rows.size(), 1U);
+  EXPECT_FALSE(u.rows[0].traffic);
+  EXPECT_EQ(u.rows[0].recvQueue, 512U);
+}
+
 TEST(SockDiag, RequestAsksForEveryStateOfOneFamilyAndProtocol) {
   const auto request = os::linux_diag::dump_request(AF_INET6, IPPROTO_UDP, 42);
   EXPECT_EQ(request.header.nlmsg_len, sizeof request);
@@ -207,6 +288,11 @@ TEST(SockDiag, RequestAsksForEveryStateOfOneFamilyAndProtocol) {
   EXPECT_EQ(request.body.sdiag_protocol, IPPROTO_UDP);
   EXPECT_EQ(request.body.idiag_states, ~0U);
   EXPECT_EQ(request.body.idiag_ext, 0);
+  // tcp_info is asked for only when wanted, and only of TCP, the one protocol that has it.
+  EXPECT_EQ(os::linux_diag::dump_request(AF_INET, IPPROTO_TCP, 1, true).body.idiag_ext,
+            1 << (INET_DIAG_INFO - 1));
+  EXPECT_EQ(os::linux_diag::dump_request(AF_INET, IPPROTO_UDP, 1, true).body.idiag_ext, 0);
+  EXPECT_EQ(os::linux_diag::dump_request(AF_INET, IPPROTO_TCP, 1).body.idiag_ext, 0);
 }
 
 }  // namespace

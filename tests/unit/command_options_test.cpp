@@ -34,7 +34,8 @@ std::string reason(std::vector<std::string> arguments) {
 TEST(CommandOptions, DefaultsListEverything) {
   const qv::Options o = options({});
   EXPECT_TRUE(o.kinds.tcp && o.kinds.udp && o.kinds.ipv4 && o.kinds.ipv6);
-  EXPECT_FALSE(o.listeningOnly || o.numeric || o.meter || o.watchSeconds || o.outputTemplate);
+  EXPECT_FALSE(o.listeningOnly || o.numeric || o.meter || o.watchSeconds || o.outputTemplate ||
+               o.info);
   EXPECT_EQ(o.format, qv::OutputFormat::text);
 }
 
@@ -46,6 +47,11 @@ TEST(CommandOptions, ShortOptionsBundleAsSsUsersTypeThem) {
   const qv::Options udp4 = options({"--udp", "--ipv4"});
   EXPECT_TRUE(udp4.kinds.udp && udp4.kinds.ipv4);
   EXPECT_FALSE(udp4.kinds.tcp || udp4.kinds.ipv6);
+  EXPECT_TRUE(options({"-tuanpi"}).info);
+  EXPECT_TRUE(options({"--info"}).info);
+  const qv::Options sorted = options({"--sort", "rate", "--top=3"});
+  EXPECT_EQ(sorted.sort, qv::SortKey::rate);
+  EXPECT_EQ(sorted.top, 3U);
   EXPECT_TRUE(options({"-h"}).help);
   EXPECT_TRUE(options({"-V"}).version);
 }
@@ -174,6 +180,10 @@ TEST(CommandViewOptions, BadValuesAreOneLineReasons) {
   EXPECT_EQ(reason({"--program="}), "--program needs a program's file name");
   EXPECT_EQ(reason({"--summary=yes"}), "--summary takes no value");
   EXPECT_EQ(reason({"--no-header=1"}), "--no-header takes no value");
+  EXPECT_EQ(reason({"--sort", "busiest"}),
+            "--sort takes rate, bytes, rtt, port, pid, program or state, not 'busiest'");
+  EXPECT_EQ(reason({"--top", "0"}), "--top needs a number of endpoints from 1, not '0'");
+  EXPECT_EQ(reason({"--top=-3"}), "--top needs a number of endpoints from 1, not '-3'");
 }
 
 }  // namespace

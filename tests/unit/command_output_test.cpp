@@ -152,6 +152,60 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
             "\n");
 }
 
+// A busy connection as --info sees it while watching.
+qv::Endpoint busy_connection() {
+  qv::Endpoint e = connection();
+  e.socket.recvQueue = 0;
+  e.socket.sendQueue = 2896;
+  os::TcpTraffic& t = e.socket.traffic.emplace();
+  t.bytesSent = 123456789;
+  t.bytesReceived = 340000;
+  t.bytesRetrans = 1448;
+  t.retransmits = 1;
+  t.rttUs = 1250;
+  t.rttVarUs = 52;
+  t.cwnd = 10;
+  t.deliveryRate = 2000000;
+  e.rateIn = 999.6;
+  e.rateOut = 1234567;
+  return e;
+}
+
+TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
+  std::string out;
+  qv::append_json_record(out, busy_connection(), {.info = true});
+  EXPECT_NE(out.find(R"("host":"peer\texample","recv_queue":0,"send_queue":2896,)"
+                     R"("bytes_sent":123456789,"bytes_received":340000,"bytes_retrans":1448,)"
+                     R"("retransmits":1,"rtt_ms":1.25,"rtt_var_ms":0.052,"min_rtt_ms":null,)"
+                     R"("cwnd":10,"delivery_rate":2000000,"rate_in":1000,"rate_out":1234567)"),
+            std::string::npos)
+      << out;
+  out.clear();
+  qv::append_json_record(out, unowned_udp(), {.info = true});
+  EXPECT_NE(out.find(R"("recv_queue":null,"send_queue":null,"bytes_sent":null,)"),
+            std::string::npos)
+      << out;
+  qv::ListingStyle style;
+  style.format = qv::OutputFormat::csv;
+  style.fields.info = true;
+  const qv::Endpoint endpoints[] = {unowned_udp()};
+  EXPECT_EQ(qv::listing_text(endpoints, style),
+            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
+            "program,host,recv_queue,send_queue,bytes_sent,bytes_received,bytes_retrans,"
+            "retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out\r\n"
+            "udp,ipv4,0.0.0.0,53,,,,,,,,,,,,,,,,,,,\r\n");
+  // For people: sizes and rates in SI units, round trips in milliseconds.
+  out.clear();
+  qv::append_text_row(out, busy_connection(), {.info = true, .rates = true});
+  EXPECT_TRUE(out.ends_with("\t0\t2896\t1.25 ms\t123 MB\t340 kB\t1.0 kB/s\t1.2 MB/s\n")) << out;
+  EXPECT_EQ(qv::human_bytes(0), "0 B");
+  EXPECT_EQ(qv::human_bytes(999), "999 B");
+  EXPECT_EQ(qv::human_bytes(1000), "1.0 kB");
+  EXPECT_EQ(qv::human_bytes(9960), "10 kB");
+  EXPECT_EQ(qv::human_bytes(5e18), "5.0 EB");
+  EXPECT_EQ(qv::human_bytes(5e21), "5000 EB");
+}
+
 TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   qv::Endpoint comma = connection();
   comma.program = "a,b";

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "command/filters.hpp"
 #include "command/output.hpp"
 #include "command/table.hpp"
 #include "command/watch_diff.hpp"
@@ -58,6 +59,52 @@ TEST(WatchDiff, MatchesByIdentityAlone) {
   EXPECT_TRUE(diff.vanished.empty());
   EXPECT_TRUE(qv::state_changed(base, same));
   EXPECT_FALSE(qv::state_changed(base, base));
+}
+
+TEST(WatchRates, FromTheCountersChangeOfTheSameConnectionOnly) {
+  const auto counted = [](std::uint16_t port, std::uint64_t in, std::uint64_t out) {
+    qv::Endpoint e = loopback_tcp(port);
+    e.socket.traffic = os::TcpTraffic{};
+    e.socket.traffic->bytesReceived = in;
+    e.socket.traffic->bytesSent = out;
+    return e;
+  };
+  const std::vector previous{counted(1, 1000, 0), counted(2, 5000, 5000), counted(3, 0, 0),
+                             counted(4, 0, 0), loopback_tcp(5)};
+  std::vector current{counted(1, 3000, 0),  counted(2, 100, 6000), counted(3, 0, 0),
+                      counted(6, 500, 500), loopback_tcp(5),       counted(4, 0, 0)};
+  current[2].socket.traffic->bytesSent.reset();  // a kernel that does not count what it sent
+  current[5].rateIn = 7;                         // left over from before: replaced
+  qv::set_rates(previous, current, qv::diff_endpoints(previous, current), 2.0);
+  EXPECT_EQ(current[0].rateIn, 1000.0);
+  EXPECT_EQ(current[0].rateOut, 0.0);  // idle that way: 0 B/s, not unknown
+  // Received went backwards: another connection on the same addresses, no rates.
+  EXPECT_FALSE(current[1].rateIn || current[1].rateOut);
+  EXPECT_EQ(current[2].rateIn, 0.0);
+  EXPECT_FALSE(current[2].rateOut);
+  EXPECT_FALSE(current[3].rateIn || current[3].rateOut);  // new since
+  EXPECT_FALSE(current[4].rateIn || current[4].rateOut);  // no counters (UDP, Windows)
+  EXPECT_EQ(current[5].rateIn, 0.0);
+}
+
+TEST(WatchRates, SortedBusiestFirstThoseWithoutRatesLast) {
+  std::vector<qv::Endpoint> endpoints;
+  for (const auto& [port, rate] : {std::pair<std::uint16_t, std::optional<double>>{1, 10.0},
+                                   {2, std::nullopt},
+                                   {3, 300.0},
+                                   {4, 20.0},
+                                   {5, std::nullopt}}) {
+    endpoints.push_back(loopback_tcp(port));
+    endpoints.back().rateOut = rate;
+  }
+  qv::sort_endpoints(endpoints, qv::SortKey::rate);
+  std::vector<std::uint16_t> ports;
+  ports.reserve(endpoints.size());
+  for (const auto& e : endpoints) ports.push_back(e.socket.local.port);
+  EXPECT_EQ(ports, (std::vector<std::uint16_t>{3, 4, 1, 2, 5}));
+  qv::sort_endpoints(endpoints, qv::SortKey::port);
+  EXPECT_EQ(endpoints.front().socket.local.port, 1);
+  EXPECT_EQ(qv::read_sort_key("busiest"), std::nullopt);
 }
 
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {

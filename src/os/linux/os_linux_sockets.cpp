@@ -69,7 +69,7 @@ bool receive_dump(int fd, std::uint32_t sequence, Protocol protocol,
 
 // One dump on a netlink socket of its own, so that a dump abandoned half way leaves nothing behind
 // for the next.
-bool read_netlink(int family, int protocol, std::vector<std::uint8_t>& datagram,
+bool read_netlink(int family, int protocol, bool traffic, std::vector<std::uint8_t>& datagram,
                   std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   const Descriptor diag(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (diag.get() < 0) return false;
@@ -77,8 +77,8 @@ bool read_netlink(int family, int protocol, std::vector<std::uint8_t>& datagram,
   const int room = 1 << 20;
   ::setsockopt(diag.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
   static std::uint32_t sequence = 0;  // under the buffers' lock
-  const auto request = linux_diag::dump_request(static_cast<std::uint8_t>(family),
-                                                static_cast<std::uint8_t>(protocol), ++sequence);
+  const auto request = linux_diag::dump_request(
+      static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(protocol), ++sequence, traffic);
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   ssize_t sent;
@@ -127,12 +127,12 @@ bool read_proc(int family, int protocol, Buffers& state, std::vector<SocketRow>&
   return true;
 }
 
-bool read_locked(Source source, int family, int protocol, Buffers& state,
+bool read_locked(Source source, int family, int protocol, bool traffic, Buffers& state,
                  std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   const std::size_t rowsBefore = rows.size();
   const std::size_t inodesBefore = inodes.size();
   const bool read = source == Source::netlink
-                        ? read_netlink(family, protocol, state.datagram, rows, inodes)
+                        ? read_netlink(family, protocol, traffic, state.datagram, rows, inodes)
                         : read_proc(family, protocol, state, rows, inodes);
   if (!read) {
     rows.resize(rowsBefore);
@@ -169,10 +169,11 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
     for (const int family : {AF_INET, AF_INET6}) {
       if (!(family == AF_INET ? kinds.ipv4 : kinds.ipv6)) continue;
       asked = true;
-      const bool read = only
-                            ? read_sockets(*only, family, protocol, rows, state.inodes)
-                            : read_sockets(Source::netlink, family, protocol, rows, state.inodes) ||
-                                  read_sockets(Source::proc, family, protocol, rows, state.inodes);
+      const auto read_from = [&](Source source) {
+        return read_sockets(source, family, protocol, rows, state.inodes, kinds.traffic);
+      };
+      const bool read =
+          only ? read_from(*only) : read_from(Source::netlink) || read_from(Source::proc);
       any = any || read;
     }
   }
@@ -190,10 +191,10 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
 }  // namespace
 
 bool read_sockets(Source source, int family, int protocol, std::vector<SocketRow>& rows,
-                  std::vector<std::uint64_t>& inodes) {
+                  std::vector<std::uint64_t>& inodes, bool traffic) {
   Buffers& state = buffers();
   std::lock_guard lock(state.mutex);
-  return read_locked(source, family, protocol, state, rows, inodes);
+  return read_locked(source, family, protocol, traffic, state, rows, inodes);
 }
 
 std::optional<std::vector<SocketRow>> socket_table_from(Source source, SocketKinds kinds) {

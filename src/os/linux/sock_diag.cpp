@@ -4,8 +4,11 @@
 #include <arpa/inet.h>
 #include <linux/rtnetlink.h>
 #include <linux/sock_diag.h>
+#include <linux/tcp.h>
 #include <sys/socket.h>
 
+#include <algorithm>
+#include <cstddef>
 #include <cstring>
 
 #include "os/linux/proc_net.hpp"
@@ -22,18 +25,53 @@ bool read_at(std::span<const std::uint8_t> buffer, std::size_t offset, T& value)
   return true;
 }
 
-// The v6-only flag among the attributes that follow the message body.
-bool v6_only(std::span<const std::uint8_t> attributes) {
+// Calls take(type, payload) for each whole attribute among those that follow the message body.
+template <typename Take>
+void for_each_attribute(std::span<const std::uint8_t> attributes, Take&& take) {
   std::size_t offset = 0;
   rtattr attribute;
   while (read_at(attributes, offset, attribute) && attribute.rta_len >= sizeof attribute &&
          attribute.rta_len <= attributes.size() - offset) {
-    if (attribute.rta_type == INET_DIAG_SKV6ONLY && attribute.rta_len > RTA_LENGTH(0)) {
-      return attributes[offset + RTA_LENGTH(0)] != 0;
-    }
+    take(attribute.rta_type,
+         attributes.subspan(offset + RTA_LENGTH(0), attribute.rta_len - RTA_LENGTH(0)));
     offset += RTA_ALIGN(attribute.rta_len);
   }
-  return false;
+}
+
+// A field of tcp_info when the kernel's structure reaches to the field's end: tcp_info grows with
+// kernel versions, and what an older kernel does not send is unknown, not zero.
+template <typename Field>
+std::optional<Field> sent_field(std::size_t sentBytes, std::size_t offset, Field value) {
+  if (sentBytes < offset + sizeof value) return std::nullopt;
+  return value;
+}
+
+TcpTraffic tcp_traffic(std::span<const std::uint8_t> payload) {
+  tcp_info info{};
+  std::memcpy(&info, payload.data(), std::min(payload.size(), sizeof info));
+  const std::size_t sent = payload.size();
+  TcpTraffic traffic;
+  traffic.bytesSent =
+      sent_field(sent, offsetof(tcp_info, tcpi_bytes_sent), std::uint64_t{info.tcpi_bytes_sent});
+  traffic.bytesReceived = sent_field(sent, offsetof(tcp_info, tcpi_bytes_received),
+                                     std::uint64_t{info.tcpi_bytes_received});
+  traffic.bytesRetrans = sent_field(sent, offsetof(tcp_info, tcpi_bytes_retrans),
+                                    std::uint64_t{info.tcpi_bytes_retrans});
+  traffic.retransmits = sent_field(sent, offsetof(tcp_info, tcpi_total_retrans),
+                                   std::uint32_t{info.tcpi_total_retrans});
+  traffic.rttUs = sent_field(sent, offsetof(tcp_info, tcpi_rtt), std::uint32_t{info.tcpi_rtt});
+  traffic.rttVarUs =
+      sent_field(sent, offsetof(tcp_info, tcpi_rttvar), std::uint32_t{info.tcpi_rttvar});
+  // Until the first round trip is measured the kernel reports its minimum as all ones.
+  if (info.tcpi_min_rtt != ~0U) {
+    traffic.minRttUs =
+        sent_field(sent, offsetof(tcp_info, tcpi_min_rtt), std::uint32_t{info.tcpi_min_rtt});
+  }
+  traffic.cwnd =
+      sent_field(sent, offsetof(tcp_info, tcpi_snd_cwnd), std::uint32_t{info.tcpi_snd_cwnd});
+  traffic.deliveryRate = sent_field(sent, offsetof(tcp_info, tcpi_delivery_rate),
+                                    std::uint64_t{info.tcpi_delivery_rate});
+  return traffic;
 }
 
 bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
@@ -53,15 +91,27 @@ bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
   row.tcpState = protocol == Protocol::tcp
                      ? static_cast<TcpState>(linux_net::mib_tcp_state(body.idiag_state))
                      : TcpState::none;
-  // The kernel sends the flag for listening and unconnected sockets only, the ones it matters to.
-  row.ipv6Only = ipv6 && v6_only(message.subspan(NLMSG_LENGTH(sizeof body)));
+  row.recvQueue = body.idiag_rqueue;
+  row.sendQueue = body.idiag_wqueue;
+  // The kernel sends the v6-only flag for listening and unconnected sockets only, the ones it
+  // matters to.
+  row.ipv6Only = false;
+  for_each_attribute(message.subspan(NLMSG_LENGTH(sizeof body)),
+                     [&](std::uint16_t type, std::span<const std::uint8_t> payload) {
+                       if (type == INET_DIAG_SKV6ONLY && !payload.empty()) {
+                         row.ipv6Only = ipv6 && payload[0] != 0;
+                       } else if (type == INET_DIAG_INFO && protocol == Protocol::tcp) {
+                         row.traffic = tcp_traffic(payload);
+                       }
+                     });
   inodes.push_back(body.idiag_inode);
   return true;
 }
 
 }  // namespace
 
-DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32_t sequence) {
+DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32_t sequence,
+                         bool traffic) {
   DumpRequest request{};
   request.header.nlmsg_len = sizeof request;
   request.header.nlmsg_type = SOCK_DIAG_BY_FAMILY;
@@ -70,6 +120,7 @@ DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32
   request.body.sdiag_family = family;
   request.body.sdiag_protocol = protocol;
   request.body.idiag_states = ~0U;
+  if (traffic && protocol == IPPROTO_TCP) request.body.idiag_ext = 1U << (INET_DIAG_INFO - 1);
   return request;
 }
 

@@ -20,8 +20,10 @@ struct DumpRequest {
 };
 
 // Every socket of family (AF_INET, AF_INET6) and protocol (IPPROTO_TCP, IPPROTO_UDP), in every
-// state, without extensions: the inode and, for listeners, the v6-only flag come anyway.
-DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32_t sequence);
+// state: the inode, the queues and, for listeners, the v6-only flag come anyway; with traffic,
+// each TCP socket's tcp_info too.
+DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32_t sequence,
+                         bool traffic = false);
 
 enum class DumpProgress {
   more,    // every message read; the dump goes on in the next datagram
@@ -32,7 +34,8 @@ enum class DumpProgress {
 // Appends one row (owner 0, protocol as given) and its socket inode (0 when no
 // process can hold it, as for time-wait sockets) for every socket message of the given sequence
 // in buffer, one datagram of whole netlink messages. Messages of other sequences and of other
-// types are passed over.
+// types are passed over. A TCP message's tcp_info, where the kernel sent one, becomes the row's
+// traffic, read only as far as the kernel's structure reaches.
 DumpProgress parse_dump(std::span<const std::uint8_t> buffer, std::uint32_t sequence,
                         Protocol protocol, std::vector<SocketRow>& rows,
                         std::vector<std::uint64_t>& inodes);
