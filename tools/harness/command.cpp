@@ -397,11 +397,11 @@ void check_non_ascii_program(const std::string& quorvane) {
   std::string said;
   char chunk[256];
   DWORD got = 0;
-  while (started && said.find("ready\n") == std::string::npos &&
+  while (started && said.find("ready") == std::string::npos &&
          ReadFile(output.read, chunk, sizeof chunk, &got, nullptr) && got > 0) {
     said.append(chunk, got);
   }
-  if (ok(said.find("ready\n") != std::string::npos, "caf\xC3\xA9.exe holds its socket: %s",
+  if (ok(said.find("ready") != std::string::npos, "caf\xC3\xA9.exe holds its socket: %s",
          said.c_str())) {
     const RunResult run = run_program("\"" + quorvane + "\" --format json --udp");
     const std::string pid = std::to_string(holder.dwProcessId);

@@ -21,7 +21,8 @@ int lifecycle(int argc, char** argv);
 int unload(int argc, char** argv);
 // quorvane.exe's listing of the harness's own sockets, and its meter view against ListPorts.
 int command(int argc, char** argv);
-// A UDP socket that has carried a datagram, held until standard input ends; "ready" once it is.
+// A UDP socket that has carried a datagram, held until standard input ends; "ready" once it is
+// (a text-mode line: the reader must not count on a bare line feed).
 int hold_socket(int argc, char** argv);
 
 }  // namespace harness
