@@ -35,6 +35,11 @@ const EndpointField kFields[] = {
      .value = [](const Endpoint& e) -> Value {
        return e.socket.family == os::kFamilyIpv6 ? "ipv6" : "ipv4";
      }},
+    // null for IPv4, where the question does not arise.
+    {.key = "ipv6_only", .kind = FieldKind::boolean,
+     .value = [](const Endpoint& e) {
+       return present_if(e.socket.family == os::kFamilyIpv6, e.socket.ipv6Only ? "true" : "false");
+     }},
     {.key = "local_address",
      .value = [](const Endpoint& e) -> Value {
        return address_text(e.socket.family, e.socket.local.address);

@@ -138,15 +138,18 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   qv::append_json_record(out, unowned_udp());
   qv::append_json_record(out, dual_listener());
   EXPECT_EQ(out,
-            R"({"protocol":"tcp","family":"ipv4","local_address":"10.0.0.1","local_port":80,)"
+            R"({"protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"10.0.0.1",)"
+            R"("local_port":80,)"
             R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
             R"("program":"odd\u001b[2J\nname","host":"peer\texample"})"
             "\n"
-            R"({"protocol":"udp","family":"ipv4","local_address":"0.0.0.0","local_port":53,)"
+            R"({"protocol":"udp","family":"ipv4","ipv6_only":null,"local_address":"0.0.0.0",)"
+            R"("local_port":53,)"
             R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
             R"("program":null,"host":null})"
             "\n"
-            R"({"protocol":"tcp","family":"ipv6","local_address":"::","local_port":8080,)"
+            R"({"protocol":"tcp","family":"ipv6","ipv6_only":false,"local_address":"::",)"
+            R"("local_port":8080,)"
             R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
             R"("program":"java","host":null})"
             "\n");
@@ -160,10 +163,10 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
   EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
-            "program,host\r\n"
-            "tcp,ipv4,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
-            "udp,ipv4,0.0.0.0,53,,,,,,\r\n");
+            "protocol,family,ipv6_only,local_address,local_port,remote_address,remote_port,state,"
+            "pid,program,host\r\n"
+            "tcp,ipv4,,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
+            "udp,ipv4,,0.0.0.0,53,,,,,,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
