@@ -4,7 +4,8 @@
 #include <algorithm>
 
 #include "command/endpoint_text.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
@@ -26,10 +27,12 @@ Value present_if(bool present, std::string text) {
 // clang-format off
 const EndpointField kFields[] = {
     {.key = "protocol",
-     .value = [](const Endpoint& e) -> Value { return tcp(e) ? "tcp" : "udp"; }},
+     .value = [](const Endpoint& e) -> Value {
+       return std::string(protocol_key(e.socket.protocol));
+     }},
     {.heading = "Proto", .placeholder = "%ptt",
      .value = [](const Endpoint& e) -> Value {
-       return std::string(ProtocolName(static_cast<std::int32_t>(e.socket.protocol)));
+       return std::string(protocol_name(e.socket.protocol));
      }},
     {.key = "family",
      .value = [](const Endpoint& e) -> Value {
@@ -69,8 +72,7 @@ const EndpointField kFields[] = {
      }},
     {.key = "state", .heading = "State", .placeholder = "%stat",
      .value = [](const Endpoint& e) {
-       return present_if(tcp(e), std::string(TcpStateName(
-                                     static_cast<std::int32_t>(e.socket.tcpState))));
+       return present_if(tcp(e), std::string(state_name(e.socket.tcpState)));
      }},
     {.key = "pid", .heading = "PID", .placeholder = "%pid", .absentInTemplate = kNone,
      .kind = FieldKind::number, .align = Align::right, .templateDigits = 4,
@@ -93,7 +95,7 @@ const EndpointField kFields[] = {
 
 // A value as the text outputs write it: names escaped.
 std::string shown(const EndpointField& field, const std::string& value) {
-  return field.kind == FieldKind::name ? escaped_name(value) : value;
+  return field.kind == FieldKind::name ? terminal_safe(value, UnsafeText::escape) : value;
 }
 
 std::vector<TableColumn> make_columns() {

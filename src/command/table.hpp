@@ -17,10 +17,6 @@ struct TableColumn {
   Align align = Align::left;
 };
 
-// The terminal cells a text takes: one per UTF-8 code point, one per byte that is not part of
-// valid UTF-8 (terminals draw a replacement for it).
-std::size_t display_width(std::string_view text);
-
 // Rows of cells, in the columns' order, laid out as columns two blanks apart, each as wide as its
 // widest cell (the heading too when header is set): the lines without their newlines, the
 // header's first. The last column is not padded on the right, so no line ends in blanks; missing

@@ -43,17 +43,21 @@ LETTER_ESCAPES = {7: b"\\a", 8: b"\\b", 9: b"\\t", 10: b"\\n", 11: b"\\v", 12: b
 
 
 def escaped(name):
-    """A name as `ls -b` writes it: C escapes for control bytes and the backslash."""
+    """A name as `ls -b` writes it: C escapes for control characters (C0, DEL, C1), for bytes
+    that are not UTF-8, and for the backslash."""
     out = b""
-    for byte in name:
-        if byte == 0x5C:
+    for char in name.decode("utf-8", "surrogateescape"):
+        code = ord(char)
+        if code == 0x5C:
             out += b"\\\\"
-        elif byte in LETTER_ESCAPES:
-            out += LETTER_ESCAPES[byte]
-        elif byte < 32 or byte == 0x7F:
-            out += b"\\%03o" % byte
+        elif code in LETTER_ESCAPES:
+            out += LETTER_ESCAPES[code]
+        elif code < 32 or 0x7F <= code <= 0x9F:
+            out += b"".join(b"\\%03o" % byte for byte in char.encode("utf-8"))
+        elif 0xDC80 <= code <= 0xDCFF:
+            out += b"\\%03o" % (code - 0xDC00)
         else:
-            out += bytes([byte])
+            out += char.encode("utf-8")
     return out
 
 

@@ -5,7 +5,9 @@
 #include <vector>
 
 #include "command/filters.hpp"
+#include "command/vocabulary.hpp"
 #include "endpoint_builder.hpp"
+#include "listing/names.hpp"
 
 namespace {
 
@@ -44,6 +46,12 @@ TEST(CommandFilters, StateNamesOfTheListingAndOfSs) {
   for (const auto& [name, state] : names) {
     EXPECT_EQ(states_of(name), std::vector<std::uint32_t>{state}) << name;
   }
+  // The command prints the state as spelt; the meter keeps the spelling its users know.
+  EXPECT_EQ(states_of("SYN Received"), std::vector<std::uint32_t>{4});
+  EXPECT_EQ(qv::state_name(TcpState::synReceived), "SYN Received");
+  EXPECT_EQ(qv::TcpStateName(4), "SYN Recieved");
+  EXPECT_EQ(qv::state_name(TcpState::none), "");
+  EXPECT_EQ(qv::state_name(static_cast<TcpState>(13)), "");
 }
 
 TEST(CommandFilters, SsStateGroups) {

@@ -194,6 +194,13 @@ TEST(MeterView, ControlBytesOfNamesBecomeQuestionMarksOneForOne) {
   EXPECT_EQ(qv::field_text(entry.programName), "odd?[2J?name?");
   EXPECT_EQ(qv::field_text(entry.hostName), "h?st");
   EXPECT_EQ(qv::field_text(entry.localAddressText), "1.2.3.4");
+  // C1 controls too (CSI, U+009B, is C2 9B), each byte one '?'; printable UTF-8 and bytes of
+  // other code pages stay.
+  qv::store_text(entry.programName,
+                 "a\xc2\x9b"
+                 "31mb\xc2\xa0\xe9");
+  qv::replace_control_bytes(entry);
+  EXPECT_EQ(qv::field_text(entry.programName), "a??31mb\xc2\xa0\xe9");
 }
 
 TEST(MeterView, OnePassOnTheCallingThreadListedThroughTheRecord) {
