@@ -86,11 +86,4 @@ bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
          (filter.programs.empty() || holds(filter.programs, endpoint.program));
 }
 
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter) {
-  if (filter_is_empty(filter)) return endpoints;
-  std::erase_if(endpoints, [&](const Endpoint& e) { return !filter_matches(filter, e); });
-  return endpoints;
-}
-
 }  // namespace qv

@@ -35,8 +35,4 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
 bool filter_is_empty(const EndpointFilter& filter);
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
 
-// The endpoints the filter keeps, in their order.
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter);
-
 }  // namespace qv
