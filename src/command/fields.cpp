@@ -259,13 +259,15 @@ void append_csv_header(std::string& out) {
   out += "\r\n";
 }
 
-void append_csv_record(std::string& out, const Endpoint& endpoint) {
+void append_csv_record(std::string& out, const Endpoint& endpoint, bool escapeNames) {
   bool first = true;
   for (const EndpointField& field : kFields) {
     if (field.key.empty()) continue;
     if (!first) out += ',';
     first = false;
-    if (const Value value = field.value(endpoint)) append_csv_field(out, *value);
+    if (const Value value = field.value(endpoint)) {
+      append_csv_field(out, escapeNames ? shown(field, *value) : *value);
+    }
   }
   out += "\r\n";
 }

@@ -65,6 +65,7 @@ void write_json_members(JsonWriter& json, const Endpoint& endpoint);
 void append_json_record(std::string& out, const Endpoint& endpoint);
 // The CSV header and records, each line ended by CRLF as RFC 4180 has it.
 void append_csv_header(std::string& out);
-void append_csv_record(std::string& out, const Endpoint& endpoint);
+// escapeNames: names as the text outputs write them, for a terminal.
+void append_csv_record(std::string& out, const Endpoint& endpoint, bool escapeNames = false);
 
 }  // namespace qv

@@ -181,6 +181,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
   style.aligned = qv::console::stdout_is_terminal();
+  style.terminal = style.aligned;
   style.header = options.header;
   style.summary = options.summary;
   if (options.outputTemplate) {

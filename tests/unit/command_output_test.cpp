@@ -167,6 +167,16 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
             "pid,program,host\r\n"
             "tcp,ipv4,,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
             "udp,ipv4,,0.0.0.0,53,,,,,,\r\n");
+  // To a terminal the names are escaped once, as in the text rows; to a pipe they stay exact.
+  qv::Endpoint odd = unowned_udp();
+  odd.socket.owningPid = 9;
+  odd.program = "red\x1b[31m\nline\xff";
+  style.header = false;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,9,\"red\x1b[31m\nline\xff\",\r\n");
+  style.terminal = true;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,9,red\\033[31m\\nline\\377,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
