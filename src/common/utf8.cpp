@@ -3,7 +3,7 @@
 #include "common/utf8.hpp"
 
 #ifndef _WIN32
-#include <wchar.h>
+#include <cwchar>
 #endif
 
 namespace qv {
@@ -87,7 +87,7 @@ std::string terminal_safe(std::string_view text, UnsafeText style) {
     const bool control = c.valid && is_control(c.codePoint);
     if (style == UnsafeText::questionMarks) {
       out.append(control ? std::string(bytes.size(), '?') : std::string(bytes));
-    } else if (const char letter = c.valid ? letter_escape(c.codePoint) : 0) {
+    } else if (const char letter = c.valid ? letter_escape(c.codePoint) : char{0}) {
       out += '\\';
       out += letter;
     } else if (control || !c.valid) {
