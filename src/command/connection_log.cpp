@@ -6,8 +6,8 @@
 
 #include "command/fields.hpp"
 #include "command/json.hpp"
+#include "command/vocabulary.hpp"
 #include "command/watch_diff.hpp"
-#include "listing/names.hpp"
 
 namespace qv {
 
@@ -83,7 +83,7 @@ void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
                   static_cast<long long>(milliseconds % 1000));
     json.number_text("duration", seconds);
   } else if (event.kind == LogEventKind::kState) {
-    json.text("old_state", TcpStateName(static_cast<std::int32_t>(event.oldState)));
+    json.text("old_state", state_name(event.oldState));
   }
   write_json_members(json, *event.endpoint, {.info = traffic});
   json.end_object();

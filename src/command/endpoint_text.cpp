@@ -1,4 +1,4 @@
-// Address texts (IPv6 as RFC 5952 writes it), terminal-safe names and CSV quoting.
+// Address texts (IPv6 as RFC 5952 writes it) and CSV quoting.
 #include "command/endpoint_text.hpp"
 
 #include <algorithm>
@@ -80,21 +80,6 @@ std::string host_and_port(const os::SocketRow& socket, const std::array<std::uin
   return text;
 }
 
-void append_octal_escape(std::string& out, unsigned char byte) {
-  out += '\\';
-  out += static_cast<char>('0' + (byte >> 6));
-  out += static_cast<char>('0' + ((byte >> 3) & 7));
-  out += static_cast<char>('0' + (byte & 7));
-}
-
-// U+0080 to U+009F in UTF-8: the C1 controls, which terminals may take for CSI and its kin as
-// readily as ESC itself.
-bool c1_control_at(std::string_view text, std::size_t i) {
-  return i + 1 < text.size() && static_cast<unsigned char>(text[i]) == 0xC2 &&
-         static_cast<unsigned char>(text[i + 1]) >= 0x80 &&
-         static_cast<unsigned char>(text[i + 1]) <= 0x9F;
-}
-
 }  // namespace
 
 std::string address_text(std::uint8_t family, const std::array<std::uint8_t, 16>& address) {
@@ -113,53 +98,6 @@ std::string local_endpoint_text(const os::SocketRow& socket) {
 std::string remote_endpoint_text(const os::SocketRow& socket) {
   return host_and_port(socket, socket.remote.address,
                        has_remote(socket) ? std::to_string(socket.remote.port) : std::string("*"));
-}
-
-std::string escaped_name(std::string_view name) {
-  std::string out;
-  out.reserve(name.size());
-  for (std::size_t i = 0; i < name.size(); ++i) {
-    const char c = name[i];
-    const auto byte = static_cast<unsigned char>(c);
-    if (c1_control_at(name, i)) {
-      append_octal_escape(out, byte);
-      append_octal_escape(out, static_cast<unsigned char>(name[++i]));
-      continue;
-    }
-    if (byte >= 0x20 && byte != 0x7F && c != '\\') {
-      out += c;
-      continue;
-    }
-    switch (c) {
-      case '\\':
-        out += "\\\\";
-        break;
-      case '\a':
-        out += "\\a";
-        break;
-      case '\b':
-        out += "\\b";
-        break;
-      case '\t':
-        out += "\\t";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\v':
-        out += "\\v";
-        break;
-      case '\f':
-        out += "\\f";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      default:
-        append_octal_escape(out, byte);
-    }
-  }
-  return out;
 }
 
 void append_csv_field(std::string& out, std::string_view text) {

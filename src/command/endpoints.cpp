@@ -63,9 +63,6 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
     if (added) program->second = ProgramName(socket.owningPid, os::PathText::utf8);
     endpoint.program = program->second;
   }
-  if (request.lookUpNames) {
-    look_up_host_names(endpoints, request.parallelLookUps, request.lookUpTimeLimitMs);
-  }
   return endpoints;
 }
 

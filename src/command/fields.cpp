@@ -7,7 +7,8 @@
 #include <cstdio>
 
 #include "command/endpoint_text.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
@@ -71,14 +72,21 @@ constexpr FieldGroup kInfo = FieldGroup::info;
 // clang-format off
 const EndpointField kFields[] = {
     {.key = "protocol",
-     .value = [](const Endpoint& e) -> Value { return tcp(e) ? "tcp" : "udp"; }},
+     .value = [](const Endpoint& e) -> Value {
+       return std::string(protocol_key(e.socket.protocol));
+     }},
     {.heading = "Proto", .placeholder = "%ptt",
      .value = [](const Endpoint& e) -> Value {
-       return std::string(ProtocolName(static_cast<std::int32_t>(e.socket.protocol)));
+       return std::string(protocol_name(e.socket.protocol));
      }},
     {.key = "family",
      .value = [](const Endpoint& e) -> Value {
        return e.socket.family == os::kFamilyIpv6 ? "ipv6" : "ipv4";
+     }},
+    // null for IPv4, where the question does not arise.
+    {.key = "ipv6_only", .kind = FieldKind::boolean,
+     .value = [](const Endpoint& e) {
+       return present_if(e.socket.family == os::kFamilyIpv6, e.socket.ipv6Only ? "true" : "false");
      }},
     {.key = "local_address",
      .value = [](const Endpoint& e) -> Value {
@@ -109,8 +117,7 @@ const EndpointField kFields[] = {
      }},
     {.key = "state", .heading = "State", .placeholder = "%stat",
      .value = [](const Endpoint& e) {
-       return present_if(tcp(e), std::string(TcpStateName(
-                                     static_cast<std::int32_t>(e.socket.tcpState))));
+       return present_if(tcp(e), std::string(state_name(e.socket.tcpState)));
      }},
     {.key = "pid", .heading = "PID", .placeholder = "%pid", .absentInTemplate = kNone,
      .kind = FieldKind::number, .align = Align::right, .templateDigits = 4,
@@ -184,7 +191,7 @@ bool in_set(const EndpointField& field, FieldSet set) {
 
 // A value as the text outputs write it: names escaped.
 std::string shown(const EndpointField& field, const std::string& value) {
-  return field.kind == FieldKind::name ? escaped_name(value) : value;
+  return field.kind == FieldKind::name ? terminal_safe(value, UnsafeText::escape) : value;
 }
 
 std::vector<TableColumn> make_columns(FieldSet set) {
@@ -374,13 +381,15 @@ void append_csv_header(std::string& out, FieldSet set) {
   out += "\r\n";
 }
 
-void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set) {
+void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set, bool escapeNames) {
   bool first = true;
   for (const EndpointField& field : kFields) {
     if (field.key.empty() || !in_set(field, set)) continue;
     if (!first) out += ',';
     first = false;
-    if (const Value value = field.value(endpoint)) append_csv_field(out, *value);
+    if (const Value value = field.value(endpoint)) {
+      append_csv_field(out, escapeNames ? shown(field, *value) : *value);
+    }
   }
   out += "\r\n";
 }

@@ -78,7 +78,9 @@ void write_json_members(JsonWriter& json, const Endpoint& endpoint, FieldSet set
 void append_json_record(std::string& out, const Endpoint& endpoint, FieldSet set = {});
 // The CSV header and records, each line ended by CRLF as RFC 4180 has it.
 void append_csv_header(std::string& out, FieldSet set = {});
-void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set = {});
+// escapeNames: names as the text outputs write them, for a terminal.
+void append_csv_record(std::string& out, const Endpoint& endpoint, FieldSet set = {},
+                       bool escapeNames = false);
 
 // Bytes for people, in SI units: "512 B", "340 kB", "1.2 MB".
 std::string human_bytes(double bytes);

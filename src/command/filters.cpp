@@ -3,75 +3,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <limits>
 #include <utility>
 
-#include "collector/connection_table.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
 
 namespace qv {
 
 namespace {
-
-using os::TcpState;
-using StateSet = std::bitset<os::kTcpStateCount>;
-
-StateSet states_from(TcpState first, TcpState last) {
-  StateSet set;
-  for (std::size_t state = os::state_index(first); state <= os::state_index(last); ++state) {
-    set.set(state);
-  }
-  return set;
-}
-
-StateSet only(TcpState state) { return StateSet().set(os::state_index(state)); }
-
-// Lower case without the characters people put between words in different ways.
-std::string folded(std::string_view text) {
-  std::string result;
-  for (const char c : text) {
-    if (c == ' ' || c == '-' || c == '_' || c == '\t') continue;
-    result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return result;
-}
-
-// ss's names that differ from the listing's once folded, and its groups of states.
-std::optional<StateSet> ss_state_word(std::string_view word) {
-  const StateSet all = states_from(TcpState::closed, TcpState::deleteTcb);
-  const StateSet connected = states_from(TcpState::synSent, TcpState::timeWait);
-  const StateSet synchronized = states_from(TcpState::synReceived, TcpState::timeWait);
-  const StateSet bucket = only(TcpState::synReceived) | only(TcpState::timeWait);
-  const std::array<std::pair<std::string_view, StateSet>, 10> words = {{
-      {"close", only(TcpState::closed)},
-      {"listen", only(TcpState::listen)},
-      {"synrecv", only(TcpState::synReceived)},
-      {"synreceived", only(TcpState::synReceived)},
-      {"estab", only(TcpState::established)},
-      {"all", all},
-      {"connected", connected},
-      {"synchronized", synchronized},
-      {"bucket", bucket},
-      {"big", all & ~bucket},
-  }};
-  for (const auto& [name, set] : words) {
-    if (name == word) return set;
-  }
-  return std::nullopt;
-}
-
-std::optional<StateSet> state_set(std::string_view value) {
-  const std::string word = folded(value);
-  for (std::size_t state = os::state_index(TcpState::closed);
-       state <= os::state_index(TcpState::deleteTcb); ++state) {
-    if (folded(TcpStateName(static_cast<std::int32_t>(state))) == word) {
-      return StateSet().set(state);
-    }
-  }
-  return ss_state_word(word);
-}
 
 template <typename Number>
 std::optional<Number> decimal(std::string_view text) {
@@ -97,7 +37,7 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
   quoted += '\'';
   switch (kind) {
     case FilterKind::state: {
-      const std::optional<StateSet> states = state_set(value);
+      const std::optional<TcpStateSet> states = states_named(value);
       if (!states) {
         return "--state needs a TCP state such as established, listen, time-wait or "
                "syn-sent, not " +
@@ -203,13 +143,6 @@ bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   return stateMatches && portMatches &&
          (filter.pids.empty() || holds(filter.pids, socket.owningPid)) &&
          (filter.programs.empty() || holds(filter.programs, endpoint.program));
-}
-
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter) {
-  if (filter_is_empty(filter)) return endpoints;
-  std::erase_if(endpoints, [&](const Endpoint& e) { return !filter_matches(filter, e); });
-  return endpoints;
 }
 
 }  // namespace qv

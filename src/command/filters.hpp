@@ -46,8 +46,4 @@ bool sort_needs_traffic(SortKey key);
 // Sorts the endpoints by the key, stably: endpoints without the value last, in their order.
 void sort_endpoints(std::vector<Endpoint>& endpoints, SortKey key);
 
-// The endpoints the filter keeps, in their order.
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter);
-
 }  // namespace qv

@@ -59,7 +59,7 @@ std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle
         append_json_record(out, endpoint, style.fields);
         break;
       case OutputFormat::csv:
-        append_csv_record(out, endpoint, style.fields);
+        append_csv_record(out, endpoint, style.fields, style.terminal);
         break;
     }
   }

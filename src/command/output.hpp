@@ -24,6 +24,9 @@ struct ListingStyle {
   std::optional<std::string> outputTemplate;  // text through this template, else the rows
   bool noLeadingZeros = true;
   bool aligned = false;  // the rows as a table for people (a terminal), not tab-separated
+  // Written to a terminal: CSV's names escaped as the text outputs escape them (JSON escapes
+  // every control character and stray byte anyway); to a pipe or file they stay exact.
+  bool terminal = false;
   // The header line of the rows, the table and CSV; nullopt: the table and CSV have one.
   std::optional<bool> header;
   bool summary = false;  // the endpoints counted (text or JSON) instead of listed

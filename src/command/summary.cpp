@@ -9,17 +9,19 @@
 #include "command/endpoint_text.hpp"
 #include "command/json.hpp"
 #include "command/table.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
 namespace {
 
-constexpr std::array<std::string_view, 2> kProtocolKeys = {"tcp", "udp"};
+// In the order of Summary::byProtocolAndFamily.
+constexpr std::array<os::Protocol, 2> kProtocols = {os::Protocol::tcp, os::Protocol::udp};
 constexpr std::array<std::string_view, 2> kFamilyKeys = {"ipv4", "ipv6"};
 
-std::string_view state_name(std::size_t state) {
-  return TcpStateName(static_cast<std::int32_t>(state));
+std::string_view state_at(std::size_t index) {
+  return state_name(static_cast<os::TcpState>(index));
 }
 
 std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
@@ -60,8 +62,8 @@ std::string summary_text(const Summary& summary) {
   std::vector<std::vector<std::string>> kinds;
   for (std::size_t protocol = 0; protocol < 2; ++protocol) {
     const auto& families = summary.byProtocolAndFamily[protocol];
-    kinds.push_back({std::string(ProtocolName(static_cast<std::int32_t>(protocol + 1))),
-                     std::to_string(families[0]), std::to_string(families[1]),
+    kinds.push_back({std::string(protocol_name(kProtocols[protocol])), std::to_string(families[0]),
+                     std::to_string(families[1]),
                      std::to_string(protocol_total(summary, protocol))});
   }
   kinds.push_back(
@@ -75,15 +77,16 @@ std::string summary_text(const Summary& summary) {
   std::vector<std::vector<std::string>> states;
   for (std::size_t state = 1; state < summary.tcpByState.size(); ++state) {
     if (summary.tcpByState[state] == 0) continue;
-    states.push_back({std::string(state_name(state)), std::to_string(summary.tcpByState[state])});
+    states.push_back({std::string(state_at(state)), std::to_string(summary.tcpByState[state])});
   }
 
   static constexpr std::array<TableColumn, 3> kProgramColumns = {
       {{"Program"}, {"Endpoints", Align::right}, {"Processes", Align::right}}};
   std::vector<std::vector<std::string>> programs;
   for (const ProgramCount& program : summary.programs) {
-    programs.push_back({program.program.empty() ? "-" : escaped_name(program.program),
-                        std::to_string(program.endpoints), std::to_string(program.processes)});
+    programs.push_back(
+        {program.program.empty() ? "-" : terminal_safe(program.program, UnsafeText::escape),
+         std::to_string(program.endpoints), std::to_string(program.processes)});
   }
   // A table with nothing to count (no TCP with -u, no endpoints at all) is left out, heading and
   // all.
@@ -98,7 +101,7 @@ std::string summary_json(const Summary& summary) {
   JsonWriter json(out);
   json.begin_object().number("total", summary.total);
   for (std::size_t protocol = 0; protocol < 2; ++protocol) {
-    json.begin_object(kProtocolKeys[protocol]);
+    json.begin_object(protocol_key(kProtocols[protocol]));
     for (std::size_t family = 0; family < 2; ++family) {
       json.number(kFamilyKeys[family], summary.byProtocolAndFamily[protocol][family]);
     }
@@ -106,7 +109,7 @@ std::string summary_json(const Summary& summary) {
   }
   json.begin_object("tcp_states");
   for (std::size_t state = 1; state < summary.tcpByState.size(); ++state) {
-    json.number(state_name(state), summary.tcpByState[state]);
+    json.number(state_at(state), summary.tcpByState[state]);
   }
   json.end_object().begin_array("programs");
   for (const ProgramCount& program : summary.programs) {

@@ -36,15 +36,6 @@ std::string table_line(std::span<const TableColumn> columns, std::span<const std
 
 }  // namespace
 
-std::size_t display_width(std::string_view text) {
-  std::size_t cells = 0;
-  while (!text.empty()) {
-    text.remove_prefix(read_utf8(text).length);
-    ++cells;
-  }
-  return cells;
-}
-
 std::string cut_to_width(std::string_view text, std::size_t width) {
   if (display_width(text) <= width) return std::string(text);
   if (width == 0) return {};

@@ -20,10 +20,6 @@ struct TableColumn {
   bool givesWay = false;
 };
 
-// The terminal cells a text takes: one per UTF-8 code point, one per byte that is not part of
-// valid UTF-8 (terminals draw a replacement for it).
-std::size_t display_width(std::string_view text);
-
 // The text cut to at most width cells, its last cell an ellipsis when anything was cut.
 std::string cut_to_width(std::string_view text, std::size_t width);
 

@@ -7,6 +7,7 @@
 
 #include "command/fields.hpp"
 #include "command/table.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 

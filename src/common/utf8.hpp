@@ -1,7 +1,9 @@
-// The one UTF-8 reader: every output that looks at characters (escaping, widths, JSON) asks it.
+// Text as characters: the one UTF-8 reader, the one sanitizer of names for a terminal, and the
+// cells a text takes there. Every output that looks at characters goes through these.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace qv {
@@ -22,5 +24,25 @@ Utf8Char read_utf8(std::string_view bytes);
 constexpr bool is_control(char32_t codePoint) {
   return codePoint < 0x20 || (codePoint >= 0x7F && codePoint <= 0x9F);
 }
+
+// How terminal_safe writes what a terminal must not get raw.
+enum class UnsafeText {
+  // C escapes as `ls -b` writes them ("\n", "\033", "\302\233" for a C1 control, "\377" for a
+  // byte that is not UTF-8), the backslash doubled, so that the escapes read back unambiguously.
+  escape,
+  // Each byte of a control character as '?', one for one, so that a fixed-width field keeps its
+  // length (the meter's cuts fall where they would have). Other bytes stay: the meter's names are
+  // in the host's own code page, not always UTF-8.
+  questionMarks,
+};
+
+// A name from outside the program (an executable's, a host's) made safe to write to a terminal:
+// no control character (C0, DEL, C1) and, when escaping, no byte that is not UTF-8 left raw.
+std::string terminal_safe(std::string_view text, UnsafeText style);
+
+// The terminal cells a text takes: each character's wcwidth under the process's LC_CTYPE (two for
+// CJK and full-width forms, none for combining marks), one for a byte that is not UTF-8 (terminals
+// draw a replacement for it).
+std::size_t display_width(std::string_view text);
 
 }  // namespace qv

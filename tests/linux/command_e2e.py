@@ -33,24 +33,31 @@ from ss_listing import program_of, records as ss_records, split_end
 
 QUORVANE, HOLDER, METER_PROBE = sys.argv[1:4]
 ODD_NAME = b"odd\x1b[2J\nname\xff"
-JSON_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
+JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "remote_address",
              "remote_port", "state", "pid", "program", "host"]
+# What tells endpoints apart in the comparisons with ss.
+ENDPOINT_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
+                 "remote_port", "state"]
 CONTROL_BYTES = bytes(range(32)) + b"\x7f"
 LETTER_ESCAPES = {7: b"\\a", 8: b"\\b", 9: b"\\t", 10: b"\\n", 11: b"\\v", 12: b"\\f", 13: b"\\r"}
 
 
 def escaped(name):
-    """A name as `ls -b` writes it: C escapes for control bytes and the backslash."""
+    """A name as `ls -b` writes it: C escapes for control characters (C0, DEL, C1), for bytes
+    that are not UTF-8, and for the backslash."""
     out = b""
-    for byte in name:
-        if byte == 0x5C:
+    for char in name.decode("utf-8", "surrogateescape"):
+        code = ord(char)
+        if code == 0x5C:
             out += b"\\\\"
-        elif byte in LETTER_ESCAPES:
-            out += LETTER_ESCAPES[byte]
-        elif byte < 32 or byte == 0x7F:
-            out += b"\\%03o" % byte
+        elif code in LETTER_ESCAPES:
+            out += LETTER_ESCAPES[code]
+        elif code < 32 or 0x7F <= code <= 0x9F:
+            out += b"".join(b"\\%03o" % byte for byte in char.encode("utf-8"))
+        elif 0xDC80 <= code <= 0xDCFF:
+            out += b"\\%03o" % (code - 0xDC00)
         else:
-            out += bytes([byte])
+            out += char.encode("utf-8")
     return out
 
 
@@ -95,7 +102,7 @@ def json_records(what, out):
 
 
 def listed_key(record):
-    return tuple(record[k] for k in JSON_KEYS[:7])
+    return tuple(record[k] for k in ENDPOINT_KEYS)
 
 
 def compare_keys(what, listed, expected):
@@ -166,7 +173,7 @@ def csv_equals_json(out, records):
     check(rows and rows[0] == JSON_KEYS, f"csv header {rows[:1]}")
 
     def field(value):
-        return "" if value is None else str(value)
+        return "" if value is None else json.dumps(value) if isinstance(value, bool) else str(value)
 
     want = [[field(r[k]) for k in JSON_KEYS] for r in records]
     check(sorted(rows[1:]) == sorted(want), f"csv rows differ from JSON: {rows[1:3]} / {want[:2]}")
@@ -207,6 +214,11 @@ def complete(ns):
     check(status == 0 and err == "", f"--format json: exit {status} {err!r}")
     records = json_records("--format json", out)
     json_equals_ss(ns, "--format json", ["-tua"], records)
+    v6only = {(r["protocol"], r["local_address"], r["local_port"]): r["ipv6_only"] for r in records}
+    want = {("udp", "::", 7503): False, ("udp", "::", 7504): True, ("tcp", "::", 8080): False,
+            ("tcp", "::", 8081): True, ("udp", "127.0.0.1", 7501): None}
+    check(all(v6only.get(k, "missing") == v for k, v in want.items()),
+          f"ipv6_only: {[(k, v6only.get(k, 'missing')) for k in want]}")
     for options, ss_options in SELECTIONS:
         what = f"--format json {' '.join(options)}"
         status, out, err, _ = quorvane(ns, ["--format", "json", *options])

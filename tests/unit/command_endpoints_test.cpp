@@ -103,12 +103,9 @@ TEST_F(CommandEndpoints, ListeningMeansListeningTcpAndUnconnectedUdp) {
 }
 
 TEST_F(CommandEndpoints, LookUpsOnlyWhenAskedOncePerAddressWithinTheLimit) {
-  qv::CollectRequest request;
-  request.lookUpNames = true;
-  request.parallelLookUps = 7;
-  request.lookUpTimeLimitMs = 250;
-  const auto endpoints = qv::collect_endpoints(request);
+  auto endpoints = qv::collect_endpoints({});
   ASSERT_TRUE(endpoints);
+  qv::look_up_host_names(*endpoints, 7, 250);
   ASSERT_EQ(fake::machine().ptrBatches.size(), 1U);
   const fake::PtrBatch& batch = fake::machine().ptrBatches[0];
   EXPECT_EQ(batch.parallel, 7U);
@@ -129,10 +126,13 @@ TEST_F(CommandEndpoints, LookUpsOnlyWhenAskedOncePerAddressWithinTheLimit) {
 
 TEST_F(CommandEndpoints, AnAnswerTooLateForOneCollectionIsThereForTheNext) {
   fake::machine().lateAnswers.insert("9.0.0.10.IN-ADDR.ARPA");
-  qv::CollectRequest request;
-  request.lookUpNames = true;
-  EXPECT_FALSE(qv::collect_endpoints(request)->at(1).hostName);
-  EXPECT_EQ(qv::collect_endpoints(request)->at(1).hostName, "peer.example");
+  const auto collect_named = [] {
+    auto endpoints = qv::collect_endpoints({});
+    qv::look_up_host_names(*endpoints, 32, 1000);
+    return endpoints;
+  };
+  EXPECT_FALSE(collect_named()->at(1).hostName);
+  EXPECT_EQ(collect_named()->at(1).hostName, "peer.example");
 }
 
 TEST(ReverseQueryName, BothFamilies) {

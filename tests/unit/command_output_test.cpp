@@ -138,15 +138,18 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   qv::append_json_record(out, unowned_udp());
   qv::append_json_record(out, dual_listener());
   EXPECT_EQ(out,
-            R"({"protocol":"tcp","family":"ipv4","local_address":"10.0.0.1","local_port":80,)"
+            R"({"protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"10.0.0.1",)"
+            R"("local_port":80,)"
             R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
             R"("program":"odd\u001b[2J\nname","host":"peer\texample"})"
             "\n"
-            R"({"protocol":"udp","family":"ipv4","local_address":"0.0.0.0","local_port":53,)"
+            R"({"protocol":"udp","family":"ipv4","ipv6_only":null,"local_address":"0.0.0.0",)"
+            R"("local_port":53,)"
             R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
             R"("program":null,"host":null})"
             "\n"
-            R"({"protocol":"tcp","family":"ipv6","local_address":"::","local_port":8080,)"
+            R"({"protocol":"tcp","family":"ipv6","ipv6_only":false,"local_address":"::",)"
+            R"("local_port":8080,)"
             R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
             R"("program":"java","host":null})"
             "\n");
@@ -189,11 +192,12 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
   style.format = qv::OutputFormat::csv;
   style.fields.info = true;
   const qv::Endpoint endpoints[] = {unowned_udp()};
-  EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
-            "program,host,recv_queue,send_queue,bytes_sent,bytes_received,bytes_retrans,"
-            "retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out\r\n"
-            "udp,ipv4,0.0.0.0,53,,,,,,,,,,,,,,,,,,,\r\n");
+  EXPECT_EQ(
+      qv::listing_text(endpoints, style),
+      "protocol,family,ipv6_only,local_address,local_port,remote_address,remote_port,state,pid,"
+      "program,host,recv_queue,send_queue,bytes_sent,bytes_received,bytes_retrans,"
+      "retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,,,,,,,,,\r\n");
   // For people: sizes and rates in SI units, round trips in milliseconds.
   out.clear();
   qv::append_text_row(out, busy_connection(), {.info = true, .rates = true});
@@ -214,10 +218,20 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
   EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
-            "program,host\r\n"
-            "tcp,ipv4,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
-            "udp,ipv4,0.0.0.0,53,,,,,,\r\n");
+            "protocol,family,ipv6_only,local_address,local_port,remote_address,remote_port,state,"
+            "pid,program,host\r\n"
+            "tcp,ipv4,,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
+            "udp,ipv4,,0.0.0.0,53,,,,,,\r\n");
+  // To a terminal the names are escaped once, as in the text rows; to a pipe they stay exact.
+  qv::Endpoint odd = unowned_udp();
+  odd.socket.owningPid = 9;
+  odd.program = "red\x1b[31m\nline\xff";
+  style.header = false;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,9,\"red\x1b[31m\nline\xff\",\r\n");
+  style.terminal = true;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,9,red\\033[31m\\nline\\377,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
@@ -245,6 +259,13 @@ TEST(MeterView, ControlBytesOfNamesBecomeQuestionMarksOneForOne) {
   EXPECT_EQ(qv::field_text(entry.programName), "odd?[2J?name?");
   EXPECT_EQ(qv::field_text(entry.hostName), "h?st");
   EXPECT_EQ(qv::field_text(entry.localAddressText), "1.2.3.4");
+  // C1 controls too (CSI, U+009B, is C2 9B), each byte one '?'; printable UTF-8 and bytes of
+  // other code pages stay.
+  qv::store_text(entry.programName,
+                 "a\xc2\x9b"
+                 "31mb\xc2\xa0\xe9");
+  qv::replace_control_bytes(entry);
+  EXPECT_EQ(qv::field_text(entry.programName), "a??31mb\xc2\xa0\xe9");
 }
 
 TEST(MeterView, OnePassOnTheCallingThreadListedThroughTheRecord) {

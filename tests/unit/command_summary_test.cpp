@@ -89,7 +89,7 @@ TEST(CommandSummary, Json) {
   EXPECT_EQ(qv::summary_json(qv::summarize(machine(), 3)),
             "{\"total\":10,\"tcp\":{\"ipv4\":5,\"ipv6\":2,\"total\":7},"
             "\"udp\":{\"ipv4\":1,\"ipv6\":2,\"total\":3},"
-            "\"tcp_states\":{\"Closed\":0,\"Listening\":2,\"SYN Sent\":0,\"SYN Recieved\":0,"
+            "\"tcp_states\":{\"Closed\":0,\"Listening\":2,\"SYN Sent\":0,\"SYN Received\":0,"
             "\"Established\":4,\"FIN Wait 1\":0,\"FIN Wait 2\":0,\"Close Wait\":0,\"Closing\":0,"
             "\"Last ACK\":0,\"Time Wait\":1,\"Delete TCB\":0},"
             "\"programs\":[{\"program\":\"nginx\",\"endpoints\":4,\"processes\":3},"

@@ -2,24 +2,34 @@
 // the ends of lines.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
 #include "command/fields.hpp"
+#include "common/utf8.hpp"
 #include "endpoint_builder.hpp"
 
 namespace {
 
 TEST(CommandTable, WidthInCells) {
+  // The command runs with a UTF-8 LC_CTYPE, which wcwidth answers by.
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
   EXPECT_EQ(qv::display_width(""), 0U);
   EXPECT_EQ(qv::display_width("sshd"), 4U);
   EXPECT_EQ(qv::display_width("caf\xc3\xa9"), 4U);                   // é
-  EXPECT_EQ(qv::display_width("\xe2\x82\xac\xf0\x9f\x98\x80"), 2U);  // € and an emoji
+  EXPECT_EQ(qv::display_width("\xe2\x82\xac\xf0\x9f\x98\x80"), 3U);  // €, and an emoji of two
+  // CJK and full-width forms take two cells; a combining accent none.
+  EXPECT_EQ(qv::display_width("\xe4\xb8\xad\xe6\x96\x87"), 4U);  // 中文
+  EXPECT_EQ(qv::display_width("\xef\xbc\xa1"), 2U);              // full-width A
+  EXPECT_EQ(qv::display_width("e\xcc\x81"), 1U);                 // e and U+0301
   // Bytes that are not UTF-8: each is drawn as one replacement.
   EXPECT_EQ(qv::display_width("\xff\xfe"), 2U);
-  EXPECT_EQ(qv::display_width("a\xe2\x82"), 3U);  // a sequence cut short
-  EXPECT_EQ(qv::display_width("\xc3("), 2U);      // a lead byte without its continuation
-  EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);   // an overlong form
+  EXPECT_EQ(qv::display_width("a\xe2\x82"), 3U);     // a sequence cut short
+  EXPECT_EQ(qv::display_width("\xc3("), 2U);         // a lead byte without its continuation
+  EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);      // an overlong form
+  EXPECT_EQ(qv::display_width("\xe0\x80\x80"), 3U);  // an overlong form of three
+  EXPECT_EQ(qv::display_width("\xed\xa0\x80"), 3U);  // an encoded surrogate
 }
 
 TEST(CommandTable, ColumnsSizedToTheirWidestCell) {

@@ -120,7 +120,8 @@ TEST(ConnectionLog, EventsAsJsonLines) {
       {qv::LogEventKind::kState, &endpoint, at(0).wall, {}, kEstablished},
   };
   const std::string fields =
-      R"("protocol":"tcp","family":"ipv4","local_address":"127.0.0.1","local_port":8080,)"
+      R"("protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"127.0.0.1",)"
+      R"("local_port":8080,)"
       R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
       R"("program":"web\nserver","host":null})"
       "\n";

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "command/json.hpp"
+#include "common/utf8.hpp"
 #include "endpoint_builder.hpp"
 
 namespace {
@@ -79,18 +80,35 @@ TEST(EndpointText, AsSsWritesThem) {
   EXPECT_EQ(qv::endpoint_address_text(only6, only6.local.address), "::");
 }
 
+std::string escaped_name(std::string_view name) {
+  return qv::terminal_safe(name, qv::UnsafeText::escape);
+}
+
 TEST(EscapedName, ControlBytesAndBackslashAsLsWritesThem) {
-  EXPECT_EQ(qv::escaped_name("firefox"), "firefox");
-  EXPECT_EQ(qv::escaped_name("odd\x1b[2J\nname"), "odd\\033[2J\\nname");
-  EXPECT_EQ(qv::escaped_name("a\tb\rc\ad\be\vf\fg"), "a\\tb\\rc\\ad\\be\\vf\\fg");
-  EXPECT_EQ(qv::escaped_name("back\\slash"), "back\\\\slash");
-  EXPECT_EQ(qv::escaped_name(std::string("nul\0x\x7f\x01", 7)), "nul\\000x\\177\\001");
-  EXPECT_EQ(qv::escaped_name("caf\xc3\xa9 \xff"), "caf\xc3\xa9 \xff");  // bytes above 0x7F stay
+  EXPECT_EQ(escaped_name("firefox"), "firefox");
+  EXPECT_EQ(escaped_name("odd\x1b[2J\nname"), "odd\\033[2J\\nname");
+  EXPECT_EQ(escaped_name("a\tb\rc\ad\be\vf\fg"), "a\\tb\\rc\\ad\\be\\vf\\fg");
+  EXPECT_EQ(escaped_name("back\\slash"), "back\\\\slash");
+  EXPECT_EQ(escaped_name(std::string("nul\0x\x7f\x01", 7)), "nul\\000x\\177\\001");
+  // UTF-8 stays; a byte that is not UTF-8 is escaped as `ls -b` writes it.
+  EXPECT_EQ(escaped_name("caf\xc3\xa9 \xff"), "caf\xc3\xa9 \\377");
   // The C1 controls in UTF-8 (CSI is U+009B) drive terminals too; U+00A0 is printable.
-  EXPECT_EQ(qv::escaped_name("a\xc2\x9b"
-                             "2Jb\xc2\x80\xc2\xa0"),
+  EXPECT_EQ(escaped_name("a\xc2\x9b"
+                         "2Jb\xc2\x80\xc2\xa0"),
             "a\\302\\2332Jb\\302\\200\xc2\xa0");
-  EXPECT_EQ(qv::escaped_name("\xc2"), "\xc2");
+  // What the one reader refuses is escaped byte by byte: a lead byte cut short, an overlong
+  // form, an encoded surrogate, a value past U+10FFFF, a stray continuation byte.
+  EXPECT_EQ(escaped_name("\xc2"), "\\302");
+  EXPECT_EQ(escaped_name("a\xe2\x82"), "a\\342\\202");
+  EXPECT_EQ(escaped_name("\xe0\x80\x80|\xc0\xaf"), "\\340\\200\\200|\\300\\257");
+  EXPECT_EQ(escaped_name("\xed\xa0\x80"), "\\355\\240\\200");
+  EXPECT_EQ(escaped_name("\xf4\x90\x80\x80"), "\\364\\220\\200\\200");
+  EXPECT_EQ(escaped_name("\x80"), "\\200");
+  // The largest values of each length are read whole.
+  EXPECT_EQ(escaped_name("\xed\x9f\xbf\xf4\x8f\xbf\xbf"), "\xed\x9f\xbf\xf4\x8f\xbf\xbf");
+  // Escaping once: an escaped name escaped again shows its backslashes, it is never taken for
+  // the character it stands for.
+  EXPECT_EQ(escaped_name(escaped_name("\x1b")), "\\\\033");
 }
 
 // A JSON string literal decoded the way Python's json.loads and then

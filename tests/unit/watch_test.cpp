@@ -11,6 +11,7 @@
 #include "command/table.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
+#include "common/utf8.hpp"
 #include "endpoint_builder.hpp"
 
 namespace {
