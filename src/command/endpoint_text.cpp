@@ -80,8 +80,8 @@ std::string host_and_port(const os::SocketRow& socket, const std::array<std::uin
   return text;
 }
 
-// The length of the valid UTF-8 sequence at the start of bytes, or 0 when it does not start
-// with one: no overlong forms, no encoded surrogates, nothing beyond U+10FFFF.
+}  // namespace
+
 std::size_t utf8_sequence_length(std::string_view bytes) {
   const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(bytes[i]); };
   const unsigned lead = byte(0);
@@ -109,6 +109,8 @@ std::size_t utf8_sequence_length(std::string_view bytes) {
   }
   return length;
 }
+
+namespace {
 
 void append_unicode_escape(std::string& out, unsigned value) {
   out += "\\u";

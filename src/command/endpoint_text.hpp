@@ -3,6 +3,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -30,6 +31,10 @@ std::string remote_endpoint_text(const os::SocketRow& socket);
 // A name made safe to print: control characters (below 0x20, and 0x7F) and the backslash become
 // C-style escapes as `ls -b` writes them ("\n", "\t", "\033", "\\"); every other byte stays.
 std::string escaped_name(std::string_view name);
+
+// The length of the valid UTF-8 sequence at the start of bytes, or 0 when it does not start
+// with one: no overlong forms, no encoded surrogates, nothing beyond U+10FFFF.
+std::size_t utf8_sequence_length(std::string_view bytes);
 
 // A JSON string literal of any bytes, quotes included. Valid UTF-8 is kept, control characters
 // are escaped, and each byte that is not part of valid UTF-8 is written as \udcXX (XX its value),

@@ -18,6 +18,7 @@
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
 #include "command/output.hpp"
+#include "command/serve.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
 #include "common/text.hpp"
@@ -280,6 +281,7 @@ int run(int argc, char** argv) {
                   "'");
     }
   }
+  if (options.serveAddress) return qv::run_exporter(options, getinfo(2));
   qv::console::exit_on_interrupt(130);
   quorvane_process_attach();
   const std::int32_t instance = dllstartup(0, 0);

@@ -47,6 +47,13 @@ const char kUsage[] =
     "                        new endpoints in green and closed ones once more in red; with\n"
     "                        --format json, a log of open, close and state events\n"
     "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
+    "      --serve [ADDRESS:]PORT\n"
+    "                        serve the endpoints' metrics to Prometheus over HTTP at /metrics\n"
+    "                        (ADDRESS 127.0.0.1 unless given; 0.0.0.0 or [::] for every\n"
+    "                        interface) until SIGTERM or Ctrl-C; the filters apply\n"
+    "      --serve-interval SECONDS\n"
+    "                        refresh the metrics every SECONDS (default 1), counting the\n"
+    "                        connections opened and closed in between\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
@@ -70,7 +77,9 @@ enum LongOnly : int {
   kProgram,
   kSummary,
   kHeader,
-  kNoColor
+  kNoColor,
+  kServe,
+  kServeInterval
 };
 
 constexpr char kShortOptions[] = "+:46tulnaphHV";
@@ -100,6 +109,8 @@ constexpr option kLongOptions[] = {
     // The number may also follow as the next argument, which getopt_long leaves to us.
     {"watch", optional_argument, nullptr, kWatch},
     {"no-color", no_argument, nullptr, kNoColor},
+    {"serve", required_argument, nullptr, kServe},
+    {"serve-interval", required_argument, nullptr, kServeInterval},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -147,6 +158,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
   bool ipv6 = false;
   bool tcp = false;
   bool udp = false;
+  bool serveInterval = false;
   // getopt_long keeps its place in globals: every parse starts afresh (0 also resets glibc's
   // own state), and reports nothing itself.
   optind = 0;
@@ -240,6 +252,22 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kNoColor:
         options.noColor = true;
         break;
+      case kServe: {
+        auto address = parse_serve_address(optarg);
+        if (auto* reason = std::get_if<std::string>(&address)) return *std::move(reason);
+        options.serveAddress = std::get<ServeAddress>(std::move(address));
+        break;
+      }
+      case kServeInterval: {
+        const auto seconds = read_seconds(optarg);
+        if (!seconds) {
+          return "--serve-interval needs a number of seconds from 0.1 to 86400, not '" +
+                 std::string(optarg) + "'";
+        }
+        options.serveIntervalSeconds = *seconds;
+        serveInterval = true;
+        break;
+      }
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];
@@ -266,6 +294,13 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
   }
   if (options.settingsFile.has_value() != options.section.has_value()) {
     return "--settings and --section go together";
+  }
+  if (serveInterval && !options.serveAddress) return "--serve-interval goes with --serve";
+  if (options.serveAddress &&
+      (options.watchSeconds || options.meter || options.summary || options.settingsFile ||
+       options.outputTemplate || options.format != OutputFormat::text)) {
+    return "--serve exports metrics: it does not go with --watch, --meter, --summary, --settings, "
+           "--template or --format";
   }
   return options;
 }
