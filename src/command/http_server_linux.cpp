@@ -28,7 +28,7 @@ constexpr std::intptr_t kConnectionLimit = 256;
 // A client silent this long is dropped.
 constexpr std::intptr_t kConnectionTimeoutSeconds = 10;
 // A request's line and headers must fit here; a longer one is refused with an error status.
-constexpr std::intptr_t kRequestMemoryLimit = 16 * 1024;
+constexpr std::intptr_t kRequestMemoryLimit = std::intptr_t{16} * 1024;
 // Each thread polls its own share of the connections with epoll: a slow or silent client costs
 // a descriptor in the poll, never a thread, so it holds up no other scrape.
 constexpr std::intptr_t kServerThreads = 2;

@@ -254,7 +254,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         break;
       case kServe: {
         auto address = parse_serve_address(optarg);
-        if (auto* reason = std::get_if<std::string>(&address)) return *std::move(reason);
+        if (auto* reason = std::get_if<std::string>(&address)) return std::move(*reason);
         options.serveAddress = std::get<ServeAddress>(std::move(address));
         break;
       }
