@@ -1,6 +1,6 @@
-// The exporter's HTTP server, where the platform has one: it listens on an address, answers each
-// request on its own threads through a handler, and meanwhile runs a periodic task on the
-// calling thread until SIGTERM or SIGINT.
+// The exporter's HTTP server (Linux): it listens on an address, answers each request on its own
+// threads through a handler, and meanwhile runs a periodic task on the calling thread until
+// SIGTERM or SIGINT.
 #pragma once
 
 #include <functional>
@@ -17,8 +17,8 @@ using HttpHandler = std::function<HttpReply(std::string_view method, std::string
 
 // Listens on address, runs tick every intervalSeconds (measured from the start of the call, then
 // from the start of each run) and returns nullopt once a stop signal came and the server has
-// closed. The one-line reason when it cannot listen (address in use, not
-// permitted, not an address) or the platform has no server; then it returns at once.
+// closed. The one-line reason when it cannot listen (address in use, not permitted, not an
+// address); then it returns at once.
 std::optional<std::string> serve_http(const ServeAddress& address, double intervalSeconds,
                                       const HttpHandler& handler,
                                       const std::function<void()>& tick);

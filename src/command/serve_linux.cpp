@@ -1,8 +1,6 @@
-// --serve: a refresh every interval collects the endpoints, counts the connections that opened
-// and closed since the one before, and publishes one snapshot; every scrape until the next
-// refresh is written from that snapshot alone.
-#include "command/serve.hpp"
-
+// --serve on Linux: a refresh every interval collects the endpoints, counts the connections that
+// opened and closed since the one before, and publishes one snapshot; every scrape until the
+// next refresh is written from that snapshot alone.
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -11,6 +9,7 @@
 
 #include "command/exporter.hpp"
 #include "command/http_server.hpp"
+#include "command/serve.hpp"
 
 namespace qv {
 
