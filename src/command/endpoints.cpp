@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <unordered_map>
 
-#include "collector/connection_table.hpp"
 #include "collector/program_name.hpp"
 #include "collector/reverse_lookup.hpp"
 
@@ -13,17 +12,16 @@ namespace qv {
 
 namespace {
 
-constexpr std::uint32_t kTcpListening = 2;
-
 bool listening(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp ? socket.tcpState == kTcpListening : !has_remote(socket);
+  return socket.protocol == os::Protocol::tcp ? socket.tcpState == os::TcpState::listen
+                                              : !has_remote(socket);
 }
 
 }  // namespace
 
 bool has_remote(const os::SocketRow& socket) {
-  return socket.remotePort != 0 ||
-         std::any_of(socket.remoteAddress.begin(), socket.remoteAddress.end(),
+  return socket.remote.port != 0 ||
+         std::any_of(socket.remote.address.begin(), socket.remote.address.end(),
                      [](std::uint8_t b) { return b != 0; });
 }
 
@@ -36,7 +34,7 @@ void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLo
   for (std::size_t i = 0; i < endpoints.size(); ++i) {
     const os::SocketRow& socket = endpoints[i].socket;
     if (!has_remote(socket)) continue;
-    std::string name = reverse_query_name(socket.family, socket.remoteAddress);
+    std::string name = reverse_query_name(socket.family, socket.remote.address);
     const auto [found, added] = queryIndex.try_emplace(std::move(name), queryNames.size());
     if (added) queryNames.push_back(found->first);
     endpointQuery[i] = found->second + 1;

@@ -9,36 +9,38 @@
 #include <tuple>
 #include <utility>
 
-#include "collector/connection_table.hpp"
 #include "command/endpoint_text.hpp"
 #include "command/watch_diff.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
 namespace {
 
-constexpr std::uint32_t kListening = 2;
+using os::Protocol;
+using os::TcpState;
 
 bool is_listener(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp ? socket.tcpState == kListening : !has_remote(socket);
+  return socket.protocol == Protocol::tcp ? socket.tcpState == TcpState::listen
+                                          : !has_remote(socket);
 }
 
 bool is_connection(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp && socket.tcpState != kListening;
+  return socket.protocol == Protocol::tcp && socket.tcpState != TcpState::listen;
 }
 
-// TCP states as ss names them in its filters, by the listing's state numbers 1 to 12.
+// TCP states as ss names them in its filters, by state number; "none" for UDP.
 std::string_view state_label(const os::SocketRow& socket) {
-  static constexpr std::array<std::string_view, 12> kNames = {
-      "closed",     "listen",     "syn-sent", "syn-recv", "established", "fin-wait-1",
-      "fin-wait-2", "close-wait", "closing",  "last-ack", "time-wait",   "delete-tcb"};
-  if (socket.protocol != kProtocolTcp) return "none";
-  if (socket.tcpState < 1 || socket.tcpState > kNames.size()) return "unknown";
-  return kNames[socket.tcpState - 1];
+  static constexpr std::array<std::string_view, os::kTcpStateCount> kNames = {
+      "none",       "closed",     "listen",  "syn-sent", "syn-recv",  "established", "fin-wait-1",
+      "fin-wait-2", "close-wait", "closing", "last-ack", "time-wait", "delete-tcb"};
+  if (socket.protocol != Protocol::tcp) return "none";
+  const std::size_t index = os::state_index(socket.tcpState);
+  return index < kNames.size() ? kNames[index] : "unknown";
 }
 
 std::string_view protocol_label(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp ? "tcp" : "udp";
+  return socket.protocol == Protocol::tcp ? "tcp" : "udp";
 }
 
 std::string_view family_label(const os::SocketRow& socket) {
@@ -51,10 +53,11 @@ std::string label_value(std::string_view bytes) {
   std::string out;
   out.reserve(bytes.size());
   for (std::size_t i = 0; i < bytes.size();) {
-    const std::size_t length = utf8_sequence_length(bytes.substr(i));
-    if (length == 0) {
+    const Utf8Char read = read_utf8(bytes.substr(i));
+    const std::size_t length = read.length;
+    if (!read.valid) {
       out += "\xEF\xBF\xBD";
-      ++i;
+      i += length;
       continue;
     }
     const char c = bytes[i];
@@ -268,8 +271,8 @@ std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view v
     const std::string program = label_value(endpoint.program);
     ++endpoints[{protocol, family, state}];
     if (is_listener(socket)) {
-      listening[{protocol, family, endpoint_address_text(socket, socket.localAddress),
-                 std::to_string(socket.localPort), program}] = "1";
+      listening[{protocol, family, endpoint_address_text(socket, socket.local.address),
+                 std::to_string(socket.local.port), program}] = "1";
     }
     if (is_connection(socket)) ++connections[{program, state}];
   }

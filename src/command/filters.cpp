@@ -15,16 +15,18 @@ namespace qv {
 
 namespace {
 
-constexpr std::uint32_t kClosed = 1, kListening = 2, kSynSent = 3, kSynReceived = 4, kTimeWait = 11,
-                        kDeleteTcb = 12;
+using os::TcpState;
+using StateSet = std::bitset<os::kTcpStateCount>;
 
-using StateSet = std::bitset<13>;
-
-StateSet states_from(std::uint32_t first, std::uint32_t last) {
+StateSet states_from(TcpState first, TcpState last) {
   StateSet set;
-  for (std::uint32_t state = first; state <= last; ++state) set.set(state);
+  for (std::size_t state = os::state_index(first); state <= os::state_index(last); ++state) {
+    set.set(state);
+  }
   return set;
 }
+
+StateSet only(TcpState state) { return StateSet().set(os::state_index(state)); }
 
 // Lower case without the characters people put between words in different ways.
 std::string folded(std::string_view text) {
@@ -38,17 +40,16 @@ std::string folded(std::string_view text) {
 
 // ss's names that differ from the listing's once folded, and its groups of states.
 std::optional<StateSet> ss_state_word(std::string_view word) {
-  const StateSet all = states_from(kClosed, kDeleteTcb);
-  const StateSet connected = states_from(kSynSent, kTimeWait);
-  const StateSet synchronized = states_from(kSynReceived, kTimeWait);
-  StateSet bucket;
-  bucket.set(kSynReceived).set(kTimeWait);
+  const StateSet all = states_from(TcpState::closed, TcpState::deleteTcb);
+  const StateSet connected = states_from(TcpState::synSent, TcpState::timeWait);
+  const StateSet synchronized = states_from(TcpState::synReceived, TcpState::timeWait);
+  const StateSet bucket = only(TcpState::synReceived) | only(TcpState::timeWait);
   const std::array<std::pair<std::string_view, StateSet>, 10> words = {{
-      {"close", StateSet().set(kClosed)},
-      {"listen", StateSet().set(kListening)},
-      {"synrecv", StateSet().set(kSynReceived)},
-      {"synreceived", StateSet().set(kSynReceived)},
-      {"estab", StateSet().set(5)},
+      {"close", only(TcpState::closed)},
+      {"listen", only(TcpState::listen)},
+      {"synrecv", only(TcpState::synReceived)},
+      {"synreceived", only(TcpState::synReceived)},
+      {"estab", only(TcpState::established)},
       {"all", all},
       {"connected", connected},
       {"synchronized", synchronized},
@@ -63,7 +64,8 @@ std::optional<StateSet> ss_state_word(std::string_view word) {
 
 std::optional<StateSet> state_set(std::string_view value) {
   const std::string word = folded(value);
-  for (std::uint32_t state = kClosed; state <= kDeleteTcb; ++state) {
+  for (std::size_t state = os::state_index(TcpState::closed);
+       state <= os::state_index(TcpState::deleteTcb); ++state) {
     if (folded(TcpStateName(static_cast<std::int32_t>(state))) == word) {
       return StateSet().set(state);
     }
@@ -133,11 +135,12 @@ bool filter_is_empty(const EndpointFilter& filter) {
 
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
-  const bool stateMatches = filter.states.none() || (socket.protocol == kProtocolTcp &&
-                                                     socket.tcpState < filter.states.size() &&
-                                                     filter.states.test(socket.tcpState));
-  const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.localPort) ||
-                           holds(filter.ports, socket.remotePort);
+  const std::size_t state = os::state_index(socket.tcpState);
+  const bool stateMatches =
+      filter.states.none() || (socket.protocol == os::Protocol::tcp &&
+                               state < filter.states.size() && filter.states.test(state));
+  const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.local.port) ||
+                           holds(filter.ports, socket.remote.port);
   return stateMatches && portMatches &&
          (filter.pids.empty() || holds(filter.pids, socket.owningPid)) &&
          (filter.programs.empty() || holds(filter.programs, endpoint.program));

@@ -17,7 +17,7 @@ namespace qv {
 struct EndpointFilter {
   // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB); any state wanted
   // leaves out every UDP socket, which has no state.
-  std::bitset<13> states;
+  std::bitset<os::kTcpStateCount> states;
   std::vector<std::uint16_t> ports;   // the local or the remote port
   std::vector<std::uint32_t> pids;    // 0: sockets without a visible owner
   std::vector<std::string> programs;  // the owner's exact file name

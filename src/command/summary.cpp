@@ -6,8 +6,8 @@
 #include <set>
 #include <string_view>
 
-#include "collector/connection_table.hpp"
 #include "command/endpoint_text.hpp"
+#include "command/json.hpp"
 #include "command/table.hpp"
 #include "listing/names.hpp"
 
@@ -26,13 +26,6 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
 }
 
-void append_number(std::string& out, std::string_view key, std::size_t value) {
-  out += '"';
-  out += key;
-  out += "\":";
-  out += std::to_string(value);
-}
-
 }  // namespace
 
 Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
@@ -40,11 +33,12 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
-    const bool tcp = socket.protocol == kProtocolTcp;
-    if (!tcp && socket.protocol != kProtocolUdp) continue;
+    const bool tcp = socket.protocol == os::Protocol::tcp;
+    if (!tcp && socket.protocol != os::Protocol::udp) continue;
     ++summary.total;
     ++summary.byProtocolAndFamily[tcp ? 0 : 1][socket.family == os::kFamilyIpv6 ? 1 : 0];
-    if (tcp && socket.tcpState < summary.tcpByState.size()) ++summary.tcpByState[socket.tcpState];
+    const std::size_t state = os::state_index(socket.tcpState);
+    if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
     if (socket.owningPid != 0) pids.insert(socket.owningPid);
@@ -97,40 +91,31 @@ std::string summary_text(const Summary& summary) {
 }
 
 std::string summary_json(const Summary& summary) {
-  std::string out = "{";
-  append_number(out, "total", summary.total);
+  std::string out;
+  JsonWriter json(out);
+  json.begin_object().number("total", summary.total);
   for (std::size_t protocol = 0; protocol < 2; ++protocol) {
-    out += ",\"";
-    out += kProtocolKeys[protocol];
-    out += "\":{";
+    json.begin_object(kProtocolKeys[protocol]);
     for (std::size_t family = 0; family < 2; ++family) {
-      append_number(out, kFamilyKeys[family], summary.byProtocolAndFamily[protocol][family]);
-      out += ',';
+      json.number(kFamilyKeys[family], summary.byProtocolAndFamily[protocol][family]);
     }
-    append_number(out, "total", protocol_total(summary, protocol));
-    out += '}';
+    json.number("total", protocol_total(summary, protocol)).end_object();
   }
-  out += ",\"tcp_states\":{";
+  json.begin_object("tcp_states");
   for (std::size_t state = 1; state < summary.tcpByState.size(); ++state) {
-    if (state > 1) out += ',';
-    append_number(out, state_name(state), summary.tcpByState[state]);
+    json.number(state_name(state), summary.tcpByState[state]);
   }
-  out += "},\"programs\":[";
+  json.end_object().begin_array("programs");
   for (const ProgramCount& program : summary.programs) {
-    if (&program != summary.programs.data()) out += ',';
-    out += "{\"program\":";
-    if (program.program.empty()) {
-      out += "null";
-    } else {
-      append_json_string(out, program.program);
-    }
-    out += ',';
-    append_number(out, "endpoints", program.endpoints);
-    out += ',';
-    append_number(out, "processes", program.processes);
-    out += '}';
+    json.begin_object()
+        .text("program", program.program.empty() ? std::nullopt
+                                                 : std::optional<std::string_view>(program.program))
+        .number("endpoints", program.endpoints)
+        .number("processes", program.processes)
+        .end_object();
   }
-  return out + "]}\n";
+  json.end_array().end_object();
+  return out + '\n';
 }
 
 }  // namespace qv

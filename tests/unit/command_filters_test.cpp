@@ -5,15 +5,13 @@
 #include <vector>
 
 #include "command/filters.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
-qv::Endpoint endpoint(std::int32_t protocol, std::uint32_t state, std::uint16_t localPort,
-                      std::uint16_t remotePort, std::uint32_t pid, std::string program) {
-  return {{protocol, os::kFamilyIpv4, false, {}, localPort, {}, remotePort, state, pid},
-          std::move(program),
-          std::nullopt};
-}
+using test_endpoint::endpoint;
+using test_endpoint::Protocol;
+using test_endpoint::TcpState;
 
 qv::EndpointFilter filter_of(qv::FilterKind kind, std::initializer_list<const char*> values) {
   qv::EndpointFilter filter;
@@ -86,23 +84,50 @@ TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
 
 TEST(CommandFilters, StatesKeepTcpOnly) {
   const qv::EndpointFilter closed = filter_of(qv::FilterKind::state, {"closed"});
-  EXPECT_TRUE(qv::filter_matches(closed, endpoint(1, 1, 80, 0, 1, "a")));
+  EXPECT_TRUE(qv::filter_matches(
+      closed, endpoint({.local = {{}, 80}, .state = TcpState::closed, .pid = 1, .program = "a"})));
   // A UDP socket carries state 0 and no state in the listing: no state filter keeps it.
-  EXPECT_FALSE(qv::filter_matches(closed, endpoint(2, 0, 53, 0, 1, "a")));
-  EXPECT_FALSE(
-      qv::filter_matches(filter_of(qv::FilterKind::state, {"all"}), endpoint(2, 0, 53, 0, 1, "a")));
-  EXPECT_FALSE(qv::filter_matches(closed, endpoint(1, 13, 80, 0, 1, "a")));
+  EXPECT_FALSE(qv::filter_matches(
+      closed, endpoint({.protocol = Protocol::udp, .local = {{}, 53}, .pid = 1, .program = "a"})));
+  EXPECT_FALSE(qv::filter_matches(
+      filter_of(qv::FilterKind::state, {"all"}),
+      endpoint({.protocol = Protocol::udp, .local = {{}, 53}, .pid = 1, .program = "a"})));
+  EXPECT_FALSE(qv::filter_matches(
+      closed,
+      endpoint({.local = {{}, 80}, .state = static_cast<TcpState>(13), .pid = 1, .program = "a"})));
 }
 
 TEST(CommandFilters, RepeatsMatchAnyKindsMatchAll) {
   const std::vector<qv::Endpoint> endpoints = {
-      endpoint(1, 2, 80, 0, 10, "httpd"),      // 0 listener
-      endpoint(1, 5, 80, 40000, 10, "httpd"),  // 1 served connection
-      endpoint(1, 5, 40000, 80, 20, "curl"),   // 2 its client
-      endpoint(1, 11, 41000, 443, 0, ""),      // 3 no owner any more
-      endpoint(2, 0, 53, 0, 30, "dnsmasq"),    // 4
-      endpoint(1, 5, 22, 50000, 40, "sshd"),   // 5
-      endpoint(1, 5, 50000, 22, 41, "ssh"),    // 6
+      endpoint({.local = {{}, 80},
+                .state = TcpState::listen,
+                .pid = 10,
+                .program = "httpd"}),  // 0 listener
+      endpoint({.local = {{}, 80},
+                .remote = {{}, 40000},
+                .state = TcpState::established,
+                .pid = 10,
+                .program = "httpd"}),  // 1 served connection
+      endpoint({.local = {{}, 40000},
+                .remote = {{}, 80},
+                .state = TcpState::established,
+                .pid = 20,
+                .program = "curl"}),  // 2 its client
+      endpoint({.local = {{}, 41000},
+                .remote = {{}, 443},
+                .state = TcpState::timeWait}),  // 3 no owner any more
+      endpoint(
+          {.protocol = Protocol::udp, .local = {{}, 53}, .pid = 30, .program = "dnsmasq"}),  // 4
+      endpoint({.local = {{}, 22},
+                .remote = {{}, 50000},
+                .state = TcpState::established,
+                .pid = 40,
+                .program = "sshd"}),  // 5
+      endpoint({.local = {{}, 50000},
+                .remote = {{}, 22},
+                .state = TcpState::established,
+                .pid = 41,
+                .program = "ssh"}),  // 6
   };
   const auto kept = [&](const qv::EndpointFilter& filter) {
     std::vector<std::size_t> indexes;

@@ -2,11 +2,11 @@
 // meter's), JSON and CSV records, the settings filters, and the meter view's safe names.
 #include <gtest/gtest.h>
 
-#include "address_bytes.hpp"
 #include "collector/collector.hpp"
 #include "command/meter_view.hpp"
 #include "command/output.hpp"
 #include "common/text.hpp"
+#include "endpoint_builder.hpp"
 #include "fake/fake_os.hpp"
 
 namespace {
@@ -14,22 +14,38 @@ namespace {
 using test_address::v4;
 using test_address::v6;
 
+using test_endpoint::endpoint;
+using test_endpoint::Protocol;
+using test_endpoint::TcpState;
+
 qv::Endpoint connection() {
-  return {{1, 4, false, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 51234, 5, 42},
-          "odd\x1b[2J\nname",
-          "peer\texample"};
+  return endpoint({.local = {v4(10, 0, 0, 1), 80},
+                   .remote = {v4(10, 0, 0, 9), 51234},
+                   .state = TcpState::established,
+                   .pid = 42,
+                   .program = "odd\x1b[2J\nname",
+                   .host = "peer\texample"});
 }
 
 qv::Endpoint dual_listener() {
-  return {{1, 6, false, {}, 8080, {}, 0, 2, 7}, "java", std::nullopt};
+  return endpoint({.family = os::kFamilyIpv6,
+                   .local = {{}, 8080},
+                   .state = TcpState::listen,
+                   .pid = 7,
+                   .program = "java"});
 }
 
-qv::Endpoint unowned_udp() { return {{2, 4, false, v4(0, 0, 0, 0), 53, {}, 0, 0, 0}, "", {}}; }
+qv::Endpoint unowned_udp() {
+  return endpoint({.protocol = Protocol::udp, .local = {v4(0, 0, 0, 0), 53}});
+}
 
 qv::Endpoint mapped_peer() {
-  return {{1, 6, false, v6("::ffff:127.0.0.1"), 8080, v6("::ffff:127.0.0.2"), 40000, 5, 7},
-          "java",
-          std::nullopt};
+  return endpoint({.family = os::kFamilyIpv6,
+                   .local = {v6("::ffff:127.0.0.1"), 8080},
+                   .remote = {v6("::ffff:127.0.0.2"), 40000},
+                   .state = TcpState::established,
+                   .pid = 7,
+                   .program = "java"});
 }
 
 std::string expansion(std::string_view outputTemplate, const qv::Endpoint& endpoint,
@@ -91,7 +107,7 @@ TEST(CommandTemplate, TheMetersRulesWithoutItsCut) {
   char line[qv::kLineCapacity + 1];
   EXPECT_EQ(qv::expand_line(entry, settings, line), qv::kLineCapacity);
   qv::Endpoint endpoint = connection();
-  endpoint.socket.localPort = 12345;
+  endpoint.socket.local.port = 12345;
   const std::string whole = expansion(repeated, endpoint);
   EXPECT_EQ(whole.size(), 127U * 5);
   EXPECT_EQ(whole.substr(0, qv::kLineCapacity), line);
@@ -160,7 +176,7 @@ TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
   EXPECT_FALSE(qv::endpoint_listed(mapped_peer(), settings));  // 127.0.0.2, inside the range
   EXPECT_TRUE(qv::endpoint_listed(connection(), settings));
   qv::Endpoint six = mapped_peer();
-  six.socket.remoteAddress = v6("2001:db8::2");
+  six.socket.remote.address = v6("2001:db8::2");
   EXPECT_TRUE(qv::endpoint_listed(six, settings));  // beyond IPv4: no range applies
   settings.hideZeroAddress = 0;
   EXPECT_TRUE(qv::endpoint_listed(unowned_udp(), settings));

@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "command/table.hpp"
+#include "command/fields.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
@@ -48,12 +49,25 @@ TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
 }
 
 TEST(CommandTable, EndpointRows) {
+  using test_endpoint::endpoint;
+  using test_endpoint::TcpState;
   const std::vector<qv::Endpoint> endpoints = {
-      {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
-      {{2, 6, true, {}, 5353, {}, 0, 0, 1}, "systemd-resolved", std::nullopt},
-      {{1, 4, false, {10, 0, 0, 2}, 51000, {93, 184, 216, 34}, 443, 5, 40211},
-       "c\xc3\xa9rl\n",
-       "example.com"},
+      endpoint({.local = {{127, 0, 0, 1}, 8080},
+                .state = TcpState::listen,
+                .pid = 812,
+                .program = "nginx"}),
+      endpoint({.protocol = os::Protocol::udp,
+                .family = os::kFamilyIpv6,
+                .ipv6Only = true,
+                .local = {{}, 5353},
+                .pid = 1,
+                .program = "systemd-resolved"}),
+      endpoint({.local = {{10, 0, 0, 2}, 51000},
+                .remote = {{93, 184, 216, 34}, 443},
+                .state = TcpState::established,
+                .pid = 40211,
+                .program = "c\xc3\xa9rl\n",
+                .host = "example.com"}),
   };
   EXPECT_EQ(
       qv::aligned_endpoint_table(endpoints, true),

@@ -7,18 +7,15 @@
 #include <random>
 #include <string>
 
-#include "address_bytes.hpp"
+#include "command/json.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
 using test_address::v4;
 using test_address::v6;
 
-os::SocketRow socket_row(std::uint8_t family, std::array<std::uint8_t, 16> local,
-                         std::uint16_t localPort, std::array<std::uint8_t, 16> remote = {},
-                         std::uint16_t remotePort = 0, bool ipv6Only = false) {
-  return {1, family, ipv6Only, local, localPort, remote, remotePort, 5, 1};
-}
+using test_endpoint::socket_row;
 
 TEST(AddressText, Rfc5952) {
   const struct {
@@ -65,22 +62,21 @@ TEST(AddressText, AgreesWithInetNtopOverManyAddresses) {
 }
 
 TEST(EndpointText, AsSsWritesThem) {
-  EXPECT_EQ(qv::local_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
-            "127.0.0.1:80");
-  EXPECT_EQ(qv::remote_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
-            "0.0.0.0:*");
-  const auto connected =
-      socket_row(os::kFamilyIpv6, v6("::1"), 8080, v6("::ffff:127.0.0.1"), 40000);
+  EXPECT_EQ(qv::local_endpoint_text(socket_row({.local = {v4(127, 0, 0, 1), 80}})), "127.0.0.1:80");
+  EXPECT_EQ(qv::remote_endpoint_text(socket_row({.local = {v4(127, 0, 0, 1), 80}})), "0.0.0.0:*");
+  const auto connected = socket_row({.family = os::kFamilyIpv6,
+                                     .local = {v6("::1"), 8080},
+                                     .remote = {v6("::ffff:127.0.0.1"), 40000}});
   EXPECT_EQ(qv::local_endpoint_text(connected), "[::1]:8080");
   EXPECT_EQ(qv::remote_endpoint_text(connected), "[::ffff:127.0.0.1]:40000");
-  const auto dual = socket_row(os::kFamilyIpv6, {}, 8080);
+  const auto dual = socket_row({.family = os::kFamilyIpv6, .local = {{}, 8080}});
   EXPECT_EQ(qv::local_endpoint_text(dual), "*:8080");
   EXPECT_EQ(qv::remote_endpoint_text(dual), "*:*");
-  EXPECT_EQ(qv::endpoint_address_text(dual, dual.localAddress), "*");
-  const auto only6 = socket_row(os::kFamilyIpv6, {}, 8081, {}, 0, true);
+  EXPECT_EQ(qv::endpoint_address_text(dual, dual.local.address), "*");
+  const auto only6 = socket_row({.family = os::kFamilyIpv6, .ipv6Only = true, .local = {{}, 8081}});
   EXPECT_EQ(qv::local_endpoint_text(only6), "[::]:8081");
   EXPECT_EQ(qv::remote_endpoint_text(only6), "[::]:*");
-  EXPECT_EQ(qv::endpoint_address_text(only6, only6.localAddress), "::");
+  EXPECT_EQ(qv::endpoint_address_text(only6, only6.local.address), "::");
 }
 
 TEST(EscapedName, ControlBytesAndBackslashAsLsWritesThem) {

@@ -8,35 +8,27 @@
 #include <string>
 #include <vector>
 
-#include "watch_endpoints.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
+using os::Protocol;
+using os::TcpState;
 using qv::ExpositionFormat;
-using watch_test::kCloseWait;
-using watch_test::tcp;
+using test_endpoint::endpoint;
 
-constexpr std::uint32_t kListening = 2;
-constexpr std::uint32_t kTimeWait = 11;
+const auto kLoopback = test_address::v4(127, 0, 0, 1);
 
-qv::Endpoint owned(qv::Endpoint e, std::string program) {
+qv::Endpoint tcp(std::uint16_t localPort, std::uint16_t remotePort,
+                 TcpState state = TcpState::established, std::string program = "") {
+  qv::Endpoint e = test_endpoint::loopback_tcp(localPort, remotePort, state);
   e.program = std::move(program);
   return e;
 }
 
 qv::Endpoint listener(std::uint16_t port, std::string program) {
-  qv::Endpoint e = owned(tcp(port, 0, kListening), std::move(program));
-  e.socket.remoteAddress = {};
-  return e;
-}
-
-qv::Endpoint dual_stack_udp(std::uint16_t port, std::string program) {
-  qv::Endpoint e = listener(port, std::move(program));
-  e.socket.protocol = 2;
-  e.socket.tcpState = 0;
-  e.socket.family = os::kFamilyIpv6;
-  e.socket.localAddress = {};
-  return e;
+  return endpoint(
+      {.local = {kLoopback, port}, .state = TcpState::listen, .program = std::move(program)});
 }
 
 bool has_line(const std::string& text, const std::string& line) {
@@ -48,11 +40,15 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
   snapshot.endpoints = {
       listener(443, "nginx"),
       listener(443, "nginx"),  // SO_REUSEPORT: one series, not a duplicate
-      owned(tcp(443, 51000), "nginx"),
-      owned(tcp(443, 51001), "nginx"),
-      owned(tcp(51002, 5432, kCloseWait), "odd\"\\\nname\xff"),
-      tcp(51003, 443, kTimeWait),
-      dual_stack_udp(53, "dnsmasq"),
+      tcp(443, 51000, TcpState::established, "nginx"),
+      tcp(443, 51001, TcpState::established, "nginx"),
+      tcp(51002, 5432, TcpState::closeWait, "odd\"\\\nname\xff"),
+      tcp(51003, 443, TcpState::timeWait),
+      // A dual-stack UDP socket on the wildcard address.
+      endpoint({.protocol = Protocol::udp,
+                .family = os::kFamilyIpv6,
+                .local = {{}, 53},
+                .program = "dnsmasq"}),
   };
   snapshot.connectionsByProgram["nginx"] = {7, 5};
   snapshot.refreshSeconds = 0.25;
@@ -96,14 +92,15 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
 
 TEST(ExporterCounting, OpensAndClosesByTheProgramThatOpened) {
   qv::ConnectionCounters counters;
-  const std::vector<qv::Endpoint> first = {listener(80, "web"), owned(tcp(80, 50000), "web")};
+  const std::vector<qv::Endpoint> first = {listener(80, "web"),
+                                           tcp(80, 50000, TcpState::established, "web")};
   qv::count_connections(counters, {}, first);
   EXPECT_EQ(counters.byProgram["web"].opened, 1U);  // open at the start: counted once
 
   // The connection's owner lets it go (TIME-WAIT), a short one comes and goes unseen, and a new
   // one opens; the listener is never a connection.
-  const std::vector<qv::Endpoint> second = {listener(80, "web"), tcp(80, 50000, kTimeWait),
-                                            owned(tcp(80, 50001), "web")};
+  const std::vector<qv::Endpoint> second = {listener(80, "web"), tcp(80, 50000, TcpState::timeWait),
+                                            tcp(80, 50001, TcpState::established, "web")};
   qv::count_connections(counters, first, second);
   const std::vector<qv::Endpoint> third = {listener(80, "web")};
   qv::count_connections(counters, second, third);
