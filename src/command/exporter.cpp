@@ -308,8 +308,9 @@ std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view v
   return out;
 }
 
-HttpReply exporter_reply(std::string_view method, std::string_view path, std::string_view accept,
-                         const std::function<std::string(ExpositionFormat)>& metrics) {
+HttpReply exporter_reply(
+    std::string_view method, std::string_view path, std::string_view accept,
+    const std::function<std::optional<std::string>(ExpositionFormat)>& metrics) {
   const bool known = path == "/" || path == "/metrics";
   if (!known) return {404, "text/plain; charset=utf-8", "Not found\n"};
   if (method != "GET" && method != "HEAD") {
@@ -317,7 +318,9 @@ HttpReply exporter_reply(std::string_view method, std::string_view path, std::st
   }
   if (path == "/") return {200, "text/html; charset=utf-8", kIndexPage};
   const ExpositionFormat format = negotiate_exposition(accept);
-  return {200, std::string(exposition_content_type(format)), metrics(format)};
+  std::optional<std::string> text = metrics(format);
+  if (!text) return {503, "text/plain; charset=utf-8", "The endpoints could not be read yet\n"};
+  return {200, std::string(exposition_content_type(format)), *std::move(text)};
 }
 
 }  // namespace qv

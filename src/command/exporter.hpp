@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <functional>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -75,9 +76,10 @@ struct HttpReply {
 };
 
 // The exporter's answer to one request: /metrics from the snapshot, / a page linking to it,
-// 404 for any other path and 405 for a method other than GET and HEAD. The snapshot is only
-// asked for when the metrics are.
-HttpReply exporter_reply(std::string_view method, std::string_view path, std::string_view accept,
-                         const std::function<std::string(ExpositionFormat)>& metrics);
+// 404 for any other path and 405 for a method other than GET and HEAD. metrics is only asked
+// when the metrics are, and answers nullopt while there are none (503).
+HttpReply exporter_reply(
+    std::string_view method, std::string_view path, std::string_view accept,
+    const std::function<std::optional<std::string>(ExpositionFormat)>& metrics);
 
 }  // namespace qv

@@ -15,9 +15,9 @@ namespace qv {
 using HttpHandler = std::function<HttpReply(std::string_view method, std::string_view path,
                                             std::string_view accept)>;
 
-// Listens on address, runs tick every intervalSeconds (measured from the start of the call, then
-// from the start of each run) and returns nullopt once a stop signal came and the server has
-// closed. The one-line reason when it cannot listen (address in use, not permitted, not an
+// Listens on address, runs tick once before answering any request and then every intervalSeconds
+// (measured from the start of each run), and returns nullopt once a stop signal came and the server
+// has closed. The one-line reason when it cannot listen (address in use, not permitted, not an
 // address); then it returns at once.
 std::optional<std::string> serve_http(const ServeAddress& address, double intervalSeconds,
                                       const HttpHandler& handler,

@@ -146,6 +146,7 @@ std::optional<std::string> serve_http(const ServeAddress& address, double interv
   const auto interval =
       std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(intervalSeconds));
   Clock::time_point began = Clock::now();
+  tick();
 
   MHD_OptionItem options[] = {
       {MHD_OPTION_LISTEN_SOCKET, listener->get(), nullptr},

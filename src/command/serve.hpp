@@ -8,7 +8,8 @@
 namespace qv {
 
 // Serves the metrics of the endpoints the options keep until SIGTERM or SIGINT; the command's
-// exit status (0 stopped by a signal, 1 socket tables unreadable, 2 cannot serve).
+// exit status (0 stopped by a signal, 2 cannot serve). Until the socket tables have been read
+// once, a scrape is answered 503.
 int run_exporter(const Options& options, std::string_view version);
 
 }  // namespace qv

@@ -26,7 +26,7 @@ int run_exporter(const Options& options, std::string_view version) {
     const Clock::time_point began = Clock::now();
     auto endpoints = collect_endpoints(request);
     // A table that cannot be read this time leaves the last snapshot up.
-    if (!endpoints) return false;
+    if (!endpoints) return;
     auto current = filtered_endpoints(std::move(*endpoints), options.filter);
     count_connections(counters, previous, current);
     auto snapshot = std::make_shared<ExporterSnapshot>();
@@ -36,7 +36,6 @@ int run_exporter(const Options& options, std::string_view version) {
     previous = std::move(current);
     const std::scoped_lock lock(published);
     latest = std::move(snapshot);
-    return true;
   };
   const HttpHandler handler = [&](std::string_view method, std::string_view path,
                                   std::string_view accept) {
@@ -46,16 +45,12 @@ int run_exporter(const Options& options, std::string_view version) {
         const std::scoped_lock lock(published);
         snapshot = latest;
       }
-      return exposition_text(*snapshot, version, format);
+      if (!snapshot) return std::optional<std::string>();
+      return std::optional(exposition_text(*snapshot, version, format));
     });
   };
-  // The first refresh before the server starts, so that every scrape has a snapshot.
-  if (!refresh()) {
-    std::fprintf(stderr, "quorvane: cannot read the machine's socket tables\n");
-    return 1;
-  }
   if (auto reason = serve_http(options.serveAddress.value_or(ServeAddress{}),
-                               options.serveIntervalSeconds, handler, [&] { refresh(); })) {
+                               options.serveIntervalSeconds, handler, refresh)) {
     std::fprintf(stderr, "quorvane: %s\n", reason->c_str());
     return 2;
   }

@@ -136,7 +136,7 @@ TEST(ExporterReplies, PathsAndMethods) {
   int asked = 0;
   const auto metrics = [&](ExpositionFormat format) {
     ++asked;
-    return format == ExpositionFormat::openMetrics ? std::string("om") : std::string("text");
+    return std::optional<std::string>(format == ExpositionFormat::openMetrics ? "om" : "text");
   };
   const qv::HttpReply scrape =
       qv::exporter_reply("GET", "/metrics", "application/openmetrics-text", metrics);
@@ -155,6 +155,11 @@ TEST(ExporterReplies, PathsAndMethods) {
     EXPECT_EQ(qv::exporter_reply("GET", path, "", metrics).status, 404U) << path;
   }
   EXPECT_EQ(asked, 2);  // no refused request ever wrote the metrics
+  // Before the socket tables could be read once.
+  const qv::HttpReply early = qv::exporter_reply(
+      "GET", "/metrics", "", [](ExpositionFormat) { return std::optional<std::string>(); });
+  EXPECT_EQ(early.status, 503U);
+  EXPECT_EQ(early.body.find("quorvane_"), std::string::npos);
 }
 
 }  // namespace
