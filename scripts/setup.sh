@@ -19,10 +19,10 @@ set -euo pipefail
 want=${1:-test}
 build_packages=(cmake make g++ libgtest-dev libbenchmark-dev mingw-w64 binutils-mingw-w64
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 zip dpkg-dev file
-  libncurses-dev)
+  libncurses-dev pkg-config libmicrohttpd-dev)
 test_packages=(wine wine64 wine32:i386 xvfb x11-utils dnsmasq-base qemu-user-static fonts-wine
   clang libclang-rt-14-dev clang-format clang-tidy iproute2 procps imagemagick python3 util-linux
-  lintian groff man-db bash-completion zsh fish)
+  lintian groff man-db bash-completion zsh fish prometheus)
 update_tries=${QV_APT_UPDATE_TRIES:-3}
 update_pause=${QV_APT_UPDATE_PAUSE:-10}
 read -r -a apt_options <<<"${QV_APT_OPTIONS:-}"

@@ -19,6 +19,7 @@
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
 #include "command/output.hpp"
+#include "command/serve.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
 #include "common/text.hpp"
@@ -321,6 +322,7 @@ int run(int argc, char** argv) {
                   "'");
     }
   }
+  if (options.serveAddress) return qv::run_exporter(options, QV_VERSION);
   qv::console::exit_on_interrupt(130);
   qv::InstanceSettings record = load_record(options);
   return options.meter ? run_meter(options, record) : run_command(options, record, started);

@@ -52,6 +52,13 @@ const char kUsage[] =
     "                        new endpoints in green and closed ones once more in red; with\n"
     "                        --format json, a log of open, close and state events\n"
     "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
+    "      --serve [ADDRESS:]PORT\n"
+    "                        serve the endpoints' metrics to Prometheus over HTTP at /metrics\n"
+    "                        (ADDRESS 127.0.0.1 unless given; 0.0.0.0 or [::] for every\n"
+    "                        interface) until SIGTERM or Ctrl-C; the filters apply\n"
+    "      --serve-interval SECONDS\n"
+    "                        refresh the metrics every SECONDS (default 1), counting the\n"
+    "                        connections opened and closed in between\n"
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
@@ -77,7 +84,9 @@ enum LongOnly : int {
   kHeader,
   kNoColor,
   kSort,
-  kTop
+  kTop,
+  kServe,
+  kServeInterval
 };
 
 constexpr char kShortOptions[] = "+:46tulnaphHVi";
@@ -110,6 +119,8 @@ constexpr option kLongOptions[] = {
     {"no-color", no_argument, nullptr, kNoColor},
     {"sort", required_argument, nullptr, kSort},
     {"top", required_argument, nullptr, kTop},
+    {"serve", required_argument, nullptr, kServe},
+    {"serve-interval", required_argument, nullptr, kServeInterval},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -156,6 +167,12 @@ std::optional<std::string> conflict_of(const Options& options) {
     return "--summary is a table or, with --format json, one object: it does not go with "
            "--template or --format csv";
   }
+  if (options.serveAddress &&
+      (options.watchSeconds || options.meter || options.summary || options.settingsFile ||
+       options.outputTemplate || options.format != OutputFormat::text)) {
+    return "--serve exports metrics: it does not go with --watch, --meter, --summary, --settings, "
+           "--template or --format";
+  }
   return std::nullopt;
 }
 
@@ -181,6 +198,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
   bool ipv6 = false;
   bool tcp = false;
   bool udp = false;
+  bool serveInterval = false;
   // getopt_long keeps its place in globals: every parse starts afresh (0 also resets glibc's
   // own state), and reports nothing itself.
   optind = 0;
@@ -293,6 +311,22 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kNoColor:
         options.noColor = true;
         break;
+      case kServe: {
+        auto address = parse_serve_address(optarg);
+        if (auto* reason = std::get_if<std::string>(&address)) return std::move(*reason);
+        options.serveAddress = std::get<ServeAddress>(std::move(address));
+        break;
+      }
+      case kServeInterval: {
+        const auto seconds = read_seconds(optarg);
+        if (!seconds) {
+          return "--serve-interval needs a number of seconds from 0.1 to 86400, not '" +
+                 std::string(optarg) + "'";
+        }
+        options.serveIntervalSeconds = *seconds;
+        serveInterval = true;
+        break;
+      }
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];
@@ -317,6 +351,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
     options.kinds.tcp = tcp;
     options.kinds.udp = udp;
   }
+  if (serveInterval && !options.serveAddress) return "--serve-interval goes with --serve";
   if (auto conflict = conflict_of(options)) return *std::move(conflict);
   return options;
 }

@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "command/exporter.hpp"
 #include "command/filters.hpp"
 #include "os/os.hpp"
 
@@ -33,6 +34,8 @@ struct Options {
   // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
   // have a header, rows in a pipe none).
   std::optional<bool> header;
+  std::optional<ServeAddress> serveAddress;  // set: run as an exporter that Prometheus scrapes
+  double serveIntervalSeconds = 1.0;         // the exporter's refresh interval
 };
 
 inline constexpr double kDefaultWatchSeconds = 1.0;

@@ -186,4 +186,35 @@ TEST(CommandViewOptions, BadValuesAreOneLineReasons) {
   EXPECT_EQ(reason({"--top=-3"}), "--top needs a number of endpoints from 1, not '-3'");
 }
 
+TEST(CommandServeOptions, AddressesPortsAndTheirReasons) {
+  const qv::Options plain = options({"--serve", "9100", "--state", "close-wait", "-4"});
+  ASSERT_TRUE(plain.serveAddress);
+  EXPECT_EQ(plain.serveAddress->host, "127.0.0.1");  // nothing leaves the machine unasked
+  EXPECT_EQ(plain.serveAddress->port, 9100);
+  EXPECT_EQ(plain.serveIntervalSeconds, 1.0);
+  EXPECT_TRUE(plain.filter.states.test(8));
+  const qv::Options every = options({"--serve=[::]:80", "--serve-interval", "0.5"});
+  EXPECT_EQ(every.serveAddress->host, "::");
+  EXPECT_EQ(every.serveIntervalSeconds, 0.5);
+  EXPECT_EQ(options({"--serve", "0.0.0.0:65535"}).serveAddress->host, "0.0.0.0");
+
+  const std::string needs = "--serve needs [ADDRESS:]PORT with a port from 1 to 65535, not ";
+  EXPECT_EQ(reason({"--serve", "0"}), needs + "'0'");
+  EXPECT_EQ(reason({"--serve", "127.0.0.1:65536"}), needs + "'127.0.0.1:65536'");
+  EXPECT_EQ(reason({"--serve", ":80"}), needs + "':80'");
+  EXPECT_EQ(reason({"--serve", "localhost:"}), needs + "'localhost:'");
+  EXPECT_EQ(reason({"--serve", "[::1]"}), "--serve needs [IPV6]:PORT with brackets, not '[::1]'");
+  EXPECT_EQ(reason({"--serve", "::1:80"}),
+            "--serve writes an IPv6 address in brackets ([::1]:PORT), not '::1:80'");
+  EXPECT_EQ(reason({"--serve-interval", "2"}), "--serve-interval goes with --serve");
+  EXPECT_EQ(reason({"--serve", "80", "--serve-interval", "0"}),
+            "--serve-interval needs a number of seconds from 0.1 to 86400, not '0'");
+  for (const char* other : {"--watch", "--meter", "--summary", "--format=csv"}) {
+    EXPECT_EQ(reason({"--serve", "80", other}),
+              "--serve exports metrics: it does not go with --watch, --meter, --summary, "
+              "--settings, --template or --format")
+        << other;
+  }
+}
+
 }  // namespace

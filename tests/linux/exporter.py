@@ -1,0 +1,345 @@
+#!/usr/bin/env python3
+"""quorvane --serve in a private network namespace (root), as Prometheus and its users meet it.
+"prometheus": promtool accepts the exposition of a busy namespace, and a real Prometheus server
+scraping the exporter every second agrees with ss on the endpoints by state, sees a listener
+opened between two scrapes, and counts a hundred 100 ms connections opened and closed.
+"http": fifty concurrent scrapes, a scrape while a hundred idle clients hold connections, bad
+requests (a 100 kB header, a wrong method, a path of ../), SIGTERM and SIGINT, and an address
+that is in use, not permitted or not the machine's.
+Each mode creates the namespace and runs itself again inside it ("inside MODE QUORVANE").
+Usage: exporter.py MODE QUORVANE"""
+import collections
+import http.client
+import json
+import os
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import urllib.parse
+
+from checks import check, finish
+from netns import Namespace
+
+PORT = 9911
+FILTERED_PORT = 9912  # an exporter of the connections to port 7777 only
+PROMETHEUS_PORT = 9090
+SCRAPE_SECONDS = 1
+OPENMETRICS = "application/openmetrics-text; version=1.0.0; charset=utf-8"
+TEXT_0_0_4 = "text/plain; version=0.0.4; charset=utf-8"
+SS_STATES = {"ESTAB": "established", "LISTEN": "listen", "SYN-SENT": "syn-sent",
+             "SYN-RECV": "syn-recv", "FIN-WAIT-1": "fin-wait-1", "FIN-WAIT-2": "fin-wait-2",
+             "CLOSE-WAIT": "close-wait", "CLOSING": "closing", "LAST-ACK": "last-ack",
+             "TIME-WAIT": "time-wait", "UNCONN": "closed"}
+
+
+def wait_listening(port, process=None, seconds=20):
+    for _ in range(int(seconds * 20)):
+        if f":{port} " in subprocess.run(["ss", "-Hltn", "sport", "=", f":{port}"],
+                                         capture_output=True, text=True).stdout + " ":
+            return True
+        if process is not None and process.poll() is not None:
+            return False
+        time.sleep(0.05)
+    return False
+
+
+def serve(quorvane, *options, port=PORT):
+    process = subprocess.Popen([quorvane, "--serve", str(port), *options],
+                               stderr=subprocess.PIPE, text=True)
+    if not wait_listening(port, process):
+        raise RuntimeError(f"quorvane --serve did not listen: {process.communicate()[1]}")
+    return process
+
+
+def get(path="/metrics", accept=None, method="GET", port=PORT, timeout=5):
+    connection = http.client.HTTPConnection("127.0.0.1", port, timeout=timeout)
+    connection.request(method, path, headers={"Accept": accept} if accept else {})
+    response = connection.getresponse()
+    body = response.read().decode()
+    connection.close()
+    return response.status, response.getheader("Content-Type"), body
+
+
+def raw_request(data, port=PORT):
+    """Sends bytes as they are and reads the whole answer (the server closes after it)."""
+    with socket.create_connection(("127.0.0.1", port), timeout=5) as sock:
+        try:
+            sock.sendall(data)
+        except OSError:
+            pass  # the server may refuse and close before the whole request is sent
+        answer = b""
+        try:
+            while chunk := sock.recv(65536):
+                answer += chunk
+        except ConnectionResetError:
+            pass
+    return answer.decode(errors="replace")
+
+
+def stop(process, signal_number):
+    process.send_signal(signal_number)
+    try:
+        return process.wait(timeout=5)
+    except subprocess.TimeoutExpired:
+        process.kill()
+        return "hung"
+
+
+# A busy namespace, held by this process.
+
+def busy_sockets():
+    held = []
+    for family, address, count in ((socket.AF_INET, "127.0.0.1", 6), (socket.AF_INET6, "::1", 3)):
+        listener = socket.socket(family, socket.SOCK_STREAM)
+        listener.bind((address, 0))
+        listener.listen(64)
+        held.append(listener)
+        for k in range(count):
+            client = socket.create_connection(listener.getsockname()[:2])
+            server, _ = listener.accept()
+            if k < 2:
+                server.shutdown(socket.SHUT_WR)  # client in CLOSE-WAIT, server in FIN-WAIT-2
+            held += [client, server]
+        for connect in (False, True):
+            udp = socket.socket(family, socket.SOCK_DGRAM)
+            udp.bind((address, 0))
+            if connect:
+                udp.connect(listener.getsockname()[:2])
+            held.append(udp)
+    dual = socket.socket(socket.AF_INET6, socket.SOCK_STREAM)
+    dual.bind(("::", 0))
+    dual.listen(4)
+    held.append(dual)
+    return held
+
+
+def ss_counts():
+    """ss's endpoints by (protocol, family, state), in the exporter's words."""
+    counts = collections.Counter()
+    for family in ("4", "6"):
+        for protocol in ("t", "u"):
+            out = subprocess.run(["ss", "-anH", f"-{family}", f"-{protocol}"],
+                                 capture_output=True, text=True, check=True).stdout
+            for line in out.splitlines():
+                state = SS_STATES[line.split()[0]] if protocol == "t" else "none"
+                counts[("tcp" if protocol == "t" else "udp", f"ipv{family}", state)] += 1
+    return counts
+
+
+# Prometheus, asked through its HTTP API over one kept-alive connection, so that the asking adds
+# no endpoints of its own between two counts.
+
+class Prometheus:
+    def __init__(self, tmp):
+        config = os.path.join(tmp, "prometheus.yml")
+        with open(config, "w") as f:
+            f.write("global:\n"
+                    f"  scrape_interval: {SCRAPE_SECONDS}s\n"
+                    f"  scrape_timeout: {SCRAPE_SECONDS}s\n"
+                    "scrape_configs:\n"
+                    "  - job_name: quorvane\n"
+                    "    static_configs:\n"
+                    f"      - targets: ['127.0.0.1:{PORT}']\n"
+                    "  - job_name: port\n"
+                    "    static_configs:\n"
+                    f"      - targets: ['127.0.0.1:{FILTERED_PORT}']\n")
+        self.log = open(os.path.join(tmp, "prometheus.log"), "w")
+        self.process = subprocess.Popen(
+            ["prometheus", f"--config.file={config}",
+             f"--storage.tsdb.path={os.path.join(tmp, 'data')}",
+             f"--web.listen-address=127.0.0.1:{PROMETHEUS_PORT}", "--log.level=warn"],
+            stdout=self.log, stderr=self.log)
+        if not wait_listening(PROMETHEUS_PORT, self.process, 60):
+            raise RuntimeError("prometheus did not start")
+        self.connection = http.client.HTTPConnection("127.0.0.1", PROMETHEUS_PORT, timeout=10)
+
+    def query(self, expression):
+        """An instant query's vector as {labels as a frozenset of items: value}."""
+        self.connection.request("GET", "/api/v1/query?" +
+                                urllib.parse.urlencode({"query": expression}))
+        answer = json.loads(self.connection.getresponse().read())
+        if answer["status"] != "success":
+            raise RuntimeError(f"{expression}: {answer}")
+        return {frozenset(r["metric"].items()): float(r["value"][1])
+                for r in answer["data"]["result"]}
+
+    def scrapes(self):
+        found = self.query('count_over_time(up{job="port"}[10m])')
+        return int(next(iter(found.values()), 0))
+
+    def wait_scrapes(self, count, seconds=30):
+        """Waits until count more scrapes have been stored; whether they were."""
+        goal = self.scrapes() + count
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            if self.scrapes() >= goal:
+                return True
+            time.sleep(0.2)
+        return False
+
+    def stop(self):
+        self.connection.close()
+        self.process.terminate()
+        self.process.wait()
+        self.log.close()
+
+
+def counted(prometheus, job):
+    """The job's connections opened and closed, over every program."""
+    found = [next(iter(prometheus.query(f'sum(quorvane_connections_{what}_total{{job="{job}"}})')
+                       .values()), 0) for what in ("opened", "closed")]
+    return tuple(found)
+
+
+def short_connections(listener, count, parallel, lifetime):
+    """count connections to the listener, parallel at a time, each open lifetime seconds."""
+    accepted = 0
+    for start in range(0, count, parallel):
+        clients = [socket.create_connection(listener.getsockname()[:2])
+                   for _ in range(min(parallel, count - start))]
+        servers = [listener.accept()[0] for _ in clients]
+        accepted += len(servers)
+        time.sleep(lifetime)
+        for sock in clients + servers:
+            sock.close()
+    return accepted
+
+
+def prometheus_test(quorvane):
+    # Closed connections leave no TIME-WAIT behind, so that ss and a scrape a moment apart see
+    # the same endpoints.
+    subprocess.run(["sysctl", "-qw", "net.ipv4.tcp_max_tw_buckets=0"], check=True)
+    held = busy_sockets()
+    exporter = serve(quorvane, "--serve-interval", "0.1")
+    filtered = serve(quorvane, "--serve-interval", "0.1", "--port", "7777", port=FILTERED_PORT)
+    status, kind, text = get(accept="text/plain;version=0.0.4")
+    lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
+                          text=True)
+    check(status == 200 and kind == TEXT_0_0_4, f"0.0.4 scrape: {status} {kind}")
+    check(lint.returncode == 0, f"promtool check metrics: {lint.stdout}{lint.stderr}\n{text}")
+    status, kind, text = get(accept="application/openmetrics-text;version=1.0.0")
+    check(status == 200 and kind == OPENMETRICS and text.endswith("\n# EOF\n"),
+          f"OpenMetrics scrape: {status} {kind}\n{text[-200:]}")
+
+    with tempfile.TemporaryDirectory() as tmp:
+        prometheus = Prometheus(tmp)
+        try:
+            check(prometheus.wait_scrapes(2), "prometheus stored two scrapes")
+            # A scrape may fall on a moment when a connection of the asking is still open: the
+            # two agree within a few scrapes.
+            for _ in range(5):
+                expected = ss_counts()
+                prometheus.wait_scrapes(1)
+                found = prometheus.query('quorvane_endpoints{job="quorvane"}')
+                exported = {tuple(dict(k)[n] for n in ("protocol", "family", "state")): v
+                            for k, v in found.items()}
+                if exported == expected and ss_counts() == expected:
+                    break
+            check(exported == expected, f"endpoints by state: exported {exported}, ss {expected}")
+
+            new = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
+            new.bind(("127.0.0.1", 7777))
+            new.listen(128)
+            held.append(new)
+            program = os.path.basename(os.readlink("/proc/self/exe"))
+            prometheus.wait_scrapes(2)
+            listening = prometheus.query('quorvane_listening{job="quorvane",port="7777"}')
+            check(list(listening.values()) == [1] and
+                  dict(next(iter(listening)))["program"] == program,
+                  f"a listener opened between scrapes: {listening}")
+
+            # Both ends of each connection are in the namespace: two endpoints open and close.
+            before = counted(prometheus, "port")
+            accepted = short_connections(new, 100, 10, 0.1)
+            prometheus.wait_scrapes(2)
+            after = counted(prometheus, "port")
+            check(accepted == 100 and after[0] - before[0] == 200 and after[1] - before[1] == 200,
+                  f"a hundred 100 ms connections: {accepted} accepted, opened and closed went "
+                  f"from {before} to {after}")
+        finally:
+            prometheus.stop()
+    check(stop(exporter, 15) == 0 and stop(filtered, 15) == 0,
+          "SIGTERM stops the exporters with status 0")
+    for sock in held:
+        sock.close()
+
+
+def http_test(quorvane):
+    exporter = serve(quorvane)
+    results = []
+
+    def scrape():
+        status, _, body = get(timeout=10)
+        results.append(status == 200 and "quorvane_endpoints" in body)
+
+    threads = [threading.Thread(target=scrape) for _ in range(50)]
+    for thread in threads:
+        thread.start()
+    for thread in threads:
+        thread.join()
+    check(results.count(True) == 50, f"fifty concurrent scrapes: {results.count(True)} answered")
+
+    # A hundred clients connected and silent, one of them half-way through its request line.
+    idle = [socket.create_connection(("127.0.0.1", PORT)) for _ in range(100)]
+    idle[0].sendall(b"GET /metr")
+    started = time.monotonic()
+    status, _, _ = get(timeout=5)
+    took = time.monotonic() - started
+    check(status == 200 and took < 1, f"a scrape beside 100 idle clients: {status} in {took:.3f}s")
+    for sock in idle:
+        sock.close()
+
+    header = raw_request(b"GET /metrics HTTP/1.1\r\nHost: x\r\nX-Big: " + b"a" * 100_000 +
+                         b"\r\n\r\n")
+    check(header.startswith("HTTP/1.1 431") and "quorvane_" not in header,
+          f"a 100 kB header: {header[:200]!r}")
+    status, _, body = get(method="POST")
+    post = raw_request(b"DELETE /metrics HTTP/1.1\r\nHost: x\r\n\r\n")
+    check(status == 405 and "quorvane_" not in body and "Allow: GET, HEAD" in post,
+          f"a wrong method: {status} {body!r}; {post[:200]!r}")
+    escape = raw_request(b"GET /../ HTTP/1.1\r\nHost: x\r\n\r\n")
+    check(escape.startswith("HTTP/1.1 404") and "quorvane_" not in escape,
+          f"a path of ../: {escape[:200]!r}")
+    status, kind, body = get("/")
+    check(status == 200 and kind.startswith("text/html") and 'href="/metrics"' in body,
+          f"the index page: {status} {kind}")
+
+    # The port taken: one line, status 2, at once.
+    started = time.monotonic()
+    second = subprocess.run([quorvane, "--serve", str(PORT)], capture_output=True, text=True,
+                            timeout=10)
+    check(second.returncode == 2 and time.monotonic() - started < 2 and
+          second.stderr == f"quorvane: cannot listen on 127.0.0.1:{PORT}: Address already in "
+          "use\n", f"an address in use: {second.returncode} {second.stderr!r}")
+    check(stop(exporter, 15) == 0, "SIGTERM stops the exporter with status 0")
+    interrupted = serve(quorvane, "--serve-interval", "0.1")
+    check(stop(interrupted, 2) == 0, "SIGINT stops the exporter with status 0")
+
+    for args, expected in (
+            (["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", quorvane, "--serve",
+              "80"], "quorvane: cannot listen on 127.0.0.1:80: Permission denied\n"),
+            ([quorvane, "--serve", "192.0.2.1:9100"],
+             "quorvane: cannot listen on 192.0.2.1:9100: Cannot assign requested address\n"),
+            ([quorvane, "--serve", "localhost:9100"],
+             "quorvane: --serve needs a numeric IPv4 or IPv6 address, not 'localhost'\n")):
+        refused = subprocess.run(args, capture_output=True, text=True, timeout=10)
+        check(refused.returncode == 2 and refused.stderr == expected,
+              f"{args[-1]}: {refused.returncode} {refused.stderr!r}")
+
+
+def main():
+    mode, quorvane = sys.argv[1:3]
+    if mode == "inside":
+        inner, quorvane = sys.argv[2:4]
+        {"prometheus": prometheus_test, "http": http_test}[inner](quorvane)
+        finish()
+    with Namespace("qvserve") as ns:
+        sys.exit(ns.run([sys.executable, os.path.abspath(__file__), "inside", mode,
+                         quorvane]).returncode)
+
+
+if __name__ == "__main__":
+    main()

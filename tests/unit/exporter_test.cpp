@@ -1,0 +1,165 @@
+// The exporter above its HTTP server: the exposition of a snapshot in both formats, the counting
+// of connections across refreshes, the format a scraper's Accept header gets, and the answers to
+// paths and methods.
+#include "command/exporter.hpp"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "endpoint_builder.hpp"
+
+namespace {
+
+using os::Protocol;
+using os::TcpState;
+using qv::ExpositionFormat;
+using test_endpoint::endpoint;
+
+const auto kLoopback = test_address::v4(127, 0, 0, 1);
+
+qv::Endpoint tcp(std::uint16_t localPort, std::uint16_t remotePort,
+                 TcpState state = TcpState::established, std::string program = "") {
+  qv::Endpoint e = test_endpoint::loopback_tcp(localPort, remotePort, state);
+  e.program = std::move(program);
+  return e;
+}
+
+qv::Endpoint listener(std::uint16_t port, std::string program) {
+  return endpoint(
+      {.local = {kLoopback, port}, .state = TcpState::listen, .program = std::move(program)});
+}
+
+bool has_line(const std::string& text, const std::string& line) {
+  return text.starts_with(line + "\n") || text.find("\n" + line + "\n") != std::string::npos;
+}
+
+TEST(ExporterExposition, BoundedLabelsInBothFormats) {
+  qv::ExporterSnapshot snapshot;
+  snapshot.endpoints = {
+      listener(443, "nginx"),
+      listener(443, "nginx"),  // SO_REUSEPORT: one series, not a duplicate
+      tcp(443, 51000, TcpState::established, "nginx"),
+      tcp(443, 51001, TcpState::established, "nginx"),
+      tcp(51002, 5432, TcpState::closeWait, "odd\"\\\nname\xff"),
+      tcp(51003, 443, TcpState::timeWait),
+      // A dual-stack UDP socket on the wildcard address.
+      endpoint({.protocol = Protocol::udp,
+                .family = os::kFamilyIpv6,
+                .local = {{}, 53},
+                .program = "dnsmasq"}),
+  };
+  snapshot.connectionsByProgram["nginx"] = {7, 5};
+  snapshot.refreshSeconds = 0.25;
+
+  const std::string om = qv::exposition_text(snapshot, "1.2", ExpositionFormat::openMetrics);
+  for (
+      const char* line : {
+          R"(quorvane_endpoints{protocol="tcp",family="ipv4",state="listen"} 2)",
+          R"(quorvane_endpoints{protocol="tcp",family="ipv4",state="established"} 2)",
+          R"(quorvane_endpoints{protocol="udp",family="ipv6",state="none"} 1)",
+          R"(quorvane_listening{protocol="tcp",family="ipv4",address="127.0.0.1",port="443",program="nginx"} 1)",
+          R"(quorvane_listening{protocol="udp",family="ipv6",address="*",port="53",program="dnsmasq"} 1)",
+          R"(quorvane_connections{program="nginx",state="established"} 2)",
+          // Escaped as the formats say, and a byte that is not UTF-8 replaced.
+          "quorvane_connections{program=\"odd\\\"\\\\\\nname\xEF\xBF\xBD\",state=\"close-wait\"} 1",
+          R"(quorvane_connections{program="",state="time-wait"} 1)",
+          "# TYPE quorvane_connections_opened counter",
+          R"(quorvane_connections_opened_total{program="nginx"} 7)",
+          R"(quorvane_connections_closed_total{program="nginx"} 5)",
+          "# UNIT quorvane_scrape_duration_seconds seconds",
+          "quorvane_scrape_duration_seconds 0.25",
+          "# TYPE quorvane_build info",
+          R"(quorvane_build_info{version="1.2"} 1)",
+      }) {
+    EXPECT_TRUE(has_line(om, line)) << line << "\nin:\n" << om;
+  }
+  EXPECT_EQ(om.find("quorvane_listening{protocol=\"tcp\",family=\"ipv4\",address=\"127.0.0.1\""),
+            om.rfind("quorvane_listening{protocol=\"tcp\",family=\"ipv4\",address=\"127.0.0.1\""));
+  EXPECT_TRUE(om.ends_with("\n# EOF\n"));
+  // Remote ports and ephemeral local ports never become labels.
+  for (const char* unbounded : {"51000", "51001", "51002", "51003", "5432"}) {
+    EXPECT_EQ(om.find(unbounded), std::string::npos) << unbounded;
+  }
+
+  const std::string text = qv::exposition_text(snapshot, "1.2", ExpositionFormat::prometheusText);
+  EXPECT_TRUE(has_line(text, "# TYPE quorvane_connections_opened_total counter")) << text;
+  EXPECT_TRUE(has_line(text, "# TYPE quorvane_build_info gauge")) << text;
+  EXPECT_EQ(text.find("# EOF"), std::string::npos);
+  EXPECT_EQ(text.find("# UNIT"), std::string::npos);
+}
+
+TEST(ExporterCounting, OpensAndClosesByTheProgramThatOpened) {
+  qv::ConnectionCounters counters;
+  const std::vector<qv::Endpoint> first = {listener(80, "web"),
+                                           tcp(80, 50000, TcpState::established, "web")};
+  qv::count_connections(counters, {}, first);
+  EXPECT_EQ(counters.byProgram["web"].opened, 1U);  // open at the start: counted once
+
+  // The connection's owner lets it go (TIME-WAIT), a short one comes and goes unseen, and a new
+  // one opens; the listener is never a connection.
+  const std::vector<qv::Endpoint> second = {listener(80, "web"), tcp(80, 50000, TcpState::timeWait),
+                                            tcp(80, 50001, TcpState::established, "web")};
+  qv::count_connections(counters, first, second);
+  const std::vector<qv::Endpoint> third = {listener(80, "web")};
+  qv::count_connections(counters, second, third);
+  EXPECT_EQ(counters.byProgram["web"].opened, 2U);
+  EXPECT_EQ(counters.byProgram["web"].closed, 2U);
+  EXPECT_EQ(counters.byProgram.count(""), 0U);  // the time-wait end stayed web's
+
+  // A program gone keeps its series.
+  qv::count_connections(counters, third, {});
+  EXPECT_EQ(counters.byProgram.size(), 1U);
+  EXPECT_TRUE(counters.countedAs.empty());
+}
+
+TEST(ExporterNegotiation, AsTheClientLibrariesChoose) {
+  // Prometheus's own scrape header, OpenMetrics first.
+  EXPECT_EQ(qv::negotiate_exposition("application/openmetrics-text;version=1.0.0,application/"
+                                     "openmetrics-text;version=0.0.1;q=0.75,text/plain;version="
+                                     "0.0.4;q=0.5,*/*;q=0.1"),
+            ExpositionFormat::openMetrics);
+  EXPECT_EQ(qv::negotiate_exposition("text/plain;version=0.0.4;q=0.9, application/"
+                                     "openmetrics-text; q=0.5"),
+            ExpositionFormat::prometheusText);
+  EXPECT_EQ(qv::negotiate_exposition("text/plain;q=0, Application/OpenMetrics-Text"),
+            ExpositionFormat::openMetrics);
+  // Nothing asked for, a browser, or an unknown version: the 0.0.4 text.
+  for (const char* accept : {"", "*/*", "text/html,*/*;q=0.8",
+                             "application/openmetrics-text;version=9.9.9", "text/plain;q=abc"}) {
+    EXPECT_EQ(qv::negotiate_exposition(accept), ExpositionFormat::prometheusText) << accept;
+  }
+}
+
+TEST(ExporterReplies, PathsAndMethods) {
+  int asked = 0;
+  const auto metrics = [&](ExpositionFormat format) {
+    ++asked;
+    return std::optional<std::string>(format == ExpositionFormat::openMetrics ? "om" : "text");
+  };
+  const qv::HttpReply scrape =
+      qv::exporter_reply("GET", "/metrics", "application/openmetrics-text", metrics);
+  EXPECT_EQ(scrape.status, 200U);
+  EXPECT_EQ(scrape.contentType, "application/openmetrics-text; version=1.0.0; charset=utf-8");
+  EXPECT_EQ(scrape.body, "om");
+  EXPECT_EQ(qv::exporter_reply("HEAD", "/metrics", "", metrics).contentType,
+            "text/plain; version=0.0.4; charset=utf-8");
+  const qv::HttpReply index = qv::exporter_reply("GET", "/", "", metrics);
+  EXPECT_NE(index.body.find("href=\"/metrics\""), std::string::npos);
+  EXPECT_EQ(asked, 2);
+
+  EXPECT_EQ(qv::exporter_reply("POST", "/metrics", "", metrics).status, 405U);
+  EXPECT_EQ(qv::exporter_reply("DELETE", "/", "", metrics).status, 405U);
+  for (const char* path : {"/../", "/metrics/", "/Metrics", "/metrics/../metrics", ""}) {
+    EXPECT_EQ(qv::exporter_reply("GET", path, "", metrics).status, 404U) << path;
+  }
+  EXPECT_EQ(asked, 2);  // no refused request ever wrote the metrics
+  // Before the socket tables could be read once.
+  const qv::HttpReply early = qv::exporter_reply(
+      "GET", "/metrics", "", [](ExpositionFormat) { return std::optional<std::string>(); });
+  EXPECT_EQ(early.status, 503U);
+  EXPECT_EQ(early.body.find("quorvane_"), std::string::npos);
+}
+
+}  // namespace
