@@ -3,8 +3,10 @@
 
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
-  --program --summary --header -H --no-header --watch --no-color -h --help -V --version'
+  --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
+  --serve-interval -h --help -V --version'
 _quorvane_formats='text json csv'
+_quorvane_sort_keys='rate bytes rtt port pid program state'
 _quorvane_states='established syn-sent syn-recv fin-wait-1 fin-wait-2 time-wait closed close
   close-wait last-ack listen listening closing all connected synchronized bucket big'
 
@@ -41,6 +43,9 @@ _quorvane() {
     --state)
       mapfile -t COMPREPLY < <(compgen -W "$_quorvane_states" -- "$cur")
       return ;;
+    --sort)
+      mapfile -t COMPREPLY < <(compgen -W "$_quorvane_sort_keys" -- "$cur")
+      return ;;
     --settings)
       _filedir
       return ;;
@@ -54,7 +59,7 @@ _quorvane() {
     --netns)
       mapfile -t COMPREPLY < <(compgen -W "$(ls /run/netns 2>/dev/null)" -- "$cur")
       return ;;
-    --template | --port | --program)
+    --template | --port | --program | --top | --serve | --serve-interval)
       return ;;
   esac
   $split && return
