@@ -147,6 +147,8 @@ void close_process(ProcessHandle /*process*/) {
   --machine().openProcessHandles;
 }
 
+std::string process_name(std::uint32_t /*pid*/) { return {}; }
+
 std::optional<std::string> process_image_path_limited(std::uint32_t pid) {
   std::lock_guard lock(machine().mutex);
   const auto found = machine().processes.find(pid);

@@ -53,6 +53,9 @@ bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
   row.tcpState = protocol == 1 ? linux_net::mib_tcp_state(body.idiag_state) : 0;
   // The kernel sends the flag for listening and unconnected sockets only, the ones it matters to.
   row.ipv6Only = ipv6 && v6_only(message.subspan(NLMSG_LENGTH(sizeof body)));
+  row.interfaceIndex = body.id.idiag_if;
+  // The cookie's two halves, low first, as the kernel stores them.
+  row.identity = body.id.idiag_cookie[0] | (std::uint64_t{body.id.idiag_cookie[1]} << 32);
   inodes.push_back(body.idiag_inode);
   return true;
 }

@@ -66,6 +66,9 @@ std::size_t process_executable_path(ProcessHandle process, std::span<char> buffe
 
 void close_process(ProcessHandle process) { CloseHandle(handle_of(process)); }
 
+// Windows names a process by its executable alone.
+std::string process_name(std::uint32_t /*pid*/) { return {}; }
+
 std::optional<std::string> process_image_path_limited(std::uint32_t pid) {
   const QueryImageName query = query_image_name();
   if (query == nullptr) return std::nullopt;
