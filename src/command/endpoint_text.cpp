@@ -71,10 +71,14 @@ bool dual_stack_wildcard(const os::SocketRow& socket, const std::array<std::uint
 }
 
 std::string host_and_port(const os::SocketRow& socket, const std::array<std::uint8_t, 16>& address,
-                          std::string_view port) {
+                          std::string_view interfaceName, std::string_view port) {
   std::string text = endpoint_address_text(socket, address);
   // An IPv6 address is bracketed so that its colons stay apart from the port's.
   if (socket.family == os::kFamilyIpv6 && text != "*") text = "[" + text + "]";
+  if (!interfaceName.empty()) {
+    text += '%';
+    text += escaped_name(interfaceName);
+  }
   text += ':';
   text += port;
   return text;
@@ -142,11 +146,12 @@ std::string endpoint_address_text(const os::SocketRow& socket,
 }
 
 std::string local_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.localAddress, std::to_string(socket.localPort));
+  return host_and_port(socket, socket.localAddress, socket.interfaceName,
+                       std::to_string(socket.localPort));
 }
 
 std::string remote_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.remoteAddress,
+  return host_and_port(socket, socket.remoteAddress, {},
                        has_remote(socket) ? std::to_string(socket.remotePort) : std::string("*"));
 }
 

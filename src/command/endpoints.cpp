@@ -3,6 +3,7 @@
 #include "command/endpoints.hpp"
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
 
 #include "collector/connection_table.hpp"
@@ -15,11 +16,33 @@ namespace {
 
 constexpr std::uint32_t kTcpListening = 2;
 
+struct Owner {
+  std::string program;
+  bool deleted = false;
+  std::string processName;
+};
+
+Owner owner_of(std::uint32_t pid) {
+  Owner owner{ProgramName(pid), false, os::process_name(pid)};
+  // Linux: the executable's link of a process whose file has gone ends so.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (owner.program.size() > kDeleted.size() && owner.program.ends_with(kDeleted)) {
+    owner.program.resize(owner.program.size() - kDeleted.size());
+    owner.deleted = true;
+  }
+  return owner;
+}
+
 bool listening(const os::SocketRow& socket) {
   return socket.protocol == kProtocolTcp ? socket.tcpState == kTcpListening : !has_remote(socket);
 }
 
 }  // namespace
+
+std::span<const std::uint32_t> socket_holders(const os::SocketRow& socket) {
+  if (!socket.owningPids.empty() || socket.owningPid == 0) return socket.owningPids;
+  return {&socket.owningPid, 1};
+}
 
 bool has_remote(const os::SocketRow& socket) {
   return socket.remotePort != 0 ||
@@ -54,16 +77,18 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
   if (!rows) return std::nullopt;
   std::vector<Endpoint> endpoints;
   endpoints.reserve(rows->size());
-  // A process with many sockets is opened once; its name is copied to each of them.
-  std::unordered_map<std::uint32_t, std::string> programs;
+  // A process with many sockets is opened once; its names are copied to each of them.
+  std::unordered_map<std::uint32_t, Owner> programs;
   for (const os::SocketRow& socket : *rows) {
     if (request.listeningOnly && !listening(socket)) continue;
     Endpoint& endpoint = endpoints.emplace_back();
     endpoint.socket = socket;
     if (socket.owningPid == 0) continue;
-    auto [program, added] = programs.try_emplace(socket.owningPid);
-    if (added) program->second = ProgramName(socket.owningPid);
-    endpoint.program = program->second;
+    auto [owner, added] = programs.try_emplace(socket.owningPid);
+    if (added) owner->second = owner_of(socket.owningPid);
+    endpoint.program = owner->second.program;
+    endpoint.deleted = owner->second.deleted;
+    endpoint.processName = owner->second.processName;
   }
   if (request.lookUpNames) {
     look_up_host_names(endpoints, request.parallelLookUps, request.lookUpTimeLimitMs);

@@ -15,8 +15,8 @@ namespace qv {
 
 namespace {
 
-constexpr std::uint32_t kClosed = 1, kListening = 2, kSynSent = 3, kSynReceived = 4, kTimeWait = 11,
-                        kDeleteTcb = 12;
+constexpr std::uint32_t kClosed = 1, kListening = 2, kSynSent = 3, kSynReceived = 4,
+                        kEstablished = 5, kTimeWait = 11, kDeleteTcb = 12;
 
 using StateSet = std::bitset<13>;
 
@@ -48,7 +48,7 @@ std::optional<StateSet> ss_state_word(std::string_view word) {
       {"listen", StateSet().set(kListening)},
       {"synrecv", StateSet().set(kSynReceived)},
       {"synreceived", StateSet().set(kSynReceived)},
-      {"estab", StateSet().set(5)},
+      {"estab", StateSet().set(kEstablished)},
       {"all", all},
       {"connected", connected},
       {"synchronized", synchronized},
@@ -133,14 +133,24 @@ bool filter_is_empty(const EndpointFilter& filter) {
 
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
-  const bool stateMatches = filter.states.none() || (socket.protocol == kProtocolTcp &&
-                                                     socket.tcpState < filter.states.size() &&
-                                                     filter.states.test(socket.tcpState));
+  const std::uint32_t state = socket.protocol == kProtocolTcp ? socket.tcpState
+                              : has_remote(socket)            ? kEstablished
+                                                              : kClosed;
+  const bool stateMatches =
+      filter.states.none() || (state < filter.states.size() && filter.states.test(state));
   const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.localPort) ||
                            holds(filter.ports, socket.remotePort);
-  return stateMatches && portMatches &&
-         (filter.pids.empty() || holds(filter.pids, socket.owningPid)) &&
-         (filter.programs.empty() || holds(filter.programs, endpoint.program));
+  const bool pidMatches =
+      filter.pids.empty() ||
+      std::any_of(filter.pids.begin(), filter.pids.end(), [&](std::uint32_t pid) {
+        const auto holders = socket_holders(socket);
+        return pid == 0 ? holders.empty()
+                        : std::find(holders.begin(), holders.end(), pid) != holders.end();
+      });
+  const bool programMatches =
+      filter.programs.empty() || holds(filter.programs, endpoint.program) ||
+      (!endpoint.processName.empty() && holds(filter.programs, endpoint.processName));
+  return stateMatches && portMatches && pidMatches && programMatches;
 }
 
 std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,

@@ -34,6 +34,15 @@ std::string host_text(const Endpoint& endpoint) {
   return address_text(socket.family, socket.remoteAddress);
 }
 
+std::string pid_list(const os::SocketRow& socket) {
+  std::string text;
+  for (const std::uint32_t pid : socket_holders(socket)) {
+    if (!text.empty()) text += ' ';
+    text += std::to_string(pid);
+  }
+  return text;
+}
+
 std::string_view number_text(std::uint32_t value, int minDigits, char (&buffer)[21]) {
   return {buffer, format_number(value, minDigits, buffer)};
 }
@@ -133,11 +142,14 @@ std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoin
       {"family", socket.family == os::kFamilyIpv6 ? "ipv6" : "ipv4"},
       {"local_address", address_text(socket.family, socket.localAddress)},
       {"local_port", std::to_string(socket.localPort), true},
+      {"interface", optional_text(!socket.interfaceName.empty(), socket.interfaceName)},
       {"remote_address", optional_text(remote, address_text(socket.family, socket.remoteAddress))},
       {"remote_port", optional_text(remote, std::to_string(socket.remotePort)), true},
       {"state", optional_text(socket.protocol == kProtocolTcp, std::string(state_name(socket)))},
       {"pid", optional_text(owned, std::to_string(socket.owningPid)), true},
+      {"pids", pid_list(socket), false, true},
       {"program", optional_text(owned, endpoint.program)},
+      {"deleted", optional_text(owned, endpoint.deleted ? "true" : "false"), true},
       {"host", endpoint.hostName},
   }};
 }
@@ -157,6 +169,10 @@ void append_json_members(std::string& out, const Endpoint& endpoint) {
     out += ':';
     if (!field.value) {
       out += "null";
+    } else if (field.list) {
+      out += '[';
+      for (const char c : *field.value) out += c == ' ' ? ',' : c;
+      out += ']';
     } else if (field.number) {
       out += *field.value;
     } else {

@@ -34,9 +34,10 @@ bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoi
 struct RecordField {
   std::string_view key;
   std::optional<std::string> value;
-  bool number = false;
+  bool number = false;  // written bare in JSON: a number, true or false
+  bool list = false;    // numbers separated by spaces, a JSON array
 };
-inline constexpr std::size_t kRecordFieldCount = 10;
+inline constexpr std::size_t kRecordFieldCount = 13;
 std::array<RecordField, kRecordFieldCount> record_fields(const Endpoint& endpoint);
 // One JSON object and a newline.
 void append_json_record(std::string& out, const Endpoint& endpoint);

@@ -47,7 +47,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     if (tcp && socket.tcpState < summary.tcpByState.size()) ++summary.tcpByState[socket.tcpState];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
-    if (socket.owningPid != 0) pids.insert(socket.owningPid);
+    for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
   }
   for (const auto& [program, counts] : byProgram) {
     summary.programs.push_back({program, counts.first, counts.second.size()});

@@ -53,6 +53,19 @@ TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
             "UDP\t0.0.0.0:53\t0.0.0.0:*\t-\t-\t-\t-\n"
             "TCP\t[::ffff:127.0.0.1]:8080\t[::ffff:127.0.0.2]:40000\tEstablished\t7\tjava\t"
             "::ffff:127.0.0.2\n");
+  // A device-bound or scoped socket's device follows its local address, as ss writes it.
+  qv::Endpoint bound = unowned_udp();
+  bound.socket.interfaceName = "lo";
+  qv::Endpoint scoped = dual_listener();
+  scoped.socket.ipv6Only = true;
+  scoped.socket.localAddress = v6("fe80::1234");
+  scoped.socket.interfaceName = "eth\n0";
+  out.clear();
+  qv::append_text_row(out, bound);
+  qv::append_text_row(out, scoped);
+  EXPECT_EQ(out,
+            "UDP\t0.0.0.0%lo:53\t0.0.0.0:*\t-\t-\t-\t-\n"
+            "TCP\t[fe80::1234]%eth\\n0:8080\t[::]:*\tListening\t7\tjava\t-\n");
 }
 
 TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
@@ -120,19 +133,27 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   std::string out;
   qv::append_json_record(out, connection());
   qv::append_json_record(out, unowned_udp());
-  qv::append_json_record(out, dual_listener());
+  // Held by two processes, bound to a device, its executable replaced since it started.
+  qv::Endpoint shared = dual_listener();
+  shared.socket.owningPids = {7, 9};
+  shared.socket.interfaceName = "lo";
+  shared.deleted = true;
+  qv::append_json_record(out, shared);
   EXPECT_EQ(out,
             R"({"protocol":"tcp","family":"ipv4","local_address":"10.0.0.1","local_port":80,)"
+            R"("interface":null,)"
             R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
-            R"("program":"odd\u001b[2J\nname","host":"peer\texample"})"
+            R"("pids":[42],"program":"odd\u001b[2J\nname","deleted":false,"host":"peer\texample"})"
             "\n"
             R"({"protocol":"udp","family":"ipv4","local_address":"0.0.0.0","local_port":53,)"
+            R"("interface":null,)"
             R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
-            R"("program":null,"host":null})"
+            R"("pids":[],"program":null,"deleted":null,"host":null})"
             "\n"
             R"({"protocol":"tcp","family":"ipv6","local_address":"::","local_port":8080,)"
+            R"("interface":"lo",)"
             R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
-            R"("program":"java","host":null})"
+            R"("pids":[7,9],"program":"java","deleted":true,"host":null})"
             "\n");
 }
 
@@ -144,10 +165,10 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
   EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,local_address,local_port,remote_address,remote_port,state,pid,"
-            "program,host\r\n"
-            "tcp,ipv4,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
-            "udp,ipv4,0.0.0.0,53,,,,,,\r\n");
+            "protocol,family,local_address,local_port,interface,remote_address,remote_port,state,"
+            "pid,pids,program,deleted,host\r\n"
+            "tcp,ipv4,10.0.0.1,80,,10.0.0.9,51234,Established,42,42,\"a,b\",false,\r\n"
+            "udp,ipv4,0.0.0.0,53,,,,,,,,,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {

@@ -24,4 +24,12 @@ inline qv::Endpoint tcp(std::uint16_t localPort, std::uint16_t remotePort = 9000
   return e;
 }
 
+// A listener on 127.0.0.1, one of those sharing the port (SO_REUSEPORT), told apart by identity.
+inline qv::Endpoint listener(std::uint16_t port, std::uint64_t identity) {
+  qv::Endpoint e = tcp(port, 0, 2);
+  e.socket.remoteAddress = {};
+  e.socket.identity = identity;
+  return e;
+}
+
 }  // namespace watch_test
