@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <type_traits>
 
+#include "os/os.hpp"
+
 namespace qv {
 
 struct ConnectionEntry {
@@ -23,7 +25,8 @@ struct ConnectionEntry {
 static_assert(std::is_trivially_copyable_v<ConnectionEntry>);
 
 inline constexpr int kConnectionTableSize = 1025;
-inline constexpr std::int32_t kProtocolTcp = 1;
-inline constexpr std::int32_t kProtocolUdp = 2;
+// The entry's protocol field holds the seam's numbers.
+inline constexpr std::int32_t kProtocolTcp = static_cast<std::int32_t>(os::Protocol::tcp);
+inline constexpr std::int32_t kProtocolUdp = static_cast<std::int32_t>(os::Protocol::udp);
 
 }  // namespace qv

@@ -4,10 +4,10 @@
 #include <cstdio>
 #include <utility>
 
-#include "command/endpoint_text.hpp"
-#include "command/output.hpp"
+#include "command/fields.hpp"
+#include "command/json.hpp"
+#include "command/vocabulary.hpp"
 #include "command/watch_diff.hpp"
-#include "listing/names.hpp"
 
 namespace qv {
 
@@ -25,7 +25,8 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
     const auto lifetime = std::chrono::duration_cast<std::chrono::milliseconds>(
         log.lastRefresh.steady - log.firstSeen[index].steady);
     log.closed.push_back(std::move(log.endpoints[index]));
-    events.push_back({LogEventKind::kClose, nullptr, log.lastRefresh.wall, lifetime, 0});
+    events.push_back(
+        {LogEventKind::kClose, nullptr, log.lastRefresh.wall, lifetime, os::TcpState::none});
   }
   for (std::size_t i = 0; i < events.size(); ++i) events[i].endpoint = &log.closed[i];
 
@@ -44,7 +45,7 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
   }
   for (std::size_t i = 0; i < current.size(); ++i) {
     if (!diff.previousIndex[i])
-      events.push_back({LogEventKind::kOpen, &current[i], now.wall, {}, 0});
+      events.push_back({LogEventKind::kOpen, &current[i], now.wall, {}, os::TcpState::none});
   }
   // Moving the vector keeps its elements where they are, so the events' pointers stay good.
   log.endpoints = std::move(current);
@@ -70,25 +71,23 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
 
 void append_log_event(std::string& out, const LogEvent& event) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state"};
-  out += R"({"event":")";
-  out += kKinds[static_cast<int>(event.kind)];
-  out += R"(","time":")";
-  out += rfc3339_utc(event.time);
-  out += "\",";
+  JsonWriter json(out);
+  json.begin_object()
+      .text("event", kKinds[static_cast<int>(event.kind)])
+      .text("time", rfc3339_utc(event.time));
   if (event.kind == LogEventKind::kClose) {
     const auto milliseconds = event.lifetime.count();
-    char duration[48];
-    std::snprintf(duration, sizeof duration, "\"duration\":%lld.%03lld,",
+    char seconds[48];
+    std::snprintf(seconds, sizeof seconds, "%lld.%03lld",
                   static_cast<long long>(milliseconds / 1000),
                   static_cast<long long>(milliseconds % 1000));
-    out += duration;
+    json.number_text("duration", seconds);
   } else if (event.kind == LogEventKind::kState) {
-    out += "\"old_state\":";
-    append_json_string(out, TcpStateName(static_cast<std::int32_t>(event.oldState)));
-    out += ',';
+    json.text("old_state", state_name(event.oldState));
   }
-  append_json_members(out, *event.endpoint);
-  out += "}\n";
+  write_json_members(json, *event.endpoint);
+  json.end_object();
+  out += '\n';
 }
 
 }  // namespace qv

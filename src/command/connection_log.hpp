@@ -28,7 +28,7 @@ struct LogEvent {
   // Open: first seen; close: last seen; state: seen in the new state.
   std::chrono::system_clock::time_point time;
   std::chrono::milliseconds lifetime;  // close: from first to last seen
-  std::uint32_t oldState;              // state: the state the endpoint was seen in before
+  os::TcpState oldState;               // state: the state the endpoint was seen in before
 };
 
 // What the log knows from the refreshes so far.

@@ -1,5 +1,5 @@
 // The texts the command writes for an endpoint's fields, shared by every output format: addresses
-// and ports as ss writes them, names made safe for a terminal, and JSON and CSV quoting.
+// and ports as ss writes them, and CSV quoting.
 #pragma once
 
 #include <array>
@@ -27,15 +27,6 @@ std::string local_endpoint_text(const os::SocketRow& socket);
 // The remote end the same way; an unconnected socket's is its family's wildcard with port "*"
 // ("0.0.0.0:*", "[::]:*", "*:*" for a dual-stack one).
 std::string remote_endpoint_text(const os::SocketRow& socket);
-
-// A name made safe to print: control characters (below 0x20, and 0x7F) and the backslash become
-// C-style escapes as `ls -b` writes them ("\n", "\t", "\033", "\\"); every other byte stays.
-std::string escaped_name(std::string_view name);
-
-// A JSON string literal of any bytes, quotes included. Valid UTF-8 is kept, control characters
-// are escaped, and each byte that is not part of valid UTF-8 is written as \udcXX (XX its value),
-// the way Python's "surrogateescape" reads such bytes back exactly.
-void append_json_string(std::string& out, std::string_view bytes);
 
 // A field of RFC 4180 CSV: quoted (quotes doubled) when it holds a comma, a quote, CR or LF.
 void append_csv_field(std::string& out, std::string_view text);

@@ -6,7 +6,6 @@
 #include <string_view>
 #include <unordered_map>
 
-#include "collector/connection_table.hpp"
 #include "collector/program_name.hpp"
 #include "collector/reverse_lookup.hpp"
 
@@ -34,7 +33,8 @@ Owner owner_of(std::uint32_t pid) {
 }
 
 bool listening(const os::SocketRow& socket) {
-  return socket.protocol == kProtocolTcp ? socket.tcpState == kTcpListening : !has_remote(socket);
+  return socket.protocol == os::Protocol::tcp ? socket.tcpState == os::TcpState::listen
+                                              : !has_remote(socket);
 }
 
 }  // namespace
@@ -45,8 +45,8 @@ std::span<const std::uint32_t> socket_holders(const os::SocketRow& socket) {
 }
 
 bool has_remote(const os::SocketRow& socket) {
-  return socket.remotePort != 0 ||
-         std::any_of(socket.remoteAddress.begin(), socket.remoteAddress.end(),
+  return socket.remote.port != 0 ||
+         std::any_of(socket.remote.address.begin(), socket.remote.address.end(),
                      [](std::uint8_t b) { return b != 0; });
 }
 
@@ -59,7 +59,7 @@ void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLo
   for (std::size_t i = 0; i < endpoints.size(); ++i) {
     const os::SocketRow& socket = endpoints[i].socket;
     if (!has_remote(socket)) continue;
-    std::string name = reverse_query_name(socket.family, socket.remoteAddress);
+    std::string name = reverse_query_name(socket.family, socket.remote.address);
     const auto [found, added] = queryIndex.try_emplace(std::move(name), queryNames.size());
     if (added) queryNames.push_back(found->first);
     endpointQuery[i] = found->second + 1;
@@ -89,9 +89,6 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
     endpoint.program = owner->second.program;
     endpoint.deleted = owner->second.deleted;
     endpoint.processName = owner->second.processName;
-  }
-  if (request.lookUpNames) {
-    look_up_host_names(endpoints, request.parallelLookUps, request.lookUpTimeLimitMs);
   }
   return endpoints;
 }

@@ -33,19 +33,15 @@ struct Endpoint {
 struct CollectRequest {
   os::SocketKinds kinds;
   bool listeningOnly = false;  // listening TCP sockets and unconnected UDP sockets only
-  bool lookUpNames = false;    // reverse look-ups for the endpoints with a remote address
-  // Parallel look-ups and the time the whole collection may wait for them; a name not answered
-  // by then stays nullopt, and is there for a later collection once it arrives.
-  std::size_t parallelLookUps = 32;
-  std::uint32_t lookUpTimeLimitMs = 1000;
 };
 
-// One collection: the platform's table in its order, program names read once per process,
-// host names within the time limit. nullopt when the platform could give no table at all.
+// One collection: the platform's table in its order, program names read once per process.
+// nullopt when the platform could give no table at all.
 std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request);
 
-// Fills in the host names of the endpoints with a remote end, as collect_endpoints does when
-// asked: one query per distinct address, within the time limit.
+// Fills in the host names of the endpoints with a remote end: one query per distinct address, at
+// most parallelLookUps at once, within the time limit. A name not answered by then stays
+// nullopt, and is there for a later call once it arrives.
 void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLookUps,
                         std::uint32_t lookUpTimeLimitMs);
 

@@ -3,73 +3,15 @@
 
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <charconv>
 #include <limits>
 #include <utility>
 
-#include "collector/connection_table.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
 
 namespace qv {
 
 namespace {
-
-constexpr std::uint32_t kClosed = 1, kListening = 2, kSynSent = 3, kSynReceived = 4,
-                        kEstablished = 5, kTimeWait = 11, kDeleteTcb = 12;
-
-using StateSet = std::bitset<13>;
-
-StateSet states_from(std::uint32_t first, std::uint32_t last) {
-  StateSet set;
-  for (std::uint32_t state = first; state <= last; ++state) set.set(state);
-  return set;
-}
-
-// Lower case without the characters people put between words in different ways.
-std::string folded(std::string_view text) {
-  std::string result;
-  for (const char c : text) {
-    if (c == ' ' || c == '-' || c == '_' || c == '\t') continue;
-    result += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  }
-  return result;
-}
-
-// ss's names that differ from the listing's once folded, and its groups of states.
-std::optional<StateSet> ss_state_word(std::string_view word) {
-  const StateSet all = states_from(kClosed, kDeleteTcb);
-  const StateSet connected = states_from(kSynSent, kTimeWait);
-  const StateSet synchronized = states_from(kSynReceived, kTimeWait);
-  StateSet bucket;
-  bucket.set(kSynReceived).set(kTimeWait);
-  const std::array<std::pair<std::string_view, StateSet>, 10> words = {{
-      {"close", StateSet().set(kClosed)},
-      {"listen", StateSet().set(kListening)},
-      {"synrecv", StateSet().set(kSynReceived)},
-      {"synreceived", StateSet().set(kSynReceived)},
-      {"estab", StateSet().set(kEstablished)},
-      {"all", all},
-      {"connected", connected},
-      {"synchronized", synchronized},
-      {"bucket", bucket},
-      {"big", all & ~bucket},
-  }};
-  for (const auto& [name, set] : words) {
-    if (name == word) return set;
-  }
-  return std::nullopt;
-}
-
-std::optional<StateSet> state_set(std::string_view value) {
-  const std::string word = folded(value);
-  for (std::uint32_t state = kClosed; state <= kDeleteTcb; ++state) {
-    if (folded(TcpStateName(static_cast<std::int32_t>(state))) == word) {
-      return StateSet().set(state);
-    }
-  }
-  return ss_state_word(word);
-}
 
 template <typename Number>
 std::optional<Number> decimal(std::string_view text) {
@@ -95,7 +37,7 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
   quoted += '\'';
   switch (kind) {
     case FilterKind::state: {
-      const std::optional<StateSet> states = state_set(value);
+      const std::optional<TcpStateSet> states = states_named(value);
       if (!states) {
         return "--state needs a TCP state such as established, listen, time-wait or "
                "syn-sent, not " +
@@ -133,13 +75,14 @@ bool filter_is_empty(const EndpointFilter& filter) {
 
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
-  const std::uint32_t state = socket.protocol == kProtocolTcp ? socket.tcpState
-                              : has_remote(socket)            ? kEstablished
-                                                              : kClosed;
+  const os::TcpState tcpState = socket.protocol == os::Protocol::tcp ? socket.tcpState
+                                : has_remote(socket)                 ? os::TcpState::established
+                                                                     : os::TcpState::closed;
+  const std::size_t state = os::state_index(tcpState);
   const bool stateMatches =
       filter.states.none() || (state < filter.states.size() && filter.states.test(state));
-  const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.localPort) ||
-                           holds(filter.ports, socket.remotePort);
+  const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.local.port) ||
+                           holds(filter.ports, socket.remote.port);
   const bool pidMatches =
       filter.pids.empty() ||
       std::any_of(filter.pids.begin(), filter.pids.end(), [&](std::uint32_t pid) {
@@ -151,13 +94,6 @@ bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
       filter.programs.empty() || holds(filter.programs, endpoint.program) ||
       (!endpoint.processName.empty() && holds(filter.programs, endpoint.processName));
   return stateMatches && portMatches && pidMatches && programMatches;
-}
-
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter) {
-  if (filter_is_empty(filter)) return endpoints;
-  std::erase_if(endpoints, [&](const Endpoint& e) { return !filter_matches(filter, e); });
-  return endpoints;
 }
 
 }  // namespace qv

@@ -17,7 +17,7 @@ namespace qv {
 struct EndpointFilter {
   // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB). A UDP socket is in
   // the state ss gives it: Established when connected, Closed when not.
-  std::bitset<13> states;
+  std::bitset<os::kTcpStateCount> states;
   std::vector<std::uint16_t> ports;   // the local or the remote port
   std::vector<std::uint32_t> pids;    // any holder; 0: sockets without a visible owner
   std::vector<std::string> programs;  // the owner's exact file name or process name
@@ -34,9 +34,5 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
 
 bool filter_is_empty(const EndpointFilter& filter);
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
-
-// The endpoints the filter keeps, in their order.
-std::vector<Endpoint> filtered_endpoints(std::vector<Endpoint> endpoints,
-                                         const EndpointFilter& filter);
 
 }  // namespace qv

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -180,6 +181,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
   style.aligned = qv::console::stdout_is_terminal();
+  style.terminal = style.aligned;
   style.header = options.header;
   style.summary = options.summary;
   if (options.outputTemplate) {
@@ -291,6 +293,9 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // Display widths come from wcwidth, which knows wide characters only under a UTF-8 LC_CTYPE.
+  // Only the character type: numbers, times and messages stay as the C locale writes them.
+  std::setlocale(LC_CTYPE, "C.UTF-8");
   // Look-ups may still be in flight: nothing is waited for once the listing is out.
   qv::console::exit_now(run(argc, argv));
 }

@@ -4,6 +4,8 @@
 #include <algorithm>
 
 #include "collector/collector.hpp"
+#include "common/text.hpp"
+#include "common/utf8.hpp"
 #include "listing/template_expansion.hpp"
 
 namespace qv {
@@ -12,13 +14,7 @@ namespace {
 
 template <std::size_t N>
 void replace_controls(char (&field)[N]) {
-  std::replace_if(
-      field, field + N,
-      [](char c) {
-        const auto byte = static_cast<unsigned char>(c);
-        return (byte != 0 && byte < 0x20) || byte == 0x7F;
-      },
-      '?');
+  store_text(field, terminal_safe(field_text(field), UnsafeText::questionMarks));
 }
 
 }  // namespace

@@ -9,8 +9,8 @@
 
 namespace qv {
 
-// Replaces each control byte (below 0x20, and 0x7F) of the entry's program and host names by '?';
-// one byte for one, so that the meter's cuts fall where they would have.
+// Replaces each byte of a control character (C0, DEL, C1) of the entry's program and host names
+// by '?'; one byte for one, so that the meter's cuts fall where they would have.
 void replace_control_bytes(ConnectionEntry& entry);
 
 // One collector pass, its table copied into snapshot and listed into record.outputText through

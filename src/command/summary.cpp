@@ -6,31 +6,26 @@
 #include <set>
 #include <string_view>
 
-#include "collector/connection_table.hpp"
 #include "command/endpoint_text.hpp"
+#include "command/json.hpp"
 #include "command/table.hpp"
-#include "listing/names.hpp"
+#include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
 namespace {
 
-constexpr std::array<std::string_view, 2> kProtocolKeys = {"tcp", "udp"};
+// In the order of Summary::byProtocolAndFamily.
+constexpr std::array<os::Protocol, 2> kProtocols = {os::Protocol::tcp, os::Protocol::udp};
 constexpr std::array<std::string_view, 2> kFamilyKeys = {"ipv4", "ipv6"};
 
-std::string_view state_name(std::size_t state) {
-  return TcpStateName(static_cast<std::int32_t>(state));
+std::string_view state_at(std::size_t index) {
+  return state_name(static_cast<os::TcpState>(index));
 }
 
 std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
-}
-
-void append_number(std::string& out, std::string_view key, std::size_t value) {
-  out += '"';
-  out += key;
-  out += "\":";
-  out += std::to_string(value);
 }
 
 }  // namespace
@@ -40,11 +35,12 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
-    const bool tcp = socket.protocol == kProtocolTcp;
-    if (!tcp && socket.protocol != kProtocolUdp) continue;
+    const bool tcp = socket.protocol == os::Protocol::tcp;
+    if (!tcp && socket.protocol != os::Protocol::udp) continue;
     ++summary.total;
     ++summary.byProtocolAndFamily[tcp ? 0 : 1][socket.family == os::kFamilyIpv6 ? 1 : 0];
-    if (tcp && socket.tcpState < summary.tcpByState.size()) ++summary.tcpByState[socket.tcpState];
+    const std::size_t state = os::state_index(socket.tcpState);
+    if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
@@ -66,8 +62,8 @@ std::string summary_text(const Summary& summary) {
   std::vector<std::vector<std::string>> kinds;
   for (std::size_t protocol = 0; protocol < 2; ++protocol) {
     const auto& families = summary.byProtocolAndFamily[protocol];
-    kinds.push_back({std::string(ProtocolName(static_cast<std::int32_t>(protocol + 1))),
-                     std::to_string(families[0]), std::to_string(families[1]),
+    kinds.push_back({std::string(protocol_name(kProtocols[protocol])), std::to_string(families[0]),
+                     std::to_string(families[1]),
                      std::to_string(protocol_total(summary, protocol))});
   }
   kinds.push_back(
@@ -81,15 +77,16 @@ std::string summary_text(const Summary& summary) {
   std::vector<std::vector<std::string>> states;
   for (std::size_t state = 1; state < summary.tcpByState.size(); ++state) {
     if (summary.tcpByState[state] == 0) continue;
-    states.push_back({std::string(state_name(state)), std::to_string(summary.tcpByState[state])});
+    states.push_back({std::string(state_at(state)), std::to_string(summary.tcpByState[state])});
   }
 
   static constexpr std::array<TableColumn, 3> kProgramColumns = {
       {{"Program"}, {"Endpoints", Align::right}, {"Processes", Align::right}}};
   std::vector<std::vector<std::string>> programs;
   for (const ProgramCount& program : summary.programs) {
-    programs.push_back({program.program.empty() ? "-" : escaped_name(program.program),
-                        std::to_string(program.endpoints), std::to_string(program.processes)});
+    programs.push_back(
+        {program.program.empty() ? "-" : terminal_safe(program.program, UnsafeText::escape),
+         std::to_string(program.endpoints), std::to_string(program.processes)});
   }
   return aligned_table(kKindColumns, kinds, true) + '\n' +
          aligned_table(kStateColumns, states, true) + '\n' +
@@ -97,40 +94,31 @@ std::string summary_text(const Summary& summary) {
 }
 
 std::string summary_json(const Summary& summary) {
-  std::string out = "{";
-  append_number(out, "total", summary.total);
+  std::string out;
+  JsonWriter json(out);
+  json.begin_object().number("total", summary.total);
   for (std::size_t protocol = 0; protocol < 2; ++protocol) {
-    out += ",\"";
-    out += kProtocolKeys[protocol];
-    out += "\":{";
+    json.begin_object(protocol_key(kProtocols[protocol]));
     for (std::size_t family = 0; family < 2; ++family) {
-      append_number(out, kFamilyKeys[family], summary.byProtocolAndFamily[protocol][family]);
-      out += ',';
+      json.number(kFamilyKeys[family], summary.byProtocolAndFamily[protocol][family]);
     }
-    append_number(out, "total", protocol_total(summary, protocol));
-    out += '}';
+    json.number("total", protocol_total(summary, protocol)).end_object();
   }
-  out += ",\"tcp_states\":{";
+  json.begin_object("tcp_states");
   for (std::size_t state = 1; state < summary.tcpByState.size(); ++state) {
-    if (state > 1) out += ',';
-    append_number(out, state_name(state), summary.tcpByState[state]);
+    json.number(state_at(state), summary.tcpByState[state]);
   }
-  out += "},\"programs\":[";
+  json.end_object().begin_array("programs");
   for (const ProgramCount& program : summary.programs) {
-    if (&program != summary.programs.data()) out += ',';
-    out += "{\"program\":";
-    if (program.program.empty()) {
-      out += "null";
-    } else {
-      append_json_string(out, program.program);
-    }
-    out += ',';
-    append_number(out, "endpoints", program.endpoints);
-    out += ',';
-    append_number(out, "processes", program.processes);
-    out += '}';
+    json.begin_object()
+        .text("program", program.program.empty() ? std::nullopt
+                                                 : std::optional<std::string_view>(program.program))
+        .number("endpoints", program.endpoints)
+        .number("processes", program.processes)
+        .end_object();
   }
-  return out + "]}\n";
+  json.end_array().end_object();
+  return out + '\n';
 }
 
 }  // namespace qv

@@ -23,8 +23,8 @@ struct Summary {
   std::size_t total = 0;
   // [0] TCP, [1] UDP; within each [0] IPv4, [1] IPv6.
   std::array<std::array<std::size_t, 2>, 2> byProtocolAndFamily{};
-  std::array<std::size_t, 13> tcpByState{};  // by the listing's state numbers, 1 to 12
-  std::vector<ProgramCount> programs;        // most endpoints first, then by name
+  std::array<std::size_t, os::kTcpStateCount> tcpByState{};  // by os::state_index
+  std::vector<ProgramCount> programs;                        // most endpoints first, then by name
 };
 
 inline constexpr std::size_t kSummaryPrograms = 10;

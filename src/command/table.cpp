@@ -2,33 +2,14 @@
 #include "command/table.hpp"
 
 #include <algorithm>
-#include <iterator>
+
+#include "common/utf8.hpp"
 
 namespace qv {
-
-const std::array<TableColumn, kTextFieldCount> kEndpointColumns = {
-    {{"Proto"}, {"Local"}, {"Remote"}, {"State"}, {"PID", Align::right}, {"Program"}, {"Host"}}};
 
 namespace {
 
 constexpr std::string_view kGap = "  ";
-
-bool continuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
-
-// The length of the valid UTF-8 sequence at the start of text; 0 when it does not start one.
-std::size_t sequence_length(std::string_view text) {
-  const auto lead = static_cast<unsigned char>(text[0]);
-  std::size_t length = 0;
-  if (lead < 0x80) return 1;
-  if (lead >= 0xC2 && lead <= 0xDF) length = 2;
-  if (lead >= 0xE0 && lead <= 0xEF) length = 3;
-  if (lead >= 0xF0 && lead <= 0xF4) length = 4;
-  if (length == 0 || length > text.size()) return 0;
-  for (std::size_t i = 1; i < length; ++i) {
-    if (!continuation(static_cast<unsigned char>(text[i]))) return 0;
-  }
-  return length;
-}
 
 void append_padded(std::string& out, std::string_view cell, std::size_t width, Align align,
                    bool last) {
@@ -52,15 +33,6 @@ std::string table_line(std::span<const TableColumn> columns, std::span<const std
 }
 
 }  // namespace
-
-std::size_t display_width(std::string_view text) {
-  std::size_t cells = 0;
-  while (!text.empty()) {
-    text.remove_prefix(std::max<std::size_t>(sequence_length(text), 1));
-    ++cells;
-  }
-  return cells;
-}
 
 std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
                                        std::span<const std::vector<std::string>> rows,
@@ -89,27 +61,6 @@ std::string aligned_table(std::span<const TableColumn> columns,
   std::string out;
   for (const std::string& line : aligned_lines(columns, rows, header)) out += line + '\n';
   return out;
-}
-
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
-  auto fields = text_row_fields(endpoint);
-  return {std::make_move_iterator(fields.begin()), std::make_move_iterator(fields.end())};
-}
-
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
-  std::vector<std::vector<std::string>> rows;
-  rows.reserve(endpoints.size());
-  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
-  return aligned_table(kEndpointColumns, rows, header);
-}
-
-std::string endpoint_header_line() {
-  std::string line;
-  for (const TableColumn& column : kEndpointColumns) {
-    if (!line.empty()) line += '\t';
-    line += column.heading;
-  }
-  return line + '\n';
 }
 
 }  // namespace qv

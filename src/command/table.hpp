@@ -1,16 +1,12 @@
 // Aligned tables for people on a terminal, as ss and `column -t` lay them out: columns as wide as
-// their widest cell, the endpoint listing's header among them.
+// their widest cell.
 #pragma once
 
-#include <array>
 #include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
-
-#include "command/endpoints.hpp"
-#include "command/output.hpp"
 
 namespace qv {
 
@@ -21,13 +17,6 @@ struct TableColumn {
   Align align = Align::left;
 };
 
-// The endpoint listing's columns, in the order of the fields of its text rows.
-extern const std::array<TableColumn, kTextFieldCount> kEndpointColumns;
-
-// The terminal cells a text takes: one per UTF-8 code point, one per byte that is not part of
-// valid UTF-8 (terminals draw a replacement for it).
-std::size_t display_width(std::string_view text);
-
 // Rows of cells, in the columns' order, laid out as columns two blanks apart, each as wide as its
 // widest cell (the heading too when header is set): the lines without their newlines, the
 // header's first. The last column is not padded on the right, so no line ends in blanks; missing
@@ -37,14 +26,5 @@ std::vector<std::string> aligned_lines(std::span<const TableColumn> columns,
 // The same lines, each ended by a newline.
 std::string aligned_table(std::span<const TableColumn> columns,
                           std::span<const std::vector<std::string>> rows, bool header);
-
-// An endpoint's cells in the table: the fields of the command's default row.
-std::vector<std::string> endpoint_cells(const Endpoint& endpoint);
-
-// The endpoints' text rows (the fields of the command's default row) as an aligned table.
-std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header);
-
-// The endpoint listing's header as one tab-separated line, for a pipe that asks for it.
-std::string endpoint_header_line();
 
 }  // namespace qv

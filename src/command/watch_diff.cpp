@@ -14,7 +14,6 @@ namespace qv {
 namespace {
 
 constexpr std::size_t kNoIndex = static_cast<std::size_t>(-1);
-constexpr std::int32_t kProtocolTcp = 1;
 
 // The identity's fields packed into bytes, so that hashing and comparing are plain memory work.
 using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2 + 8>;
@@ -23,7 +22,7 @@ using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2 + 8>;
 // ends, and the kernel gives it a new cookie as it moves into Time Wait (or out of SYN Received),
 // so there the addresses alone identify it and its state changes are changes of one endpoint.
 std::uint64_t socket_discriminator(const os::SocketRow& row) {
-  return row.protocol == kProtocolTcp && has_remote(row) ? 0 : row.identity;
+  return row.protocol == os::Protocol::tcp && has_remote(row) ? 0 : row.identity;
 }
 
 EndpointKey key_of(const os::SocketRow& row) {
@@ -31,12 +30,11 @@ EndpointKey key_of(const os::SocketRow& row) {
   char* at = key.data();
   *at++ = static_cast<char>(row.protocol);
   *at++ = static_cast<char>(row.family);
-  for (const auto& [address, port] : {std::pair{&row.localAddress, row.localPort},
-                                      std::pair{&row.remoteAddress, row.remotePort}}) {
-    std::memcpy(at, address->data(), address->size());
-    at += address->size();
-    *at++ = static_cast<char>(port >> 8);
-    *at++ = static_cast<char>(port & 0xFF);
+  for (const os::SocketEnd* end : {&row.local, &row.remote}) {
+    std::memcpy(at, end->address.data(), end->address.size());
+    at += end->address.size();
+    *at++ = static_cast<char>(end->port >> 8);
+    *at++ = static_cast<char>(end->port & 0xFF);
   }
   const std::uint64_t discriminator = socket_discriminator(row);
   std::memcpy(at, &discriminator, sizeof discriminator);
@@ -87,7 +85,7 @@ WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const End
 }
 
 bool state_changed(const Endpoint& before, const Endpoint& now) {
-  return now.socket.protocol == kProtocolTcp && before.socket.tcpState != now.socket.tcpState;
+  return now.socket.protocol == os::Protocol::tcp && before.socket.tcpState != now.socket.tcpState;
 }
 
 std::vector<WatchRow> watch_rows(std::span<const Endpoint> previous,

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "command/fields.hpp"
 #include "command/table.hpp"
 
 namespace qv {
@@ -62,7 +63,7 @@ std::string marked_listing(std::span<const WatchRow> rows, const ListingStyle& l
   cells.reserve(rows.size());
   for (const WatchRow& row : rows) cells.push_back(endpoint_cells(*row.endpoint));
   const bool header = listing.header.value_or(true);
-  const std::vector<std::string> lines = aligned_lines(kEndpointColumns, cells, header);
+  const std::vector<std::string> lines = aligned_lines(endpoint_columns(), cells, header);
   const std::size_t first = header ? 1 : 0;
   for (std::size_t i = 0; i < lines.size(); ++i) {
     append_marked(out, lines[i], i < first ? WatchMark::kNone : rows[i - first].mark, style);

@@ -22,8 +22,8 @@ void expand_entry(const ConnectionEntry& entry, const InstanceSettings& settings
                   ExpansionWork& work) {
   const bool plain = settings.noLeadingZeros == 1;
   char number[21];
-  const auto valueOf = [&](Placeholder placeholder) -> std::string_view {
-    switch (placeholder) {
+  const auto valueOf = [&](std::size_t index) -> std::string_view {
+    switch (static_cast<Placeholder>(index)) {
       case Placeholder::lip:
         return field_text(entry.localAddressText);
       case Placeholder::lpt:
@@ -45,7 +45,8 @@ void expand_entry(const ConnectionEntry& entry, const InstanceSettings& settings
     }
     return {};
   };
-  expand_template(field_text(settings.outputTemplate), kLineCapacity, valueOf, work);
+  expand_placeholders(field_text(settings.outputTemplate), kLineCapacity, kPlaceholderTexts,
+                      valueOf, work);
 }
 
 }  // namespace

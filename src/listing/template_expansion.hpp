@@ -40,18 +40,18 @@ void replace_every(ExpansionWork& work, std::size_t found, std::string_view plac
 
 // The template expanded into work.line: cut to capacity, then each placeholder in its order
 // replaced everywhere, exactly as written, left to right, the line cut to capacity after each.
-// Text inserted for one placeholder is searched by the later ones, so the host name, last, is
-// never searched. valueOf(Placeholder) gives a replacement text and is called only for a
-// placeholder that the line holds at its turn.
+// Text inserted for one placeholder is searched by the later ones, so the last is never searched.
+// valueOf(i) gives the replacement text of placeholders[i] and is called only for a placeholder
+// that the line holds at its turn.
 template <typename ValueOf>
-void expand_template(std::string_view outputTemplate, std::size_t capacity, ValueOf&& valueOf,
-                     ExpansionWork& work) {
+void expand_placeholders(std::string_view outputTemplate, std::size_t capacity,
+                         std::span<const std::string_view> placeholders, ValueOf&& valueOf,
+                         ExpansionWork& work) {
   work.line.assign(outputTemplate.substr(0, capacity));
-  for (std::size_t i = 0; i < kPlaceholderTexts.size(); ++i) {
-    const std::size_t found = work.line.find(kPlaceholderTexts[i]);
+  for (std::size_t i = 0; i < placeholders.size(); ++i) {
+    const std::size_t found = work.line.find(placeholders[i]);
     if (found == std::string::npos) continue;
-    replace_every(work, found, kPlaceholderTexts[i], valueOf(static_cast<Placeholder>(i)),
-                  capacity);
+    replace_every(work, found, placeholders[i], valueOf(i), capacity);
   }
 }
 

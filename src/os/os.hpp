@@ -34,21 +34,49 @@ struct UdpRow {
 std::optional<std::vector<TcpRow>> tcp_table();
 std::optional<std::vector<UdpRow>> udp_table();
 
-// The command's view: every TCP and UDP endpoint of either family, owner included. Addresses
-// are in network order (an IPv4 address in the first four bytes, the rest zero); ports in host
-// order; tcpState in the same numbers as TcpRow::state (1 Closed .. 12 Delete TCB), 0 for UDP.
+// The words of every socket row, named once for the whole program. The numbers are the system's
+// connection-table numbers, which the meter shows and its settings store.
+enum class Protocol : std::int32_t { tcp = 1, udp = 2 };
+
+// TCP states as the IP Helper's MIB numbers them; none for a socket without state (UDP).
+enum class TcpState : std::uint32_t {
+  none = 0,
+  closed = 1,
+  listen = 2,
+  synSent = 3,
+  synReceived = 4,
+  established = 5,
+  finWait1 = 6,
+  finWait2 = 7,
+  closeWait = 8,
+  closing = 9,
+  lastAck = 10,
+  timeWait = 11,
+  deleteTcb = 12,
+};
+// Arrays and sets indexed by a state's number hold this many slots (none included).
+inline constexpr std::size_t kTcpStateCount = 13;
+
+constexpr std::size_t state_index(TcpState state) { return static_cast<std::size_t>(state); }
+
 inline constexpr std::uint8_t kFamilyIpv4 = 4;
 inline constexpr std::uint8_t kFamilyIpv6 = 6;
 
+// One end of a socket: the address in network order (an IPv4 address in the first four bytes,
+// the rest zero) and the port in host order.
+struct SocketEnd {
+  std::array<std::uint8_t, 16> address;
+  std::uint16_t port;
+};
+
+// The command's view: every TCP and UDP endpoint of either family, owner included.
 struct SocketRow {
-  std::int32_t protocol;  // 1 TCP, 2 UDP, as in the connection table
-  std::uint8_t family;    // kFamilyIpv4 or kFamilyIpv6
-  bool ipv6Only;          // an IPv6 socket that refuses IPv4 peers (IPV6_V6ONLY)
-  std::array<std::uint8_t, 16> localAddress;
-  std::uint16_t localPort;
-  std::array<std::uint8_t, 16> remoteAddress;  // all zero, with port 0: not connected
-  std::uint16_t remotePort;
-  std::uint32_t tcpState;
+  Protocol protocol;
+  std::uint8_t family;  // kFamilyIpv4 or kFamilyIpv6
+  bool ipv6Only;        // an IPv6 socket that refuses IPv4 peers (IPV6_V6ONLY)
+  SocketEnd local;
+  SocketEnd remote;  // all zero, with port 0: not connected
+  TcpState tcpState;
   std::uint32_t owningPid;  // 0 when no process visible here holds the socket
   // Every process visible here that holds the socket (a forked server's parent and children),
   // ascending; owningPid is the first. Empty when none is.

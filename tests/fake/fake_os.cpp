@@ -89,7 +89,7 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
   if (!machine().socketRows) return std::nullopt;
   std::vector<SocketRow> rows;
   for (const SocketRow& row : *machine().socketRows) {
-    const bool protocol = row.protocol == 1 ? kinds.tcp : kinds.udp;
+    const bool protocol = row.protocol == Protocol::tcp ? kinds.tcp : kinds.udp;
     const bool family = row.family == kFamilyIpv4 ? kinds.ipv4 : kinds.ipv6;
     if (protocol && family) rows.push_back(row);
   }

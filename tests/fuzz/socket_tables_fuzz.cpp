@@ -71,14 +71,15 @@ void diag_reply(const std::uint8_t* data, std::size_t size) {
   if (size >= 12) std::memcpy(&sequence, data + 8, sizeof sequence);
   std::vector<os::SocketRow> rows(1);
   std::vector<std::uint64_t> inodes(1);
-  const auto progress =
-      os::linux_diag::parse_dump({data, size}, sequence, (size & 1) != 0 ? 1 : 2, rows, inodes);
+  const auto progress = os::linux_diag::parse_dump(
+      {data, size}, sequence, (size & 1) != 0 ? os::Protocol::tcp : os::Protocol::udp, rows,
+      inodes);
   if (rows.size() != inodes.size() || rows.empty()) std::abort();
   for (std::size_t i = 1; i < rows.size(); ++i) {
     const auto& row = rows[i];
     if (row.family != os::kFamilyIpv4 && row.family != os::kFamilyIpv6) std::abort();
     if (row.ipv6Only && row.family != os::kFamilyIpv6) std::abort();
-    if (row.tcpState > 12 || row.owningPid != 0) std::abort();
+    if (os::state_index(row.tcpState) >= os::kTcpStateCount || row.owningPid != 0) std::abort();
   }
   (void)progress;
 }

@@ -34,24 +34,31 @@ from ss_listing import program_of, records as ss_records, split_end
 
 QUORVANE, HOLDER, METER_PROBE = sys.argv[1:4]
 ODD_NAME = b"odd\x1b[2J\nname\xff"
-JSON_KEYS = ["protocol", "family", "local_address", "local_port", "interface", "remote_address",
-             "remote_port", "state", "pid", "pids", "program", "deleted", "host"]
+JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "interface",
+             "remote_address", "remote_port", "state", "pid", "pids", "program", "deleted", "host"]
+# What tells endpoints apart in the comparisons with ss.
+ENDPOINT_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
+                 "remote_port", "state"]
 CONTROL_BYTES = bytes(range(32)) + b"\x7f"
 LETTER_ESCAPES = {7: b"\\a", 8: b"\\b", 9: b"\\t", 10: b"\\n", 11: b"\\v", 12: b"\\f", 13: b"\\r"}
 
 
 def escaped(name):
-    """A name as `ls -b` writes it: C escapes for control bytes and the backslash."""
+    """A name as `ls -b` writes it: C escapes for control characters (C0, DEL, C1), for bytes
+    that are not UTF-8, and for the backslash."""
     out = b""
-    for byte in name:
-        if byte == 0x5C:
+    for char in name.decode("utf-8", "surrogateescape"):
+        code = ord(char)
+        if code == 0x5C:
             out += b"\\\\"
-        elif byte in LETTER_ESCAPES:
-            out += LETTER_ESCAPES[byte]
-        elif byte < 32 or byte == 0x7F:
-            out += b"\\%03o" % byte
+        elif code in LETTER_ESCAPES:
+            out += LETTER_ESCAPES[code]
+        elif code < 32 or 0x7F <= code <= 0x9F:
+            out += b"".join(b"\\%03o" % byte for byte in char.encode("utf-8"))
+        elif 0xDC80 <= code <= 0xDCFF:
+            out += b"\\%03o" % (code - 0xDC00)
         else:
-            out += bytes([byte])
+            out += char.encode("utf-8")
     return out
 
 
@@ -97,11 +104,10 @@ def json_records(what, out):
 
 def listed_key(record):
     """A JSON record as json_key has ss's: the device after the local address, as ss writes it."""
-    local = record["local_address"]
+    key = [record[k] for k in ENDPOINT_KEYS]
     if record["interface"] is not None:
-        local += "%" + record["interface"]
-    return (record["protocol"], record["family"], local, record["local_port"],
-            record["remote_address"], record["remote_port"], record["state"])
+        key[ENDPOINT_KEYS.index("local_address")] += "%" + record["interface"]
+    return tuple(key)
 
 
 def compare_keys(what, listed, expected):
@@ -257,6 +263,11 @@ def complete(ns):
     check(status == 0 and err == "", f"--format json: exit {status} {err!r}")
     records = json_records("--format json", out)
     json_equals_ss(ns, "--format json", ["-tua"], records)
+    v6only = {(r["protocol"], r["local_address"], r["local_port"]): r["ipv6_only"] for r in records}
+    want = {("udp", "::", 7503): False, ("udp", "::", 7504): True, ("tcp", "::", 8080): False,
+            ("tcp", "::", 8081): True, ("udp", "127.0.0.1", 7501): None}
+    check(all(v6only.get(k, "missing") == v for k, v in want.items()),
+          f"ipv6_only: {[(k, v6only.get(k, 'missing')) for k in want]}")
     for options, ss_options in SELECTIONS:
         what = f"--format json {' '.join(options)}"
         status, out, err, _ = quorvane(ns, ["--format", "json", *options])

@@ -14,7 +14,7 @@ from netns import Namespace
 
 # ss's state filter words, each with the name the listing gives that state.
 STATE_WORDS = [
-    ("established", "Established"), ("syn-sent", "SYN Sent"), ("syn-recv", "SYN Recieved"),
+    ("established", "Established"), ("syn-sent", "SYN Sent"), ("syn-recv", "SYN Received"),
     ("fin-wait-1", "FIN Wait 1"), ("fin-wait-2", "FIN Wait 2"), ("time-wait", "Time Wait"),
     ("closed", "Closed"), ("close-wait", "Close Wait"), ("last-ack", "Last ACK"),
     ("listening", "Listening"), ("closing", "Closing"),

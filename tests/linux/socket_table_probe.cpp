@@ -54,10 +54,11 @@ int main(int argc, char** argv) {
   for (const os::SocketRow& row : *rows) {
     char local[INET6_ADDRSTRLEN];
     char remote[INET6_ADDRSTRLEN];
-    std::printf("%s\t%d\t%d\t%s\t%u\t%s\t%u\t%u\t%u\n", row.protocol == 1 ? "tcp" : "udp",
-                row.family, row.ipv6Only ? 1 : 0, address_text(row, row.localAddress, local),
-                row.localPort, address_text(row, row.remoteAddress, remote), row.remotePort,
-                row.tcpState, row.owningPid);
+    std::printf("%s\t%d\t%d\t%s\t%u\t%s\t%u\t%u\t%u\n",
+                row.protocol == os::Protocol::tcp ? "tcp" : "udp", row.family, row.ipv6Only ? 1 : 0,
+                address_text(row, row.local.address, local), row.local.port,
+                address_text(row, row.remote.address, remote), row.remote.port,
+                static_cast<unsigned>(row.tcpState), row.owningPid);
   }
   return 0;
 }

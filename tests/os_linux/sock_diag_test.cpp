@@ -78,7 +78,7 @@ struct Parsed {
   std::vector<std::uint64_t> inodes;
 };
 
-Parsed parse(const std::vector<std::uint8_t>& bytes, std::int32_t protocol = 1) {
+Parsed parse(const std::vector<std::uint8_t>& bytes, os::Protocol protocol = os::Protocol::tcp) {
   Parsed parsed;
   parsed.progress =
       os::linux_diag::parse_dump(bytes, kSequence, protocol, parsed.rows, parsed.inodes);
@@ -107,9 +107,9 @@ TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   EXPECT_EQ(p.inodes, (std::vector<std::uint64_t>{1001, 1002, 1003, 1004, 0}));
 
   EXPECT_EQ(p.rows[0].family, os::kFamilyIpv4);
-  EXPECT_EQ(p.rows[0].localAddress, address(AF_INET, "127.0.0.1"));
-  EXPECT_EQ(p.rows[0].localPort, 53);
-  EXPECT_EQ(p.rows[0].tcpState, 2U);  // Listen
+  EXPECT_EQ(p.rows[0].local.address, address(AF_INET, "127.0.0.1"));
+  EXPECT_EQ(p.rows[0].local.port, 53);
+  EXPECT_EQ(p.rows[0].tcpState, os::TcpState::listen);  // Listen
   EXPECT_FALSE(p.rows[0].ipv6Only);
   EXPECT_EQ(p.rows[0].interfaceIndex, 1U);
   EXPECT_EQ(p.rows[0].identity, 1001 + (std::uint64_t{1} << 32));
@@ -117,13 +117,13 @@ TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   EXPECT_EQ(p.rows[1].family, os::kFamilyIpv6);
   EXPECT_FALSE(p.rows[1].ipv6Only);
   EXPECT_TRUE(p.rows[2].ipv6Only);
-  EXPECT_EQ(p.rows[3].localAddress, address(AF_INET6, "::ffff:127.0.0.1"));
-  EXPECT_EQ(p.rows[3].remotePort, 40000);
-  EXPECT_EQ(p.rows[3].tcpState, 5U);  // Established
-  EXPECT_EQ(p.rows[4].remoteAddress, address(AF_INET, "10.0.0.2"));
-  EXPECT_EQ(p.rows[4].tcpState, 11U);  // Time Wait
+  EXPECT_EQ(p.rows[3].local.address, address(AF_INET6, "::ffff:127.0.0.1"));
+  EXPECT_EQ(p.rows[3].remote.port, 40000);
+  EXPECT_EQ(p.rows[3].tcpState, os::TcpState::established);  // Established
+  EXPECT_EQ(p.rows[4].remote.address, address(AF_INET, "10.0.0.2"));
+  EXPECT_EQ(p.rows[4].tcpState, os::TcpState::timeWait);  // Time Wait
   for (const auto& row : p.rows) {
-    EXPECT_EQ(row.protocol, 1);
+    EXPECT_EQ(row.protocol, os::Protocol::tcp);
     EXPECT_EQ(row.owningPid, 0U);
   }
 }
@@ -133,14 +133,14 @@ TEST(SockDiag, UdpRowsCarryNoStateAndConnectedOnesTheirPeer) {
   d.socket(AF_INET6, "::", 5353, "::", 0, 7, 2001, 0);
   d.socket(AF_INET, "127.0.0.1", 40000, "127.0.0.53", 53, 1, 2002);
   d.done();
-  const Parsed p = parse(d.bytes, 2);
+  const Parsed p = parse(d.bytes, os::Protocol::udp);
   EXPECT_EQ(p.progress, DumpProgress::done);
   ASSERT_EQ(p.rows.size(), 2U);
-  EXPECT_EQ(p.rows[0].protocol, 2);
-  EXPECT_EQ(p.rows[0].tcpState, 0U);
-  EXPECT_EQ(p.rows[1].tcpState, 0U);
-  EXPECT_EQ(p.rows[1].remoteAddress, address(AF_INET, "127.0.0.53"));
-  EXPECT_EQ(p.rows[1].remotePort, 53);
+  EXPECT_EQ(p.rows[0].protocol, os::Protocol::udp);
+  EXPECT_EQ(p.rows[0].tcpState, os::TcpState::none);
+  EXPECT_EQ(p.rows[1].tcpState, os::TcpState::none);
+  EXPECT_EQ(p.rows[1].remote.address, address(AF_INET, "127.0.0.53"));
+  EXPECT_EQ(p.rows[1].remote.port, 53);
 }
 
 TEST(SockDiag, EndsErrorsAndAcknowledgements) {

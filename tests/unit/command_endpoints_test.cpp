@@ -2,9 +2,9 @@
 // per process, reverse look-ups only when asked and once per address, the listening filter.
 #include <gtest/gtest.h>
 
-#include "address_bytes.hpp"
 #include "collector/reverse_lookup.hpp"
 #include "command/endpoints.hpp"
+#include "endpoint_builder.hpp"
 #include "fake/fake_os.hpp"
 
 namespace {
@@ -12,20 +12,13 @@ namespace {
 using test_address::v4;
 using test_address::v6;
 
-constexpr std::uint32_t kListening = 2;
-constexpr std::uint32_t kEstablished = 5;
+using test_endpoint::socket_row;
+using test_endpoint::TcpState;
 
-os::SocketRow tcp(std::uint8_t family, std::array<std::uint8_t, 16> local, std::uint16_t port,
-                  std::array<std::uint8_t, 16> remote, std::uint16_t remotePort,
-                  std::uint32_t state, std::uint32_t pid) {
-  return {1, family, false, local, port, remote, remotePort, state, pid};
-}
-
-os::SocketRow udp(std::uint8_t family, std::array<std::uint8_t, 16> local, std::uint16_t port,
-                  std::array<std::uint8_t, 16> remote, std::uint16_t remotePort,
-                  std::uint32_t pid) {
-  return {2, family, false, local, port, remote, remotePort, 0, pid};
-}
+constexpr auto kUdp = os::Protocol::udp;
+constexpr auto kIpv6 = os::kFamilyIpv6;
+constexpr auto kListening = TcpState::listen;
+constexpr auto kEstablished = TcpState::established;
 
 class CommandEndpoints : public testing::Test {
  protected:
@@ -35,14 +28,31 @@ class CommandEndpoints : public testing::Test {
     m.processes[100].executablePath = "/usr/sbin/nginx";
     m.processes[200].executablePath = "/usr/bin/python3.11";
     m.socketRows = std::vector<os::SocketRow>{
-        tcp(4, v4(0, 0, 0, 0), 80, {}, 0, kListening, 100),
-        tcp(4, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 5000, kEstablished, 100),
-        tcp(4, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 5001, kEstablished, 100),
-        tcp(6, {}, 8080, {}, 0, kListening, 200),
-        tcp(6, v6("::ffff:127.0.0.1"), 8080, v6("::ffff:127.0.0.1"), 6000, kEstablished, 200),
-        tcp(6, v6("2001:db8::1"), 443, v6("2001:db8::2"), 7000, kEstablished, 0),
-        udp(4, v4(0, 0, 0, 0), 53, {}, 0, 100),
-        udp(6, v6("::1"), 5353, v6("::1"), 9000, 200),
+        socket_row({.local = {v4(0, 0, 0, 0), 80}, .state = kListening, .pid = 100}),
+        socket_row({.local = {v4(10, 0, 0, 1), 80},
+                    .remote = {v4(10, 0, 0, 9), 5000},
+                    .state = kEstablished,
+                    .pid = 100}),
+        socket_row({.local = {v4(10, 0, 0, 1), 80},
+                    .remote = {v4(10, 0, 0, 9), 5001},
+                    .state = kEstablished,
+                    .pid = 100}),
+        socket_row({.family = kIpv6, .local = {{}, 8080}, .state = kListening, .pid = 200}),
+        socket_row({.family = kIpv6,
+                    .local = {v6("::ffff:127.0.0.1"), 8080},
+                    .remote = {v6("::ffff:127.0.0.1"), 6000},
+                    .state = kEstablished,
+                    .pid = 200}),
+        socket_row({.family = kIpv6,
+                    .local = {v6("2001:db8::1"), 443},
+                    .remote = {v6("2001:db8::2"), 7000},
+                    .state = kEstablished}),
+        socket_row({.protocol = kUdp, .local = {v4(0, 0, 0, 0), 53}, .pid = 100}),
+        socket_row({.protocol = kUdp,
+                    .family = kIpv6,
+                    .local = {v6("::1"), 5353},
+                    .remote = {v6("::1"), 9000},
+                    .pid = 200}),
     };
     m.ptrAnswers["9.0.0.10.IN-ADDR.ARPA"] = "peer.example";
     m.ptrAnswers[qv::reverse_query_name(6, v6("2001:db8::2"))] = "six.example";
@@ -56,7 +66,7 @@ TEST_F(CommandEndpoints, EveryRowInOrderWithOneNameReadPerProcess) {
   const std::string programs[] = {"nginx",      "nginx", "nginx", "python3.11",
                                   "python3.11", "",      "nginx", "python3.11"};
   for (std::size_t i = 0; i < 8; ++i) {
-    EXPECT_EQ((*endpoints)[i].socket.localPort, fake::machine().socketRows->at(i).localPort);
+    EXPECT_EQ((*endpoints)[i].socket.local.port, fake::machine().socketRows->at(i).local.port);
     EXPECT_EQ((*endpoints)[i].program, programs[i]) << i;
     EXPECT_FALSE((*endpoints)[i].hostName) << i;
   }
@@ -74,7 +84,7 @@ TEST_F(CommandEndpoints, KindsGoToThePlatformAndNoTableIsNoCollection) {
   const auto endpoints = qv::collect_endpoints(request);
   ASSERT_TRUE(endpoints);
   ASSERT_EQ(endpoints->size(), 1U);
-  EXPECT_EQ((*endpoints)[0].socket.localPort, 5353);
+  EXPECT_EQ((*endpoints)[0].socket.local.port, 5353);
   ASSERT_EQ(fake::machine().socketTableCalls.size(), 1U);
   EXPECT_FALSE(fake::machine().socketTableCalls[0].tcp);
   EXPECT_FALSE(fake::machine().socketTableCalls[0].ipv4);
@@ -88,17 +98,14 @@ TEST_F(CommandEndpoints, ListeningMeansListeningTcpAndUnconnectedUdp) {
   const auto endpoints = qv::collect_endpoints(request);
   ASSERT_TRUE(endpoints);
   std::vector<std::uint16_t> ports;
-  for (const auto& e : *endpoints) ports.push_back(e.socket.localPort);
+  for (const auto& e : *endpoints) ports.push_back(e.socket.local.port);
   EXPECT_EQ(ports, (std::vector<std::uint16_t>{80, 8080, 53}));
 }
 
 TEST_F(CommandEndpoints, LookUpsOnlyWhenAskedOncePerAddressWithinTheLimit) {
-  qv::CollectRequest request;
-  request.lookUpNames = true;
-  request.parallelLookUps = 7;
-  request.lookUpTimeLimitMs = 250;
-  const auto endpoints = qv::collect_endpoints(request);
+  auto endpoints = qv::collect_endpoints({});
   ASSERT_TRUE(endpoints);
+  qv::look_up_host_names(*endpoints, 7, 250);
   ASSERT_EQ(fake::machine().ptrBatches.size(), 1U);
   const fake::PtrBatch& batch = fake::machine().ptrBatches[0];
   EXPECT_EQ(batch.parallel, 7U);
@@ -119,10 +126,13 @@ TEST_F(CommandEndpoints, LookUpsOnlyWhenAskedOncePerAddressWithinTheLimit) {
 
 TEST_F(CommandEndpoints, AnAnswerTooLateForOneCollectionIsThereForTheNext) {
   fake::machine().lateAnswers.insert("9.0.0.10.IN-ADDR.ARPA");
-  qv::CollectRequest request;
-  request.lookUpNames = true;
-  EXPECT_FALSE(qv::collect_endpoints(request)->at(1).hostName);
-  EXPECT_EQ(qv::collect_endpoints(request)->at(1).hostName, "peer.example");
+  const auto collect_named = [] {
+    auto endpoints = qv::collect_endpoints({});
+    qv::look_up_host_names(*endpoints, 32, 1000);
+    return endpoints;
+  };
+  EXPECT_FALSE(collect_named()->at(1).hostName);
+  EXPECT_EQ(collect_named()->at(1).hostName, "peer.example");
 }
 
 TEST(ReverseQueryName, BothFamilies) {
@@ -135,10 +145,10 @@ TEST(ReverseQueryName, BothFamilies) {
 TEST(HasRemote, AddressOrPort) {
   os::SocketRow row{};
   EXPECT_FALSE(qv::has_remote(row));
-  row.remotePort = 1;
+  row.remote.port = 1;
   EXPECT_TRUE(qv::has_remote(row));
-  row.remotePort = 0;
-  row.remoteAddress[15] = 1;
+  row.remote.port = 0;
+  row.remote.address[15] = 1;
   EXPECT_TRUE(qv::has_remote(row));
 }
 

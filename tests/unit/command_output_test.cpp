@@ -2,11 +2,11 @@
 // meter's), JSON and CSV records, the settings filters, and the meter view's safe names.
 #include <gtest/gtest.h>
 
-#include "address_bytes.hpp"
 #include "collector/collector.hpp"
 #include "command/meter_view.hpp"
 #include "command/output.hpp"
 #include "common/text.hpp"
+#include "endpoint_builder.hpp"
 #include "fake/fake_os.hpp"
 
 namespace {
@@ -14,22 +14,38 @@ namespace {
 using test_address::v4;
 using test_address::v6;
 
+using test_endpoint::endpoint;
+using test_endpoint::Protocol;
+using test_endpoint::TcpState;
+
 qv::Endpoint connection() {
-  return {{1, 4, false, v4(10, 0, 0, 1), 80, v4(10, 0, 0, 9), 51234, 5, 42},
-          "odd\x1b[2J\nname",
-          "peer\texample"};
+  return endpoint({.local = {v4(10, 0, 0, 1), 80},
+                   .remote = {v4(10, 0, 0, 9), 51234},
+                   .state = TcpState::established,
+                   .pid = 42,
+                   .program = "odd\x1b[2J\nname",
+                   .host = "peer\texample"});
 }
 
 qv::Endpoint dual_listener() {
-  return {{1, 6, false, {}, 8080, {}, 0, 2, 7}, "java", std::nullopt};
+  return endpoint({.family = os::kFamilyIpv6,
+                   .local = {{}, 8080},
+                   .state = TcpState::listen,
+                   .pid = 7,
+                   .program = "java"});
 }
 
-qv::Endpoint unowned_udp() { return {{2, 4, false, v4(0, 0, 0, 0), 53, {}, 0, 0, 0}, "", {}}; }
+qv::Endpoint unowned_udp() {
+  return endpoint({.protocol = Protocol::udp, .local = {v4(0, 0, 0, 0), 53}});
+}
 
 qv::Endpoint mapped_peer() {
-  return {{1, 6, false, v6("::ffff:127.0.0.1"), 8080, v6("::ffff:127.0.0.2"), 40000, 5, 7},
-          "java",
-          std::nullopt};
+  return endpoint({.family = os::kFamilyIpv6,
+                   .local = {v6("::ffff:127.0.0.1"), 8080},
+                   .remote = {v6("::ffff:127.0.0.2"), 40000},
+                   .state = TcpState::established,
+                   .pid = 7,
+                   .program = "java"});
 }
 
 std::string expansion(std::string_view outputTemplate, const qv::Endpoint& endpoint,
@@ -58,7 +74,7 @@ TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
   bound.socket.interfaceName = "lo";
   qv::Endpoint scoped = dual_listener();
   scoped.socket.ipv6Only = true;
-  scoped.socket.localAddress = v6("fe80::1234");
+  scoped.socket.local.address = v6("fe80::1234");
   scoped.socket.interfaceName = "eth\n0";
   out.clear();
   qv::append_text_row(out, bound);
@@ -104,7 +120,7 @@ TEST(CommandTemplate, TheMetersRulesWithoutItsCut) {
   char line[qv::kLineCapacity + 1];
   EXPECT_EQ(qv::expand_line(entry, settings, line), qv::kLineCapacity);
   qv::Endpoint endpoint = connection();
-  endpoint.socket.localPort = 12345;
+  endpoint.socket.local.port = 12345;
   const std::string whole = expansion(repeated, endpoint);
   EXPECT_EQ(whole.size(), 127U * 5);
   EXPECT_EQ(whole.substr(0, qv::kLineCapacity), line);
@@ -140,17 +156,20 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   shared.deleted = true;
   qv::append_json_record(out, shared);
   EXPECT_EQ(out,
-            R"({"protocol":"tcp","family":"ipv4","local_address":"10.0.0.1","local_port":80,)"
+            R"({"protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"10.0.0.1",)"
+            R"("local_port":80,)"
             R"("interface":null,)"
             R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
             R"("pids":[42],"program":"odd\u001b[2J\nname","deleted":false,"host":"peer\texample"})"
             "\n"
-            R"({"protocol":"udp","family":"ipv4","local_address":"0.0.0.0","local_port":53,)"
+            R"({"protocol":"udp","family":"ipv4","ipv6_only":null,"local_address":"0.0.0.0",)"
+            R"("local_port":53,)"
             R"("interface":null,)"
             R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
             R"("pids":[],"program":null,"deleted":null,"host":null})"
             "\n"
-            R"({"protocol":"tcp","family":"ipv6","local_address":"::","local_port":8080,)"
+            R"({"protocol":"tcp","family":"ipv6","ipv6_only":false,"local_address":"::",)"
+            R"("local_port":8080,)"
             R"("interface":"lo",)"
             R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
             R"("pids":[7,9],"program":"java","deleted":true,"host":null})"
@@ -164,11 +183,22 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   const qv::Endpoint endpoints[] = {comma, unowned_udp()};
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
-  EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,local_address,local_port,interface,remote_address,remote_port,state,"
-            "pid,pids,program,deleted,host\r\n"
-            "tcp,ipv4,10.0.0.1,80,,10.0.0.9,51234,Established,42,42,\"a,b\",false,\r\n"
-            "udp,ipv4,0.0.0.0,53,,,,,,,,,\r\n");
+  EXPECT_EQ(
+      qv::listing_text(endpoints, style),
+      "protocol,family,ipv6_only,local_address,local_port,interface,remote_address,remote_port,"
+      "state,pid,pids,program,deleted,host\r\n"
+      "tcp,ipv4,,10.0.0.1,80,,10.0.0.9,51234,Established,42,42,\"a,b\",false,\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,\r\n");
+  // To a terminal the names are escaped once, as in the text rows; to a pipe they stay exact.
+  qv::Endpoint odd = unowned_udp();
+  odd.socket.owningPid = 9;
+  odd.program = "red\x1b[31m\nline\xff";
+  style.header = false;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,,9,9,\"red\x1b[31m\nline\xff\",false,\r\n");
+  style.terminal = true;
+  EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
+            "udp,ipv4,,0.0.0.0,53,,,,,9,9,red\\033[31m\\nline\\377,false,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
@@ -181,7 +211,7 @@ TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {
   EXPECT_FALSE(qv::endpoint_listed(mapped_peer(), settings));  // 127.0.0.2, inside the range
   EXPECT_TRUE(qv::endpoint_listed(connection(), settings));
   qv::Endpoint six = mapped_peer();
-  six.socket.remoteAddress = v6("2001:db8::2");
+  six.socket.remote.address = v6("2001:db8::2");
   EXPECT_TRUE(qv::endpoint_listed(six, settings));  // beyond IPv4: no range applies
   settings.hideZeroAddress = 0;
   EXPECT_TRUE(qv::endpoint_listed(unowned_udp(), settings));
@@ -196,6 +226,13 @@ TEST(MeterView, ControlBytesOfNamesBecomeQuestionMarksOneForOne) {
   EXPECT_EQ(qv::field_text(entry.programName), "odd?[2J?name?");
   EXPECT_EQ(qv::field_text(entry.hostName), "h?st");
   EXPECT_EQ(qv::field_text(entry.localAddressText), "1.2.3.4");
+  // C1 controls too (CSI, U+009B, is C2 9B), each byte one '?'; printable UTF-8 and bytes of
+  // other code pages stay.
+  qv::store_text(entry.programName,
+                 "a\xc2\x9b"
+                 "31mb\xc2\xa0\xe9");
+  qv::replace_control_bytes(entry);
+  EXPECT_EQ(qv::field_text(entry.programName), "a??31mb\xc2\xa0\xe9");
 }
 
 TEST(MeterView, OnePassOnTheCallingThreadListedThroughTheRecord) {

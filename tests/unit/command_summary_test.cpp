@@ -5,21 +5,28 @@
 #include <vector>
 
 #include "command/summary.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
-qv::Endpoint endpoint(std::int32_t protocol, std::uint8_t family, std::uint32_t state,
-                      std::uint32_t pid, std::string program) {
-  return {{protocol, family, false, {}, 0, {}, 0, state, pid}, std::move(program), std::nullopt};
-}
+using test_endpoint::endpoint;
+using test_endpoint::Protocol;
+using test_endpoint::TcpState;
+
+constexpr auto kIpv6 = os::kFamilyIpv6;
 
 std::vector<qv::Endpoint> machine() {
   return {
-      endpoint(1, 4, 2, 10, "nginx"),     endpoint(1, 6, 2, 10, "nginx"),
-      endpoint(1, 4, 5, 11, "nginx"),     endpoint(1, 4, 5, 12, "nginx"),
-      endpoint(1, 4, 5, 20, "curl"),      endpoint(1, 4, 11, 0, ""),
-      endpoint(2, 4, 0, 30, "dnsmasq"),   endpoint(2, 6, 0, 30, "dnsmasq"),
-      endpoint(2, 6, 0, 40, "avahi\x1b"), endpoint(1, 6, 5, 50, "curl"),
+      endpoint({.state = TcpState::listen, .pid = 10, .program = "nginx"}),
+      endpoint({.family = kIpv6, .state = TcpState::listen, .pid = 10, .program = "nginx"}),
+      endpoint({.state = TcpState::established, .pid = 11, .program = "nginx"}),
+      endpoint({.state = TcpState::established, .pid = 12, .program = "nginx"}),
+      endpoint({.state = TcpState::established, .pid = 20, .program = "curl"}),
+      endpoint({.state = TcpState::timeWait}),
+      endpoint({.protocol = Protocol::udp, .pid = 30, .program = "dnsmasq"}),
+      endpoint({.protocol = Protocol::udp, .family = kIpv6, .pid = 30, .program = "dnsmasq"}),
+      endpoint({.protocol = Protocol::udp, .family = kIpv6, .pid = 40, .program = "avahi\x1b"}),
+      endpoint({.family = kIpv6, .state = TcpState::established, .pid = 50, .program = "curl"}),
   };
 }
 
@@ -28,10 +35,10 @@ TEST(CommandSummary, Counts) {
   EXPECT_EQ(summary.total, 10U);
   EXPECT_EQ(summary.byProtocolAndFamily[0], (std::array<std::size_t, 2>{5, 2}));
   EXPECT_EQ(summary.byProtocolAndFamily[1], (std::array<std::size_t, 2>{1, 2}));
-  std::array<std::size_t, 13> states{};
-  states[2] = 2;
-  states[5] = 4;
-  states[11] = 1;
+  std::array<std::size_t, os::kTcpStateCount> states{};
+  states[os::state_index(TcpState::listen)] = 2;
+  states[os::state_index(TcpState::established)] = 4;
+  states[os::state_index(TcpState::timeWait)] = 1;
   EXPECT_EQ(summary.tcpByState, states);
   // Most endpoints first; equal counts by name, the unowned (empty name) first among them.
   const std::vector<std::tuple<std::string, std::size_t, std::size_t>> programs = {
@@ -69,14 +76,14 @@ TEST(CommandSummary, Json) {
   EXPECT_EQ(qv::summary_json(qv::summarize(machine(), 3)),
             "{\"total\":10,\"tcp\":{\"ipv4\":5,\"ipv6\":2,\"total\":7},"
             "\"udp\":{\"ipv4\":1,\"ipv6\":2,\"total\":3},"
-            "\"tcp_states\":{\"Closed\":0,\"Listening\":2,\"SYN Sent\":0,\"SYN Recieved\":0,"
+            "\"tcp_states\":{\"Closed\":0,\"Listening\":2,\"SYN Sent\":0,\"SYN Received\":0,"
             "\"Established\":4,\"FIN Wait 1\":0,\"FIN Wait 2\":0,\"Close Wait\":0,\"Closing\":0,"
             "\"Last ACK\":0,\"Time Wait\":1,\"Delete TCB\":0},"
             "\"programs\":[{\"program\":\"nginx\",\"endpoints\":4,\"processes\":3},"
             "{\"program\":\"curl\",\"endpoints\":2,\"processes\":2},"
             "{\"program\":\"dnsmasq\",\"endpoints\":2,\"processes\":1}]}\n");
-  const std::string unowned =
-      qv::summary_json(qv::summarize(std::vector<qv::Endpoint>{endpoint(2, 4, 0, 0, "")}));
+  const std::string unowned = qv::summary_json(
+      qv::summarize(std::vector<qv::Endpoint>{endpoint({.protocol = Protocol::udp})}));
   EXPECT_NE(unowned.find("\"programs\":[{\"program\":null,\"endpoints\":1,\"processes\":0}]"),
             std::string::npos)
       << unowned;

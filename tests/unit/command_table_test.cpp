@@ -2,23 +2,34 @@
 // the ends of lines.
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <string>
 #include <vector>
 
-#include "command/table.hpp"
+#include "command/fields.hpp"
+#include "common/utf8.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
 TEST(CommandTable, WidthInCells) {
+  // The command runs with a UTF-8 LC_CTYPE, which wcwidth answers by.
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
   EXPECT_EQ(qv::display_width(""), 0U);
   EXPECT_EQ(qv::display_width("sshd"), 4U);
   EXPECT_EQ(qv::display_width("caf\xc3\xa9"), 4U);                   // é
-  EXPECT_EQ(qv::display_width("\xe2\x82\xac\xf0\x9f\x98\x80"), 2U);  // € and an emoji
+  EXPECT_EQ(qv::display_width("\xe2\x82\xac\xf0\x9f\x98\x80"), 3U);  // €, and an emoji of two
+  // CJK and full-width forms take two cells; a combining accent none.
+  EXPECT_EQ(qv::display_width("\xe4\xb8\xad\xe6\x96\x87"), 4U);  // 中文
+  EXPECT_EQ(qv::display_width("\xef\xbc\xa1"), 2U);              // full-width A
+  EXPECT_EQ(qv::display_width("e\xcc\x81"), 1U);                 // e and U+0301
   // Bytes that are not UTF-8: each is drawn as one replacement.
   EXPECT_EQ(qv::display_width("\xff\xfe"), 2U);
-  EXPECT_EQ(qv::display_width("a\xe2\x82"), 3U);  // a sequence cut short
-  EXPECT_EQ(qv::display_width("\xc3("), 2U);      // a lead byte without its continuation
-  EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);   // an overlong form
+  EXPECT_EQ(qv::display_width("a\xe2\x82"), 3U);     // a sequence cut short
+  EXPECT_EQ(qv::display_width("\xc3("), 2U);         // a lead byte without its continuation
+  EXPECT_EQ(qv::display_width("\xc0\xaf"), 2U);      // an overlong form
+  EXPECT_EQ(qv::display_width("\xe0\x80\x80"), 3U);  // an overlong form of three
+  EXPECT_EQ(qv::display_width("\xed\xa0\x80"), 3U);  // an encoded surrogate
 }
 
 TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
@@ -48,12 +59,25 @@ TEST(CommandTable, ColumnsSizedToTheirWidestCell) {
 }
 
 TEST(CommandTable, EndpointRows) {
+  using test_endpoint::endpoint;
+  using test_endpoint::TcpState;
   const std::vector<qv::Endpoint> endpoints = {
-      {{1, 4, false, {127, 0, 0, 1}, 8080, {}, 0, 2, 812}, "nginx", std::nullopt},
-      {{2, 6, true, {}, 5353, {}, 0, 0, 1}, "systemd-resolved", std::nullopt},
-      {{1, 4, false, {10, 0, 0, 2}, 51000, {93, 184, 216, 34}, 443, 5, 40211},
-       "c\xc3\xa9rl\n",
-       "example.com"},
+      endpoint({.local = {{127, 0, 0, 1}, 8080},
+                .state = TcpState::listen,
+                .pid = 812,
+                .program = "nginx"}),
+      endpoint({.protocol = os::Protocol::udp,
+                .family = os::kFamilyIpv6,
+                .ipv6Only = true,
+                .local = {{}, 5353},
+                .pid = 1,
+                .program = "systemd-resolved"}),
+      endpoint({.local = {{10, 0, 0, 2}, 51000},
+                .remote = {{93, 184, 216, 34}, 443},
+                .state = TcpState::established,
+                .pid = 40211,
+                .program = "c\xc3\xa9rl\n",
+                .host = "example.com"}),
   };
   EXPECT_EQ(
       qv::aligned_endpoint_table(endpoints, true),

@@ -7,16 +7,18 @@
 #include <string>
 #include <vector>
 
-#include "watch_endpoints.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
 using std::chrono::milliseconds;
 
-using watch_test::kCloseWait;
-using watch_test::kEstablished;
-using watch_test::kFinWait2;
-using watch_test::tcp;
+using test_endpoint::loopback_tcp;
+using test_endpoint::TcpState;
+
+constexpr auto kCloseWait = TcpState::closeWait;
+constexpr auto kEstablished = TcpState::established;
+constexpr auto kFinWait2 = TcpState::finWait2;
 
 // A refresh at `at` milliseconds after a fixed moment.
 qv::WatchTime at(int ms) {
@@ -30,7 +32,7 @@ std::vector<std::string> events(qv::ConnectionLog& log, std::vector<qv::Endpoint
   for (const qv::LogEvent& event : qv::log_refresh(log, std::move(current), at(ms))) {
     const auto when = std::chrono::duration_cast<milliseconds>(event.time - at(0).wall).count();
     const std::string where =
-        std::to_string(event.endpoint->socket.localPort) + " @" + std::to_string(when);
+        std::to_string(event.endpoint->socket.local.port) + " @" + std::to_string(when);
     std::string text;
     switch (event.kind) {
       case qv::LogEventKind::kOpen:
@@ -45,8 +47,8 @@ std::vector<std::string> events(qv::ConnectionLog& log, std::vector<qv::Endpoint
       case qv::LogEventKind::kState:
         text = "state ";
         text += where;
-        text += " from " + std::to_string(event.oldState);
-        text += " to " + std::to_string(event.endpoint->socket.tcpState);
+        text += " from " + std::to_string(os::state_index(event.oldState));
+        text += " to " + std::to_string(os::state_index(event.endpoint->socket.tcpState));
         break;
     }
     texts.push_back(text);
@@ -56,17 +58,20 @@ std::vector<std::string> events(qv::ConnectionLog& log, std::vector<qv::Endpoint
 
 TEST(ConnectionLog, OpensStateChangesAndCloses) {
   qv::ConnectionLog log;
-  EXPECT_EQ(events(log, {tcp(1), tcp(2), tcp(3)}, 0),
+  EXPECT_EQ(events(log, {loopback_tcp(1), loopback_tcp(2), loopback_tcp(3)}, 0),
             (std::vector<std::string>{"open 1 @0", "open 2 @0", "open 3 @0"}));
-  EXPECT_TRUE(events(log, {tcp(1), tcp(2), tcp(3)}, 200).empty());
+  EXPECT_TRUE(events(log, {loopback_tcp(1), loopback_tcp(2), loopback_tcp(3)}, 200).empty());
   // Closes come first, at the last time they were seen; then state changes; then opens.
-  EXPECT_EQ(events(log, {tcp(4), tcp(3, 9000, kFinWait2), tcp(5), tcp(1, 9000, kCloseWait)}, 400),
+  EXPECT_EQ(events(log,
+                   {loopback_tcp(4), loopback_tcp(3, 9000, kFinWait2), loopback_tcp(5),
+                    loopback_tcp(1, 9000, kCloseWait)},
+                   400),
             (std::vector<std::string>{"close 2 @200 lived 200", "state 3 @400 from 5 to 7",
                                       "state 1 @400 from 5 to 8", "open 4 @400", "open 5 @400"}));
   // A closed endpoint is reported as last seen, in its last state.
-  const auto last = qv::log_refresh(log, {tcp(4)}, at(600));
+  const auto last = qv::log_refresh(log, {loopback_tcp(4)}, at(600));
   ASSERT_EQ(last.size(), 3U);
-  EXPECT_EQ(last[0].endpoint->socket.localPort, 3);
+  EXPECT_EQ(last[0].endpoint->socket.local.port, 3);
   EXPECT_EQ(last[0].endpoint->socket.tcpState, kFinWait2);
   EXPECT_EQ(last[0].lifetime, milliseconds(400));
   EXPECT_EQ(last[2].endpoint->socket.tcpState, kCloseWait);
@@ -74,15 +79,15 @@ TEST(ConnectionLog, OpensStateChangesAndCloses) {
 
 TEST(ConnectionLog, AnEndpointBackAfterItClosedIsANewOne) {
   qv::ConnectionLog log;
-  events(log, {tcp(1)}, 0);
-  events(log, {tcp(1)}, 1000);
+  events(log, {loopback_tcp(1)}, 0);
+  events(log, {loopback_tcp(1)}, 1000);
   EXPECT_EQ(events(log, {}, 1500), std::vector<std::string>{"close 1 @1000 lived 1000"});
-  EXPECT_EQ(events(log, {tcp(1)}, 2000), std::vector<std::string>{"open 1 @2000"});
+  EXPECT_EQ(events(log, {loopback_tcp(1)}, 2000), std::vector<std::string>{"open 1 @2000"});
   EXPECT_EQ(events(log, {}, 2100), std::vector<std::string>{"close 1 @2000 lived 0"});
 }
 
 TEST(ConnectionLog, SocketsSharingAnAddressEachHaveTheirOwnLife) {
-  using watch_test::listener;
+  using test_endpoint::listener;
   qv::ConnectionLog log;
   EXPECT_EQ(events(log, {listener(7400, 1)}, 0), std::vector<std::string>{"open 7400 @0"});
   events(log, {listener(7400, 1), listener(7400, 2)}, 1000);
@@ -94,21 +99,22 @@ TEST(ConnectionLog, SocketsSharingAnAddressEachHaveTheirOwnLife) {
   EXPECT_EQ(closes[0].endpoint->socket.identity, 2U);
   EXPECT_EQ(closes[0].lifetime, milliseconds(1000));
   // A connection moving into Time Wait gets a new cookie from the kernel: still one endpoint.
-  qv::Endpoint connection = tcp(1);
+  qv::Endpoint connection = loopback_tcp(1);
   connection.socket.identity = 10;
   events(log, {connection}, 4000);
   connection.socket.identity = 11;
-  connection.socket.tcpState = 11;
+  connection.socket.tcpState = TcpState::timeWait;
   EXPECT_EQ(events(log, {connection}, 5000),
             std::vector<std::string>{"state 1 @5000 from 5 to 11"});
 }
 
 TEST(ConnectionLog, UdpEndpointsHaveNoStateEvents) {
-  qv::Endpoint udp = tcp(53, 0, 0);
-  udp.socket.protocol = 2;
+  qv::Endpoint udp = loopback_tcp(53, 0, TcpState::none);
+  udp.socket.protocol = os::Protocol::udp;
   qv::ConnectionLog log;
   events(log, {udp}, 0);
-  udp.socket.tcpState = 3;  // no platform says so, but a UDP state is no event either way
+  udp.socket.tcpState =
+      TcpState::synSent;  // no platform says so, but a UDP state is no event either way
   EXPECT_TRUE(events(log, {udp}, 100).empty());
 }
 
@@ -127,16 +133,17 @@ TEST(ConnectionLog, TimesInRfc3339Utc) {
 namespace {
 
 TEST(ConnectionLog, EventsAsJsonLines) {
-  qv::Endpoint endpoint = tcp(8080, 9000, kCloseWait);
+  qv::Endpoint endpoint = loopback_tcp(8080, 9000, kCloseWait);
   endpoint.socket.owningPid = 42;
   endpoint.program = "web\nserver";
   const qv::LogEvent events[] = {
-      {qv::LogEventKind::kOpen, &endpoint, at(5).wall, {}, 0},
-      {qv::LogEventKind::kClose, &endpoint, at(1234).wall, milliseconds(61'005), 0},
+      {qv::LogEventKind::kOpen, &endpoint, at(5).wall, {}, TcpState::none},
+      {qv::LogEventKind::kClose, &endpoint, at(1234).wall, milliseconds(61'005), TcpState::none},
       {qv::LogEventKind::kState, &endpoint, at(0).wall, {}, kEstablished},
   };
   const std::string fields =
-      R"("protocol":"tcp","family":"ipv4","local_address":"127.0.0.1","local_port":8080,)"
+      R"("protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"127.0.0.1",)"
+      R"("local_port":8080,)"
       R"("interface":null,)"
       R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
       R"("pids":[42],"program":"web\nserver","deleted":false,"host":null})"

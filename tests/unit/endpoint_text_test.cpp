@@ -7,18 +7,16 @@
 #include <random>
 #include <string>
 
-#include "address_bytes.hpp"
+#include "command/json.hpp"
+#include "common/utf8.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
 using test_address::v4;
 using test_address::v6;
 
-os::SocketRow socket_row(std::uint8_t family, std::array<std::uint8_t, 16> local,
-                         std::uint16_t localPort, std::array<std::uint8_t, 16> remote = {},
-                         std::uint16_t remotePort = 0, bool ipv6Only = false) {
-  return {1, family, ipv6Only, local, localPort, remote, remotePort, 5, 1};
-}
+using test_endpoint::socket_row;
 
 TEST(AddressText, Rfc5952) {
   const struct {
@@ -65,36 +63,52 @@ TEST(AddressText, AgreesWithInetNtopOverManyAddresses) {
 }
 
 TEST(EndpointText, AsSsWritesThem) {
-  EXPECT_EQ(qv::local_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
-            "127.0.0.1:80");
-  EXPECT_EQ(qv::remote_endpoint_text(socket_row(os::kFamilyIpv4, v4(127, 0, 0, 1), 80)),
-            "0.0.0.0:*");
-  const auto connected =
-      socket_row(os::kFamilyIpv6, v6("::1"), 8080, v6("::ffff:127.0.0.1"), 40000);
+  EXPECT_EQ(qv::local_endpoint_text(socket_row({.local = {v4(127, 0, 0, 1), 80}})), "127.0.0.1:80");
+  EXPECT_EQ(qv::remote_endpoint_text(socket_row({.local = {v4(127, 0, 0, 1), 80}})), "0.0.0.0:*");
+  const auto connected = socket_row({.family = os::kFamilyIpv6,
+                                     .local = {v6("::1"), 8080},
+                                     .remote = {v6("::ffff:127.0.0.1"), 40000}});
   EXPECT_EQ(qv::local_endpoint_text(connected), "[::1]:8080");
   EXPECT_EQ(qv::remote_endpoint_text(connected), "[::ffff:127.0.0.1]:40000");
-  const auto dual = socket_row(os::kFamilyIpv6, {}, 8080);
+  const auto dual = socket_row({.family = os::kFamilyIpv6, .local = {{}, 8080}});
   EXPECT_EQ(qv::local_endpoint_text(dual), "*:8080");
   EXPECT_EQ(qv::remote_endpoint_text(dual), "*:*");
-  EXPECT_EQ(qv::endpoint_address_text(dual, dual.localAddress), "*");
-  const auto only6 = socket_row(os::kFamilyIpv6, {}, 8081, {}, 0, true);
+  EXPECT_EQ(qv::endpoint_address_text(dual, dual.local.address), "*");
+  const auto only6 = socket_row({.family = os::kFamilyIpv6, .ipv6Only = true, .local = {{}, 8081}});
   EXPECT_EQ(qv::local_endpoint_text(only6), "[::]:8081");
   EXPECT_EQ(qv::remote_endpoint_text(only6), "[::]:*");
-  EXPECT_EQ(qv::endpoint_address_text(only6, only6.localAddress), "::");
+  EXPECT_EQ(qv::endpoint_address_text(only6, only6.local.address), "::");
+}
+
+std::string escaped_name(std::string_view name) {
+  return qv::terminal_safe(name, qv::UnsafeText::escape);
 }
 
 TEST(EscapedName, ControlBytesAndBackslashAsLsWritesThem) {
-  EXPECT_EQ(qv::escaped_name("firefox"), "firefox");
-  EXPECT_EQ(qv::escaped_name("odd\x1b[2J\nname"), "odd\\033[2J\\nname");
-  EXPECT_EQ(qv::escaped_name("a\tb\rc\ad\be\vf\fg"), "a\\tb\\rc\\ad\\be\\vf\\fg");
-  EXPECT_EQ(qv::escaped_name("back\\slash"), "back\\\\slash");
-  EXPECT_EQ(qv::escaped_name(std::string("nul\0x\x7f\x01", 7)), "nul\\000x\\177\\001");
-  EXPECT_EQ(qv::escaped_name("caf\xc3\xa9 \xff"), "caf\xc3\xa9 \xff");  // bytes above 0x7F stay
+  EXPECT_EQ(escaped_name("firefox"), "firefox");
+  EXPECT_EQ(escaped_name("odd\x1b[2J\nname"), "odd\\033[2J\\nname");
+  EXPECT_EQ(escaped_name("a\tb\rc\ad\be\vf\fg"), "a\\tb\\rc\\ad\\be\\vf\\fg");
+  EXPECT_EQ(escaped_name("back\\slash"), "back\\\\slash");
+  EXPECT_EQ(escaped_name(std::string("nul\0x\x7f\x01", 7)), "nul\\000x\\177\\001");
+  // UTF-8 stays; a byte that is not UTF-8 is escaped as `ls -b` writes it.
+  EXPECT_EQ(escaped_name("caf\xc3\xa9 \xff"), "caf\xc3\xa9 \\377");
   // The C1 controls in UTF-8 (CSI is U+009B) drive terminals too; U+00A0 is printable.
-  EXPECT_EQ(qv::escaped_name("a\xc2\x9b"
-                             "2Jb\xc2\x80\xc2\xa0"),
+  EXPECT_EQ(escaped_name("a\xc2\x9b"
+                         "2Jb\xc2\x80\xc2\xa0"),
             "a\\302\\2332Jb\\302\\200\xc2\xa0");
-  EXPECT_EQ(qv::escaped_name("\xc2"), "\xc2");
+  // What the one reader refuses is escaped byte by byte: a lead byte cut short, an overlong
+  // form, an encoded surrogate, a value past U+10FFFF, a stray continuation byte.
+  EXPECT_EQ(escaped_name("\xc2"), "\\302");
+  EXPECT_EQ(escaped_name("a\xe2\x82"), "a\\342\\202");
+  EXPECT_EQ(escaped_name("\xe0\x80\x80|\xc0\xaf"), "\\340\\200\\200|\\300\\257");
+  EXPECT_EQ(escaped_name("\xed\xa0\x80"), "\\355\\240\\200");
+  EXPECT_EQ(escaped_name("\xf4\x90\x80\x80"), "\\364\\220\\200\\200");
+  EXPECT_EQ(escaped_name("\x80"), "\\200");
+  // The largest values of each length are read whole.
+  EXPECT_EQ(escaped_name("\xed\x9f\xbf\xf4\x8f\xbf\xbf"), "\xed\x9f\xbf\xf4\x8f\xbf\xbf");
+  // Escaping once: an escaped name escaped again shows its backslashes, it is never taken for
+  // the character it stands for.
+  EXPECT_EQ(escaped_name(escaped_name("\x1b")), "\\\\033");
 }
 
 // A JSON string literal decoded the way Python's json.loads and then

@@ -8,12 +8,14 @@
 #include "command/output.hpp"
 #include "command/watch_diff.hpp"
 #include "command/watch_marks.hpp"
-#include "watch_endpoints.hpp"
+#include "endpoint_builder.hpp"
 
 namespace {
 
-using watch_test::kCloseWait;
-using watch_test::tcp;
+using test_endpoint::loopback_tcp;
+using test_endpoint::TcpState;
+
+constexpr auto kCloseWait = TcpState::closeWait;
 
 // Each row as "mark port", "+" appeared, "-" gone, " " unchanged.
 std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
@@ -24,20 +26,20 @@ std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
     const char mark = row.mark == qv::WatchMark::kAppeared ? '+'
                       : row.mark == qv::WatchMark::kGone   ? '-'
                                                            : ' ';
-    rows.push_back(mark + std::to_string(row.endpoint->socket.localPort));
+    rows.push_back(mark + std::to_string(row.endpoint->socket.local.port));
   }
   return rows;
 }
 
 TEST(WatchDiff, MatchesByIdentityAlone) {
-  const qv::Endpoint base = tcp(80, 5000);
+  const qv::Endpoint base = loopback_tcp(80, 5000);
   std::vector<qv::Endpoint> others(6, base);
-  others[0].socket.protocol = 2;
+  others[0].socket.protocol = os::Protocol::udp;
   others[1].socket.family = os::kFamilyIpv6;
-  others[2].socket.localAddress[3] = 2;
-  others[3].socket.localPort = 81;
-  others[4].socket.remoteAddress[0] = 10;
-  others[5].socket.remotePort = 5001;
+  others[2].socket.local.address[3] = 2;
+  others[3].socket.local.port = 81;
+  others[4].socket.remote.address[0] = 10;
+  others[5].socket.remote.port = 5001;
   for (const qv::Endpoint& other : others) {
     const qv::WatchDiff diff = qv::diff_endpoints(std::vector{base}, std::vector{other});
     EXPECT_FALSE(diff.previousIndex[0].has_value());
@@ -57,8 +59,9 @@ TEST(WatchDiff, MatchesByIdentityAlone) {
 }
 
 TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9)};
-  const std::vector current{tcp(4, 9), tcp(5, 9), tcp(2, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9)};
+  const std::vector current{loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(2, 9)};
   const qv::WatchDiff diff = qv::diff_endpoints(previous, current);
   EXPECT_EQ(diff.previousIndex[0], 3U);
   EXPECT_FALSE(diff.previousIndex[1].has_value());
@@ -72,9 +75,9 @@ TEST(WatchDiff, AppearedVanishedAndMovedEndpoints) {
 
 TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
   // Two UDP sockets bound alike (SO_REUSEPORT) become three, then one.
-  qv::Endpoint udp = tcp(53, 0, 0);
-  udp.socket.protocol = 2;
-  const std::vector two{udp, tcp(80, 1), udp};
+  qv::Endpoint udp = loopback_tcp(53, 0, TcpState::none);
+  udp.socket.protocol = os::Protocol::udp;
+  const std::vector two{udp, loopback_tcp(80, 1), udp};
   const std::vector three{udp, udp, udp};
   qv::WatchDiff diff = qv::diff_endpoints(two, three);
   EXPECT_EQ(diff.previousIndex[0], 0U);
@@ -89,20 +92,22 @@ TEST(WatchDiff, EndpointsSharingAnIdentityMatchInOrder) {
 
 TEST(WatchRows, VanishedEndpointsStayWhereTheyWere) {
   // 1 and 2 vanish from the start, 4 and 5 after 3, 7 at the end; 8 appears.
-  const std::vector previous{tcp(1, 9), tcp(2, 9), tcp(3, 9), tcp(4, 9),
-                             tcp(5, 9), tcp(6, 9), tcp(7, 9)};
-  const std::vector current{tcp(3, 9), tcp(8, 9), tcp(6, 9)};
+  const std::vector previous{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9),
+                             loopback_tcp(4, 9), loopback_tcp(5, 9), loopback_tcp(6, 9),
+                             loopback_tcp(7, 9)};
+  const std::vector current{loopback_tcp(3, 9), loopback_tcp(8, 9), loopback_tcp(6, 9)};
   EXPECT_EQ(shown(previous, current),
             (std::vector<std::string>{"-1", "-2", " 3", "-4", "-5", "+8", " 6", "-7"}));
   // The previous order decides the place even when the table reorders.
-  EXPECT_EQ(shown(std::vector{tcp(1, 9), tcp(2, 9), tcp(3, 9)}, std::vector{tcp(3, 9), tcp(1, 9)}),
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9), loopback_tcp(2, 9), loopback_tcp(3, 9)},
+                  std::vector{loopback_tcp(3, 9), loopback_tcp(1, 9)}),
             (std::vector<std::string>{" 3", " 1", "-2"}));
-  EXPECT_EQ(shown({}, std::vector{tcp(1, 9)}), std::vector<std::string>{"+1"});
-  EXPECT_EQ(shown(std::vector{tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
+  EXPECT_EQ(shown({}, std::vector{loopback_tcp(1, 9)}), std::vector<std::string>{"+1"});
+  EXPECT_EQ(shown(std::vector{loopback_tcp(1, 9)}, {}), std::vector<std::string>{"-1"});
 }
 
 TEST(WatchRows, GoneRowsShowTheEndpointAsLastSeen) {
-  const std::vector previous{tcp(1, 9, kCloseWait)};
+  const std::vector previous{loopback_tcp(1, 9, kCloseWait)};
   const std::vector<qv::Endpoint> current;
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   ASSERT_EQ(rows.size(), 1U);
@@ -149,8 +154,8 @@ TEST(WatchMarks, WrittenPerLine) {
 namespace {
 
 TEST(WatchMarks, TableRowsKeepTheirColumns) {
-  const std::vector previous{tcp(80, 5000), tcp(7, 6000)};
-  const std::vector current{tcp(80, 5000), tcp(12345, 6000)};
+  const std::vector previous{loopback_tcp(80, 5000), loopback_tcp(7, 6000)};
+  const std::vector current{loopback_tcp(80, 5000), loopback_tcp(12345, 6000)};
   const auto rows = qv::watch_rows(previous, current, qv::diff_endpoints(previous, current));
   qv::ListingStyle table;
   table.aligned = true;

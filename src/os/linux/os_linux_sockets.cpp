@@ -41,7 +41,11 @@ Buffers& buffers() {
   return *shared;
 }
 
-bool receive_dump(int fd, std::uint32_t sequence, std::int32_t protocol,
+Protocol protocol_of(int ipProtocol) {
+  return ipProtocol == IPPROTO_TCP ? Protocol::tcp : Protocol::udp;
+}
+
+bool receive_dump(int fd, std::uint32_t sequence, Protocol protocol,
                   std::vector<std::uint8_t>& datagram, std::vector<SocketRow>& rows,
                   std::vector<std::uint64_t>& inodes) {
   for (;;) {
@@ -84,8 +88,7 @@ bool read_netlink(int family, int protocol, std::vector<std::uint8_t>& datagram,
                     sizeof kernel);
   } while (sent < 0 && errno == EINTR);
   if (sent != static_cast<ssize_t>(sizeof request)) return false;
-  return receive_dump(diag.get(), sequence, protocol == IPPROTO_TCP ? 1 : 2, datagram, rows,
-                      inodes);
+  return receive_dump(diag.get(), sequence, protocol_of(protocol), datagram, rows, inodes);
 }
 
 template <typename Line>
@@ -94,15 +97,17 @@ void add_lines(const std::vector<Line>& lines, int protocol, std::vector<SocketR
   constexpr bool ipv6 = sizeof(Line::localAddress) == 16;
   for (const Line& line : lines) {
     SocketRow& row = rows.emplace_back();
-    row.protocol = protocol == IPPROTO_TCP ? 1 : 2;
+    row.protocol = protocol_of(protocol);
     row.family = ipv6 ? kFamilyIpv6 : kFamilyIpv4;
     // /proc does not tell whether an IPv6 socket refuses IPv4 peers.
     row.ipv6Only = false;
-    std::memcpy(row.localAddress.data(), &line.localAddress, sizeof line.localAddress);
-    std::memcpy(row.remoteAddress.data(), &line.remoteAddress, sizeof line.remoteAddress);
-    row.localPort = line.localPort;
-    row.remotePort = line.remotePort;
-    row.tcpState = protocol == IPPROTO_TCP ? linux_net::mib_tcp_state(line.state) : 0;
+    std::memcpy(row.local.address.data(), &line.localAddress, sizeof line.localAddress);
+    std::memcpy(row.remote.address.data(), &line.remoteAddress, sizeof line.remoteAddress);
+    row.local.port = line.localPort;
+    row.remote.port = line.remotePort;
+    row.tcpState = row.protocol == Protocol::tcp
+                       ? static_cast<TcpState>(linux_net::mib_tcp_state(line.state))
+                       : TcpState::none;
     row.identity = line.inode;  // /proc has no cookie
     inodes.push_back(line.inode);
   }

@@ -36,7 +36,7 @@ bool v6_only(std::span<const std::uint8_t> attributes) {
   return false;
 }
 
-bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
+bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
                 std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   inet_diag_msg body;
   if (!read_at(message, NLMSG_HDRLEN, body)) return false;
@@ -46,11 +46,13 @@ bool add_socket(std::span<const std::uint8_t> message, std::int32_t protocol,
   row.protocol = protocol;
   row.family = ipv6 ? kFamilyIpv6 : kFamilyIpv4;
   const std::size_t addressBytes = ipv6 ? 16 : 4;
-  std::memcpy(row.localAddress.data(), body.id.idiag_src, addressBytes);
-  std::memcpy(row.remoteAddress.data(), body.id.idiag_dst, addressBytes);
-  row.localPort = ntohs(body.id.idiag_sport);
-  row.remotePort = ntohs(body.id.idiag_dport);
-  row.tcpState = protocol == 1 ? linux_net::mib_tcp_state(body.idiag_state) : 0;
+  std::memcpy(row.local.address.data(), body.id.idiag_src, addressBytes);
+  std::memcpy(row.remote.address.data(), body.id.idiag_dst, addressBytes);
+  row.local.port = ntohs(body.id.idiag_sport);
+  row.remote.port = ntohs(body.id.idiag_dport);
+  row.tcpState = protocol == Protocol::tcp
+                     ? static_cast<TcpState>(linux_net::mib_tcp_state(body.idiag_state))
+                     : TcpState::none;
   // The kernel sends the flag for listening and unconnected sockets only, the ones it matters to.
   row.ipv6Only = ipv6 && v6_only(message.subspan(NLMSG_LENGTH(sizeof body)));
   row.interfaceIndex = body.id.idiag_if;
@@ -75,7 +77,7 @@ DumpRequest dump_request(std::uint8_t family, std::uint8_t protocol, std::uint32
 }
 
 DumpProgress parse_dump(std::span<const std::uint8_t> buffer, std::uint32_t sequence,
-                        std::int32_t protocol, std::vector<SocketRow>& rows,
+                        Protocol protocol, std::vector<SocketRow>& rows,
                         std::vector<std::uint64_t>& inodes) {
   std::size_t offset = 0;
   while (offset < buffer.size()) {

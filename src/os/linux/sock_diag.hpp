@@ -35,7 +35,7 @@ enum class DumpProgress {
 // in buffer, one datagram of whole netlink messages. Messages of other sequences and of other
 // types are passed over.
 DumpProgress parse_dump(std::span<const std::uint8_t> buffer, std::uint32_t sequence,
-                        std::int32_t protocol, std::vector<SocketRow>& rows,
+                        Protocol protocol, std::vector<SocketRow>& rows,
                         std::vector<std::uint64_t>& inodes);
 
 }  // namespace os::linux_diag

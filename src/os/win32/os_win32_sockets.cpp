@@ -11,10 +11,6 @@ namespace os {
 
 namespace {
 
-constexpr std::int32_t kProtocolTcp = 1;
-constexpr std::int32_t kProtocolUdp = 2;
-constexpr std::uint32_t kStateListen = 2;  // MIB_TCP_STATE_LISTEN
-
 // The port fields carry the port in network order in their first two bytes.
 std::uint16_t host_port(DWORD delivered) {
   std::uint8_t bytes[sizeof delivered];
@@ -45,17 +41,20 @@ bool ipv4_mapped(const std::array<std::uint8_t, 16>& address) {
 
 SocketRow tcp_row(std::uint8_t family, std::array<std::uint8_t, 16> local, DWORD localPort,
                   std::array<std::uint8_t, 16> remote, DWORD remotePort, DWORD state, DWORD pid) {
-  SocketRow row{kProtocolTcp, family, family == kFamilyIpv6, local, host_port(localPort), remote, 0,
-                state,        pid};
+  const auto tcpState = static_cast<TcpState>(state);
+  SocketRow row{
+      Protocol::tcp, family, family == kFamilyIpv6, {local, host_port(localPort)}, {remote, 0},
+      tcpState,      pid};
   // The remote port of a listener is undefined in these tables: whatever the stack left there.
-  if (state != kStateListen) row.remotePort = host_port(remotePort);
+  if (tcpState != TcpState::listen) row.remote.port = host_port(remotePort);
   return row;
 }
 
 SocketRow udp_row(std::uint8_t family, std::array<std::uint8_t, 16> local, DWORD localPort,
                   DWORD pid) {
   // The UDP tables have no remote end, connected socket or not.
-  return {kProtocolUdp, family, family == kFamilyIpv6, local, host_port(localPort), {}, 0, 0, pid};
+  return {Protocol::udp,  family, family == kFamilyIpv6, {local, host_port(localPort)}, {{}, 0},
+          TcpState::none, pid};
 }
 
 // The tables do not say whether an IPv6 socket takes IPv4 peers. Windows makes IPv6 sockets
@@ -66,15 +65,15 @@ SocketRow udp_row(std::uint8_t family, std::array<std::uint8_t, 16> local, DWORD
 void mark_dual_stack(std::vector<SocketRow>& rows, std::size_t firstIpv6) {
   std::set<std::uint16_t> mappedPorts;
   for (std::size_t i = firstIpv6; i < rows.size(); ++i) {
-    if (ipv4_mapped(rows[i].localAddress)) {
+    if (ipv4_mapped(rows[i].local.address)) {
       rows[i].ipv6Only = false;
-      mappedPorts.insert(rows[i].localPort);
+      mappedPorts.insert(rows[i].local.port);
     }
   }
   for (std::size_t i = firstIpv6; i < rows.size(); ++i) {
     SocketRow& row = rows[i];
-    if (row.tcpState == kStateListen && all_zero(row.localAddress) &&
-        mappedPorts.contains(row.localPort)) {
+    if (row.tcpState == TcpState::listen && all_zero(row.local.address) &&
+        mappedPorts.contains(row.local.port)) {
       row.ipv6Only = false;
     }
   }

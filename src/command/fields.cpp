@@ -1,0 +1,306 @@
+// The endpoint field table and the outputs that read it.
+#include "command/fields.hpp"
+
+#include <algorithm>
+
+#include "command/endpoint_text.hpp"
+#include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
+
+namespace qv {
+
+namespace {
+
+using Value = std::optional<std::string>;
+
+constexpr std::string_view kNone = "-";
+constexpr std::string_view kHostPlaceholder = "%hn";
+
+bool tcp(const Endpoint& e) { return e.socket.protocol == os::Protocol::tcp; }
+bool owned(const Endpoint& e) { return e.socket.owningPid != 0; }
+bool remote(const Endpoint& e) { return has_remote(e.socket); }
+
+Value present_if(bool present, std::string text) {
+  return present ? Value(std::move(text)) : std::nullopt;
+}
+
+// clang-format off
+const EndpointField kFields[] = {
+    {.key = "protocol",
+     .value = [](const Endpoint& e) -> Value {
+       return std::string(protocol_key(e.socket.protocol));
+     }},
+    {.heading = "Proto", .placeholder = "%ptt",
+     .value = [](const Endpoint& e) -> Value {
+       return std::string(protocol_name(e.socket.protocol));
+     }},
+    {.key = "family",
+     .value = [](const Endpoint& e) -> Value {
+       return e.socket.family == os::kFamilyIpv6 ? "ipv6" : "ipv4";
+     }},
+    // null for IPv4, where the question does not arise.
+    {.key = "ipv6_only", .kind = FieldKind::boolean,
+     .value = [](const Endpoint& e) {
+       return present_if(e.socket.family == os::kFamilyIpv6, e.socket.ipv6Only ? "true" : "false");
+     }},
+    {.key = "local_address",
+     .value = [](const Endpoint& e) -> Value {
+       return address_text(e.socket.family, e.socket.local.address);
+     }},
+    {.key = "local_port", .placeholder = "%lpt", .kind = FieldKind::number, .templateDigits = 5,
+     .value = [](const Endpoint& e) -> Value { return std::to_string(e.socket.local.port); }},
+    {.key = "interface", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) {
+       return present_if(!e.socket.interfaceName.empty(), e.socket.interfaceName);
+     }},
+    {.heading = "Local",
+     .value = [](const Endpoint& e) -> Value { return local_endpoint_text(e.socket); }},
+    {.placeholder = "%lip",
+     .value = [](const Endpoint& e) -> Value {
+       return endpoint_address_text(e.socket, e.socket.local.address);
+     }},
+    {.key = "remote_address",
+     .value = [](const Endpoint& e) {
+       return present_if(remote(e), address_text(e.socket.family, e.socket.remote.address));
+     }},
+    {.key = "remote_port", .placeholder = "%rpt", .absentInTemplate = "*",
+     .kind = FieldKind::number, .templateDigits = 5,
+     .value = [](const Endpoint& e) {
+       return present_if(remote(e), std::to_string(e.socket.remote.port));
+     }},
+    {.heading = "Remote",
+     .value = [](const Endpoint& e) -> Value { return remote_endpoint_text(e.socket); }},
+    {.placeholder = "%rip",
+     .value = [](const Endpoint& e) -> Value {
+       return endpoint_address_text(e.socket, e.socket.remote.address);
+     }},
+    {.key = "state", .heading = "State", .placeholder = "%stat",
+     .value = [](const Endpoint& e) {
+       return present_if(tcp(e), std::string(state_name(e.socket.tcpState)));
+     }},
+    {.key = "pid", .heading = "PID", .placeholder = "%pid", .absentInTemplate = kNone,
+     .kind = FieldKind::number, .align = Align::right, .templateDigits = 4,
+     .value = [](const Endpoint& e) {
+       return present_if(owned(e), std::to_string(e.socket.owningPid));
+     }},
+    // Every holder, ascending; empty when none is visible.
+    {.key = "pids", .kind = FieldKind::numbers,
+     .value = [](const Endpoint& e) -> Value {
+       std::string text;
+       for (const std::uint32_t pid : socket_holders(e.socket)) {
+         if (!text.empty()) text += ' ';
+         text += std::to_string(pid);
+       }
+       return text;
+     }},
+    {.key = "program", .heading = "Program", .placeholder = "%nm", .absentInTemplate = kNone,
+     .kind = FieldKind::name,
+     .value = [](const Endpoint& e) { return present_if(owned(e), e.program); }},
+    // The executable's file has gone since the program started.
+    {.key = "deleted", .kind = FieldKind::boolean,
+     .value = [](const Endpoint& e) { return present_if(owned(e), e.deleted ? "true" : "false"); }},
+    {.key = "host", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) { return e.hostName; }},
+    // For people the host is the name found, else the remote address.
+    {.heading = "Host", .placeholder = kHostPlaceholder, .kind = FieldKind::name,
+     .value = [](const Endpoint& e) -> Value {
+       if (!remote(e)) return std::nullopt;
+       return e.hostName ? *e.hostName : address_text(e.socket.family, e.socket.remote.address);
+     }},
+};
+// clang-format on
+
+// "7 9" as the JSON array [7,9].
+void write_number_list(JsonWriter& json, std::string_view key, std::string_view numbers) {
+  json.begin_array(key);
+  while (!numbers.empty()) {
+    const std::size_t space = numbers.find(' ');
+    json.number_text({}, numbers.substr(0, space));
+    numbers = space == std::string_view::npos ? std::string_view() : numbers.substr(space + 1);
+  }
+  json.end_array();
+}
+
+// A value as the text outputs write it: names escaped.
+std::string shown(const EndpointField& field, const std::string& value) {
+  return field.kind == FieldKind::name ? terminal_safe(value, UnsafeText::escape) : value;
+}
+
+std::vector<TableColumn> make_columns() {
+  std::vector<TableColumn> columns;
+  for (const EndpointField& field : kFields) {
+    if (!field.heading.empty()) columns.push_back({field.heading, field.align});
+  }
+  return columns;
+}
+
+// The fields with a placeholder in the order a template replaces them: the meter's order, and
+// the host's last of all, so that a host name is never searched for placeholders.
+struct PlaceholderOrder {
+  std::vector<std::string_view> texts;
+  std::vector<const EndpointField*> fields;
+};
+
+PlaceholderOrder make_placeholder_order() {
+  std::vector<const EndpointField*> fields;
+  for (const EndpointField& field : kFields) {
+    if (!field.placeholder.empty()) fields.push_back(&field);
+  }
+  const auto rank = [](const EndpointField* field) {
+    if (field->placeholder == kHostPlaceholder) return kPlaceholderTexts.size() + 1;
+    const auto* meter =
+        std::find(kPlaceholderTexts.begin(), kPlaceholderTexts.end(), field->placeholder);
+    return static_cast<std::size_t>(meter - kPlaceholderTexts.begin());
+  };
+  std::stable_sort(fields.begin(), fields.end(),
+                   [&](const auto* a, const auto* b) { return rank(a) < rank(b); });
+  PlaceholderOrder order{{}, fields};
+  for (const EndpointField* field : fields) order.texts.push_back(field->placeholder);
+  return order;
+}
+
+const PlaceholderOrder& placeholder_order() {
+  static const PlaceholderOrder order = make_placeholder_order();
+  return order;
+}
+
+// The expansion into work.line; hostAsked tells whether %hn was still there at its turn.
+void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const Endpoint& endpoint,
+                     ExpansionWork& work, bool& hostAsked) {
+  const PlaceholderOrder& order = placeholder_order();
+  std::string text;  // keeps the latest made text alive until its replacement is done
+  const auto valueOf = [&](std::size_t index) -> std::string_view {
+    const EndpointField& field = *order.fields[index];
+    if (field.placeholder == kHostPlaceholder) hostAsked = true;
+    const Value value = field.value(endpoint);
+    if (!value) return field.absentInTemplate;
+    if (field.kind == FieldKind::number && !noLeadingZeros) {
+      const auto digits = static_cast<std::size_t>(field.templateDigits);
+      return text = std::string(digits - std::min(digits, value->size()), '0') + *value;
+    }
+    return text = shown(field, *value);
+  };
+  expand_placeholders(outputTemplate, kUncut, order.texts, valueOf, work);
+}
+
+}  // namespace
+
+std::span<const EndpointField> endpoint_fields() { return kFields; }
+
+std::span<const TableColumn> endpoint_columns() {
+  static const std::vector<TableColumn> columns = make_columns();
+  return columns;
+}
+
+std::vector<std::string> endpoint_cells(const Endpoint& endpoint) {
+  std::vector<std::string> cells;
+  cells.reserve(endpoint_columns().size());
+  for (const EndpointField& field : kFields) {
+    if (field.heading.empty()) continue;
+    Value value = field.value(endpoint);
+    cells.push_back(value && !value->empty() ? shown(field, *value) : std::string(kNone));
+  }
+  return cells;
+}
+
+void append_text_row(std::string& out, const Endpoint& endpoint) {
+  const auto cells = endpoint_cells(endpoint);
+  for (std::size_t i = 0; i < cells.size(); ++i) {
+    if (i != 0) out += '\t';
+    out += cells[i];
+  }
+  out += '\n';
+}
+
+std::string endpoint_header_line() {
+  std::string line;
+  for (const TableColumn& column : endpoint_columns()) {
+    if (!line.empty()) line += '\t';
+    line += column.heading;
+  }
+  return line + '\n';
+}
+
+std::string aligned_endpoint_table(std::span<const Endpoint> endpoints, bool header) {
+  std::vector<std::vector<std::string>> rows;
+  rows.reserve(endpoints.size());
+  for (const Endpoint& endpoint : endpoints) rows.push_back(endpoint_cells(endpoint));
+  return aligned_table(endpoint_columns(), rows, header);
+}
+
+void append_expansion(std::string& out, std::string_view outputTemplate, bool noLeadingZeros,
+                      const Endpoint& endpoint, ExpansionWork& work) {
+  bool hostAsked = false;
+  expand_endpoint(outputTemplate, noLeadingZeros, endpoint, work, hostAsked);
+  out += work.line;
+}
+
+bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints) {
+  if (outputTemplate.find(kHostPlaceholder) != std::string_view::npos) return true;
+  // Only a program name can bring the placeholder in.
+  if (outputTemplate.find("%nm") == std::string_view::npos) return false;
+  ExpansionWork work;
+  for (const Endpoint& endpoint : endpoints) {
+    if (!has_remote(endpoint.socket)) continue;
+    bool hostAsked = false;
+    expand_endpoint(outputTemplate, true, endpoint, work, hostAsked);
+    if (hostAsked) return true;
+  }
+  return false;
+}
+
+void write_json_members(JsonWriter& json, const Endpoint& endpoint) {
+  for (const EndpointField& field : kFields) {
+    if (field.key.empty()) continue;
+    const Value value = field.value(endpoint);
+    switch (field.kind) {
+      case FieldKind::text:
+      case FieldKind::name:
+        json.text(field.key, value);
+        break;
+      case FieldKind::number:
+        json.number_text(field.key, value);
+        break;
+      case FieldKind::boolean:
+        json.boolean(field.key, value ? std::optional(*value == "true") : std::nullopt);
+        break;
+      case FieldKind::numbers:
+        write_number_list(json, field.key, value.value_or(std::string()));
+        break;
+    }
+  }
+}
+
+void append_json_record(std::string& out, const Endpoint& endpoint) {
+  JsonWriter json(out);
+  json.begin_object();
+  write_json_members(json, endpoint);
+  json.end_object();
+  out += '\n';
+}
+
+void append_csv_header(std::string& out) {
+  bool first = true;
+  for (const EndpointField& field : kFields) {
+    if (field.key.empty()) continue;
+    if (!first) out += ',';
+    first = false;
+    out += field.key;
+  }
+  out += "\r\n";
+}
+
+void append_csv_record(std::string& out, const Endpoint& endpoint, bool escapeNames) {
+  bool first = true;
+  for (const EndpointField& field : kFields) {
+    if (field.key.empty()) continue;
+    if (!first) out += ',';
+    first = false;
+    if (const Value value = field.value(endpoint)) {
+      append_csv_field(out, escapeNames ? shown(field, *value) : *value);
+    }
+  }
+  out += "\r\n";
+}
+
+}  // namespace qv
