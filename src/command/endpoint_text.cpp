@@ -6,6 +6,7 @@
 
 #include "collector/address.hpp"
 #include "command/endpoints.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
@@ -71,10 +72,14 @@ bool dual_stack_wildcard(const os::SocketRow& socket, const std::array<std::uint
 }
 
 std::string host_and_port(const os::SocketRow& socket, const std::array<std::uint8_t, 16>& address,
-                          std::string_view port) {
+                          std::string_view interfaceName, std::string_view port) {
   std::string text = endpoint_address_text(socket, address);
   // An IPv6 address is bracketed so that its colons stay apart from the port's.
   if (socket.family == os::kFamilyIpv6 && text != "*") text = "[" + text + "]";
+  if (!interfaceName.empty()) {
+    text += '%';
+    text += terminal_safe(interfaceName, UnsafeText::escape);
+  }
   text += ':';
   text += port;
   return text;
@@ -92,11 +97,12 @@ std::string endpoint_address_text(const os::SocketRow& socket,
 }
 
 std::string local_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.local.address, std::to_string(socket.local.port));
+  return host_and_port(socket, socket.local.address, socket.interfaceName,
+                       std::to_string(socket.local.port));
 }
 
 std::string remote_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.remote.address,
+  return host_and_port(socket, socket.remote.address, {},
                        has_remote(socket) ? std::to_string(socket.remote.port) : std::string("*"));
 }
 

@@ -21,7 +21,8 @@ std::string endpoint_address_text(const os::SocketRow& socket,
                                   const std::array<std::uint8_t, 16>& address);
 
 // The local end as "address:port": "127.0.0.1:80", "[::1]:80", and "*:8080" for an IPv6 socket on
-// the wildcard address that takes IPv4 peers too (dual stack), as ss writes them.
+// the wildcard address that takes IPv4 peers too (dual stack), as ss writes them; the device of a
+// scoped or device-bound socket after the address ("0.0.0.0%lo:7402", "[fe80::1]%lo:7400").
 std::string local_endpoint_text(const os::SocketRow& socket);
 // The remote end the same way; an unconnected socket's is its family's wildcard with port "*"
 // ("0.0.0.0:*", "[::]:*", "*:*" for a dual-stack one).

@@ -3,6 +3,7 @@
 #include "command/endpoints.hpp"
 
 #include <algorithm>
+#include <string_view>
 #include <unordered_map>
 
 #include "collector/program_name.hpp"
@@ -12,12 +13,36 @@ namespace qv {
 
 namespace {
 
+constexpr std::uint32_t kTcpListening = 2;
+
+struct Owner {
+  std::string program;
+  bool deleted = false;
+  std::string processName;
+};
+
+Owner owner_of(std::uint32_t pid) {
+  Owner owner{ProgramName(pid, os::PathText::utf8), false, os::process_name(pid)};
+  // Linux: the executable's link of a process whose file has gone ends so.
+  constexpr std::string_view kDeleted = " (deleted)";
+  if (owner.program.size() > kDeleted.size() && owner.program.ends_with(kDeleted)) {
+    owner.program.resize(owner.program.size() - kDeleted.size());
+    owner.deleted = true;
+  }
+  return owner;
+}
+
 bool listening(const os::SocketRow& socket) {
   return socket.protocol == os::Protocol::tcp ? socket.tcpState == os::TcpState::listen
                                               : !has_remote(socket);
 }
 
 }  // namespace
+
+std::span<const std::uint32_t> socket_holders(const os::SocketRow& socket) {
+  if (!socket.owningPids.empty() || socket.owningPid == 0) return socket.owningPids;
+  return {&socket.owningPid, 1};
+}
 
 bool has_remote(const os::SocketRow& socket) {
   return socket.remote.port != 0 ||
@@ -52,16 +77,18 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
   if (!rows) return std::nullopt;
   std::vector<Endpoint> endpoints;
   endpoints.reserve(rows->size());
-  // A process with many sockets is opened once; its name is copied to each of them.
-  std::unordered_map<std::uint32_t, std::string> programs;
+  // A process with many sockets is opened once; its names are copied to each of them.
+  std::unordered_map<std::uint32_t, Owner> programs;
   for (const os::SocketRow& socket : *rows) {
     if (request.listeningOnly && !listening(socket)) continue;
     Endpoint& endpoint = endpoints.emplace_back();
     endpoint.socket = socket;
     if (socket.owningPid == 0) continue;
-    auto [program, added] = programs.try_emplace(socket.owningPid);
-    if (added) program->second = ProgramName(socket.owningPid, os::PathText::utf8);
-    endpoint.program = program->second;
+    auto [owner, added] = programs.try_emplace(socket.owningPid);
+    if (added) owner->second = owner_of(socket.owningPid);
+    endpoint.program = owner->second.program;
+    endpoint.deleted = owner->second.deleted;
+    endpoint.processName = owner->second.processName;
   }
   return endpoints;
 }

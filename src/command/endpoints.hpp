@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -25,6 +26,12 @@ struct Endpoint {
   // refresh, for a socket not seen before, and where the platform keeps no byte counters.
   std::optional<double> rateIn = std::nullopt;
   std::optional<double> rateOut = std::nullopt;
+  // The executable's file was deleted or replaced since the process started (an upgraded daemon);
+  // program is its name all the same.
+  bool deleted = false;
+  // The name the system gives the owner besides its executable's (comm on Linux, what ss shows);
+  // empty where there is none.
+  std::string processName{};
 };
 
 struct CollectRequest {
@@ -41,6 +48,10 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
 // nullopt, and is there for a later call once it arrives.
 void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLookUps,
                         std::uint32_t lookUpTimeLimitMs);
+
+// Every process holding the socket, ascending: owningPids, or owningPid alone where the platform
+// names one owner only.
+std::span<const std::uint32_t> socket_holders(const os::SocketRow& socket);
 
 // Whether an endpoint has a remote end (a TCP connection, a connected UDP socket).
 bool has_remote(const os::SocketRow& socket);

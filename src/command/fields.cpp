@@ -94,6 +94,10 @@ const EndpointField kFields[] = {
      }},
     {.key = "local_port", .placeholder = "%lpt", .kind = FieldKind::number, .templateDigits = 5,
      .value = [](const Endpoint& e) -> Value { return std::to_string(e.socket.local.port); }},
+    {.key = "interface", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) {
+       return present_if(!e.socket.interfaceName.empty(), e.socket.interfaceName);
+     }},
     {.heading = "Local",
      .value = [](const Endpoint& e) -> Value { return local_endpoint_text(e.socket); }},
     {.placeholder = "%lip",
@@ -124,9 +128,22 @@ const EndpointField kFields[] = {
      .value = [](const Endpoint& e) {
        return present_if(owned(e), std::to_string(e.socket.owningPid));
      }},
+    // Every holder, ascending; empty when none is visible.
+    {.key = "pids", .kind = FieldKind::numbers,
+     .value = [](const Endpoint& e) -> Value {
+       std::string text;
+       for (const std::uint32_t pid : socket_holders(e.socket)) {
+         if (!text.empty()) text += ' ';
+         text += std::to_string(pid);
+       }
+       return text;
+     }},
     {.key = "program", .heading = "Program", .placeholder = "%nm", .absentInTemplate = kNone,
      .kind = FieldKind::name,
      .value = [](const Endpoint& e) { return present_if(owned(e), e.program); }},
+    // The executable's file has gone since the program started.
+    {.key = "deleted", .kind = FieldKind::boolean,
+     .value = [](const Endpoint& e) { return present_if(owned(e), e.deleted ? "true" : "false"); }},
     {.key = "host", .kind = FieldKind::name,
      .value = [](const Endpoint& e) { return e.hostName; }},
     // For people the host is the name found, else the remote address.
@@ -187,6 +204,17 @@ bool in_set(const EndpointField& field, FieldSet set) {
       return set.info && set.rates;
   }
   return false;
+}
+
+// "7 9" as the JSON array [7,9].
+void write_number_list(JsonWriter& json, std::string_view key, std::string_view numbers) {
+  json.begin_array(key);
+  while (!numbers.empty()) {
+    const std::size_t space = numbers.find(' ');
+    json.number_text({}, numbers.substr(0, space));
+    numbers = space == std::string_view::npos ? std::string_view() : numbers.substr(space + 1);
+  }
+  json.end_array();
 }
 
 // A value as the text outputs write it: names escaped.
@@ -357,6 +385,9 @@ void write_json_members(JsonWriter& json, const Endpoint& endpoint, FieldSet set
         break;
       case FieldKind::boolean:
         json.boolean(field.key, value ? std::optional(*value == "true") : std::nullopt);
+        break;
+      case FieldKind::numbers:
+        write_number_list(json, field.key, value.value_or(std::string()));
         break;
     }
   }

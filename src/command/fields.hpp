@@ -17,10 +17,11 @@
 namespace qv {
 
 enum class FieldKind {
-  text,    // the program's own text: written as it is
-  name,    // text from outside (a program's or a host's name): escaped in text outputs
-  number,  // decimal digits: a JSON number
-  boolean  // "true" or "false": a JSON boolean
+  text,     // the program's own text: written as it is
+  name,     // text from outside (a program's or a host's name): escaped in text outputs
+  number,   // decimal digits: a JSON number
+  boolean,  // "true" or "false": a JSON boolean
+  numbers   // numbers separated by spaces: a JSON array of numbers
 };
 
 // Which outputs show a field: always, with --info, or with --info while watching (the rates).

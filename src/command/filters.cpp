@@ -134,15 +134,25 @@ bool filter_is_empty(const EndpointFilter& filter) {
 
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
-  const std::size_t state = os::state_index(socket.tcpState);
+  const os::TcpState tcpState = socket.protocol == os::Protocol::tcp ? socket.tcpState
+                                : has_remote(socket)                 ? os::TcpState::established
+                                                                     : os::TcpState::closed;
+  const std::size_t state = os::state_index(tcpState);
   const bool stateMatches =
-      filter.states.none() || (socket.protocol == os::Protocol::tcp &&
-                               state < filter.states.size() && filter.states.test(state));
+      filter.states.none() || (state < filter.states.size() && filter.states.test(state));
   const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.local.port) ||
                            holds(filter.ports, socket.remote.port);
-  return stateMatches && portMatches &&
-         (filter.pids.empty() || holds(filter.pids, socket.owningPid)) &&
-         (filter.programs.empty() || holds(filter.programs, endpoint.program));
+  const bool pidMatches =
+      filter.pids.empty() ||
+      std::any_of(filter.pids.begin(), filter.pids.end(), [&](std::uint32_t pid) {
+        const auto holders = socket_holders(socket);
+        return pid == 0 ? holders.empty()
+                        : std::find(holders.begin(), holders.end(), pid) != holders.end();
+      });
+  const bool programMatches =
+      filter.programs.empty() || holds(filter.programs, endpoint.program) ||
+      (!endpoint.processName.empty() && holds(filter.programs, endpoint.processName));
+  return stateMatches && portMatches && pidMatches && programMatches;
 }
 
 }  // namespace qv

@@ -15,12 +15,12 @@
 namespace qv {
 
 struct EndpointFilter {
-  // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB); any state wanted
-  // leaves out every UDP socket, which has no state.
+  // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB). A UDP socket is in
+  // the state ss gives it: Established when connected, Closed when not.
   std::bitset<os::kTcpStateCount> states;
   std::vector<std::uint16_t> ports;   // the local or the remote port
-  std::vector<std::uint32_t> pids;    // 0: sockets without a visible owner
-  std::vector<std::string> programs;  // the owner's exact file name
+  std::vector<std::uint32_t> pids;    // any holder; 0: sockets without a visible owner
+  std::vector<std::string> programs;  // the owner's exact file name or process name
 };
 
 enum class FilterKind { state, port, pid, program };

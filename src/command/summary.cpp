@@ -43,7 +43,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
-    if (socket.owningPid != 0) pids.insert(socket.owningPid);
+    for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
   }
   for (const auto& [program, counts] : byProgram) {
     summary.programs.push_back({program, counts.first, counts.second.size()});

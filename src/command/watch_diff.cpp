@@ -16,7 +16,14 @@ namespace {
 constexpr std::size_t kNoIndex = static_cast<std::size_t>(-1);
 
 // The identity's fields packed into bytes, so that hashing and comparing are plain memory work.
-using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2>;
+using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2 + 8>;
+
+// What tells a socket from others on its addresses. A TCP connection is one of a kind on its two
+// ends, and the kernel gives it a new cookie as it moves into Time Wait (or out of SYN Received),
+// so there the addresses alone identify it and its state changes are changes of one endpoint.
+std::uint64_t socket_discriminator(const os::SocketRow& row) {
+  return row.protocol == os::Protocol::tcp && has_remote(row) ? 0 : row.identity;
+}
 
 EndpointKey key_of(const os::SocketRow& row) {
   EndpointKey key{};
@@ -29,6 +36,8 @@ EndpointKey key_of(const os::SocketRow& row) {
     *at++ = static_cast<char>(end->port >> 8);
     *at++ = static_cast<char>(end->port & 0xFF);
   }
+  const std::uint64_t discriminator = socket_discriminator(row);
+  std::memcpy(at, &discriminator, sizeof discriminator);
   return key;
 }
 

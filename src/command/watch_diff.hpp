@@ -1,5 +1,6 @@
 // What changed between two refreshes of --watch: endpoints that appeared, vanished or changed TCP
-// state, matched by their identity (protocol, family, both addresses and ports).
+// state, matched by their identity: the socket itself where the platform tells sockets apart, on
+// its protocol, family, both addresses and ports.
 #pragma once
 
 #include <cstddef>
@@ -20,8 +21,9 @@ struct WatchDiff {
   std::vector<std::size_t> vanished;
 };
 
-// Endpoints sharing one identity (SO_REUSEPORT listeners, UDP sockets bound alike) are matched
-// in their order: the n-th of them now is the n-th of them before.
+// Sockets on the same addresses (SO_REUSEPORT listeners, UDP sockets bound alike, sockets bound
+// to different devices) are told apart by the socket's identity; those the platform cannot tell
+// apart are matched in their order: the n-th of them now is the n-th of them before.
 WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const Endpoint> current);
 
 // Sets each current endpoint's rates in and out from the change of its byte counters since the

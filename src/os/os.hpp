@@ -98,6 +98,17 @@ struct SocketRow {
   std::optional<std::uint32_t> sendQueue = std::nullopt;
   // Asked for (SocketKinds::traffic) and reported by the kernel: TCP only, not in time-wait.
   std::optional<TcpTraffic> traffic = std::nullopt;
+  // Every process visible here that holds the socket (a forked server's parent and children),
+  // ascending; owningPid is the first. Empty when none is.
+  std::vector<std::uint32_t> owningPids{};
+  // Tells apart sockets on the same addresses (SO_REUSEPORT listeners, sockets bound to different
+  // devices): the kernel's socket cookie, the socket's inode where only that is to be had, or the
+  // owner's pid where the platform names sockets by nothing else; 0 when unknown.
+  std::uint64_t identity = 0;
+  // The device a scoped address or SO_BINDTODEVICE ties the socket to, by index (0: none) and by
+  // name ("lo"; empty when none, or when the device has gone since).
+  std::uint32_t interfaceIndex = 0;
+  std::string interfaceName{};
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.
@@ -135,6 +146,9 @@ void close_process(ProcessHandle process);
 // module list is out of reach (another bitness, protected); nullopt where that is not to be had.
 std::optional<std::string> process_image_path_limited(std::uint32_t pid,
                                                       PathText text = PathText::ansi);
+// The name the system gives the process besides its executable's (Linux: comm, as ps and ss show
+// it); empty where the platform has none or the process has gone.
+std::string process_name(std::uint32_t pid);
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
@@ -149,12 +163,13 @@ inline constexpr char kPathSeparator = '/';
 // first record of the answer; nullopt when the query did not succeed.
 std::optional<std::string> query_ptr_first_name(const char* queryName);
 
-// Many reverse name queries at once, for the command: at most `parallel` run at the same time,
-// and the call returns when every one has been answered or timeLimit has passed, whichever is
-// first. Each result is the name of the first record of the answer, or nullopt when the query
-// failed or is still running. A query still running goes on after the call; its outcome is kept
-// with the others in the resolver's cache, so a later call with the same name gets it at once,
-// and a name already in flight is never asked twice.
+// Many reverse name look-ups at once, for the command, in the system's order of sources where it
+// has one (Linux: /etc/hosts and the other NSS sources, then DNS): at most `parallel` run at the
+// same time, and the call returns when every one has been answered or timeLimit has passed,
+// whichever is first. Each result is the name of the first record of the answer, or nullopt when
+// the query failed or is still running. A query still running goes on after the call; its outcome
+// is kept with the others in the resolver's cache, so a later call with the same name gets it at
+// once, and a name already in flight is never asked twice.
 std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
                                                         std::size_t parallel,
                                                         std::uint32_t timeLimitMs);

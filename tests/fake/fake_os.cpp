@@ -148,6 +148,8 @@ void close_process(ProcessHandle /*process*/) {
   --machine().openProcessHandles;
 }
 
+std::string process_name(std::uint32_t /*pid*/) { return {}; }
+
 std::optional<std::string> process_image_path_limited(std::uint32_t pid, PathText /*text*/) {
   std::lock_guard lock(machine().mutex);
   const auto found = machine().processes.find(pid);

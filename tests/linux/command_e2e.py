@@ -21,6 +21,7 @@ import csv
 import io
 import json
 import os
+import re
 import shutil
 import signal
 import subprocess
@@ -33,8 +34,8 @@ from ss_listing import program_of, records as ss_records, split_end
 
 QUORVANE, HOLDER, METER_PROBE = sys.argv[1:4]
 ODD_NAME = b"odd\x1b[2J\nname\xff"
-JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "remote_address",
-             "remote_port", "state", "pid", "program", "host"]
+JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "interface",
+             "remote_address", "remote_port", "state", "pid", "pids", "program", "deleted", "host"]
 # What tells endpoints apart in the comparisons with ss.
 ENDPOINT_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
                  "remote_port", "state"]
@@ -102,7 +103,11 @@ def json_records(what, out):
 
 
 def listed_key(record):
-    return tuple(record[k] for k in ENDPOINT_KEYS)
+    """A JSON record as json_key has ss's: the device after the local address, as ss writes it."""
+    key = [record[k] for k in ENDPOINT_KEYS]
+    if record["interface"] is not None:
+        key[ENDPOINT_KEYS.index("local_address")] += "%" + record["interface"]
+    return tuple(key)
 
 
 def compare_keys(what, listed, expected):
@@ -123,27 +128,46 @@ def check_owner(what, pid, program, ss_pids):
                  f"{what}: owner {pid} {program!r}, ss {sorted(ss_pids)}")
 
 
+def same_ends(ss, key_of):
+    """ss's records by their ends; sockets sharing both ends (SO_REUSEPORT) share a key."""
+    by_key = collections.defaultdict(list)
+    for record in ss:
+        by_key[key_of(record)].append(record)
+    return by_key
+
+
+def counterpart(candidates, pids):
+    """The ss record among those sharing the ends that has these holders, else the first."""
+    return next((c for c in candidates if c.pids == pids), candidates[0])
+
+
 def json_equals_ss(ns, what, ss_options, records, host_of=lambda record: None):
     """The JSON records against ss with ss_options: endpoints, owners, host names."""
     ss = ss_records(ns, ss_options)
     compare_keys(what, [listed_key(r) for r in records], [json_key(s) for s in ss])
-    by_key = {json_key(s): s for s in ss}
+    by_key = same_ends(ss, json_key)
     for record in records:
         key = listed_key(record)
         if key not in by_key:
             continue
+        ss_record = counterpart(by_key[key], set(record["pids"]))
         program = record["program"]
         check_owner(f"{what} {key}", record["pid"],
                     None if program is None else program.encode("utf-8", "surrogateescape"),
-                    by_key[key].pids)
-        want = host_of(by_key[key])
+                    ss_record.pids)
+        # Every holder, as ss finds them; the lowest of them first.
+        check(record["pids"] == sorted(ss_record.pids) and
+              record["pid"] == (record["pids"] or [None])[0],
+              f"{what} {key}: pids {record['pids']} pid {record['pid']}, "
+              f"ss {sorted(ss_record.pids)}")
+        want = host_of(ss_record)
         check(record["host"] == want, f"{what} {key}: host {record['host']!r}, want {want!r}")
 
 
 def text_equals_ss(ns, what, out):
     """Default text against ss: seven tab-separated fields, none of a name's control bytes raw."""
     ss = ss_records(ns, ["-tua"])
-    by_key = {text_key(s): s for s in ss}
+    by_key = same_ends(ss, text_key)
     check(not set(out) & (set(CONTROL_BYTES) - set(b"\t\n")), f"{what}: raw control bytes")
     keys = []
     for line in out.split(b"\n")[:-1]:
@@ -155,7 +179,7 @@ def text_equals_ss(ns, what, out):
         keys.append(key)
         if key not in by_key:
             continue
-        record = by_key[key]
+        record = counterpart(by_key[key], {int(pid)} if pid.isdigit() else set())
         if record.pids:
             check(pid.isdigit() and int(pid) in record.pids and
                   program == escaped(program_of(int(pid))),
@@ -173,7 +197,11 @@ def csv_equals_json(out, records):
     check(rows and rows[0] == JSON_KEYS, f"csv header {rows[:1]}")
 
     def field(value):
-        return "" if value is None else json.dumps(value) if isinstance(value, bool) else str(value)
+        if isinstance(value, bool):
+            return str(value).lower()
+        if isinstance(value, list):
+            return " ".join(map(str, value))
+        return "" if value is None else str(value)
 
     want = [[field(r[k]) for k in JSON_KEYS] for r in records]
     check(sorted(rows[1:]) == sorted(want), f"csv rows differ from JSON: {rows[1:3]} / {want[:2]}")
@@ -191,6 +219,13 @@ def build_complete_set(ns):
              "listen 127.0.0.1 7600", "connect-close 127.0.0.1 127.0.0.1 7600", "accept")
     odd_path = os.path.join(ns.tmp.encode(), ODD_NAME)
     shutil.copy(HOLDER, odd_path)
+    # Three listeners sharing a port, each in its own process; sockets on one address and port
+    # bound to different devices; sockets held by a parent and its child.
+    for _ in range(3):
+        ns.holder(HOLDER).do("reuseport 127.0.0.1 7800")
+    ns.run(["ip", "link", "add", "qv0", "type", "veth", "peer", "name", "qv1"], check=True)
+    ns.run(["ip", "link", "set", "qv0", "up"], check=True)
+    mixed.do("udp-device 0.0.0.0 7402 lo", "udp-device 0.0.0.0 7402 qv0", "fork 3600")
     odd = ns.holder(os.fsdecode(odd_path))
     odd.do("listen 127.0.0.1 7700", "udp6 ::1 7701", "connect 127.0.0.1 127.0.0.1 7700",
            "accept")
@@ -200,7 +235,21 @@ def build_complete_set(ns):
 # The command's selections and ss's options for the same endpoints.
 SELECTIONS = [(["-4"], ["-4", "-tua"]), (["-6"], ["-6", "-tua"]), (["-t"], ["-ta"]),
               (["-u"], ["-ua"]), (["-l"], ["-tul"]), (["-tuln"], ["-tul"]),
-              (["-6", "-u"], ["-6", "-ua"]), (["--udp", "--listening", "-4"], ["-4", "-ul"])]
+              (["-6", "-u"], ["-6", "-ua"]), (["--udp", "--listening", "-4"], ["-4", "-ul"])] + \
+    [(["-u", "--state", state], ["-ua", "state", state]) for state in ("all", "connected")] + \
+    [(["--state", "all"], ["-tua", "state", "all"])]
+
+
+def udp_states_equal_ss(ns):
+    """--state established and closed pick UDP sockets as ss does (connected, unconnected); ss
+    leaves its state column out when one state is asked for, so the ends are compared."""
+    for state in ("established", "closed"):
+        listed = ns.run(["ss", "-uanH", "state", state], capture_output=True, check=True).stdout
+        want = sorted(tuple(line.split()[2:4]) for line in listed.decode(errors="replace").splitlines())
+        status, out, err, _ = quorvane(ns, ["-n", "-u", "--state", state])
+        got = sorted(tuple(line.split("\t")[1:3]) for line in out.decode(errors="replace").splitlines())
+        check(status == 0 and got == want and len(want) > 1,
+              f"-u --state {state}: {len(got)} endpoints, ss {len(want)}: {got[:3]} / {want[:3]}")
 
 
 def complete(ns):
@@ -233,9 +282,59 @@ def complete(ns):
     status, out, err, _ = quorvane(ns, [])
     check(status == 0 and err == "", f"text: exit {status} {err!r}")
     text_equals_ss(ns, "text", out)
+    udp_states_equal_ss(ns)
 
     odd_listing(ns, odd, records, out)
     meter(ns)
+    replaced_program(ns)
+    forked_owner(ns)
+
+
+def replaced_program(ns):
+    """A program whose file was replaced: named without the kernel's mark, flagged deleted, and
+    found by that name and by the process name ss shows (comm, cut to 15 bytes)."""
+    path = os.path.join(ns.tmp, "replaced-daemon-v2")
+    shutil.copy(HOLDER, path)
+    daemon = ns.holder(path)
+    daemon.do("listen 127.0.0.1 7950", "udp 127.0.0.1 7951")
+    os.unlink(path)
+    listing = ns.run(["ss", "-tuanpH"], capture_output=True, check=True).stdout.decode(
+        errors="replace")
+    ss_names = set(re.findall(r'"([^"]*)",pid=%d,' % daemon.pid, listing))
+    check(ss_names == {"replaced-daemon"}, f"ss names the replaced program {ss_names}")
+    status, out, _, _ = quorvane(ns, ["-n", "--format", "json"])
+    mine = [r for r in json_records("replaced", out) if r["pid"] == daemon.pid]
+    check(len(mine) == 2 and all(r["program"] == "replaced-daemon-v2" and r["deleted"] is True
+                                 for r in mine), f"replaced program: {mine}")
+    for name in ["replaced-daemon-v2", *ss_names]:
+        status, out, _, _ = quorvane(ns, ["-n", "--format", "json", "--program", name])
+        found = json_records(f"--program {name}", out)
+        check(status == 0 and len(found) == 2 and all(r["pid"] == daemon.pid for r in found),
+              f"--program {name}: {len(found)} records")
+    daemon.stop()
+
+
+def forked_owner(ns):
+    """A listener made, then shared with a child that ends: a watch shows both holders, the
+    parent first, then the parent alone; never the child alone, never a program unknown."""
+    parent = ns.holder(HOLDER)
+    watch = subprocess.Popen(ns.command([QUORVANE, "--watch", "0.2", "-n", "--format", "csv",
+                                         "--port", "7900"]), stdout=subprocess.PIPE)
+    time.sleep(2)  # the first listing, of the whole table, is done
+    parent.do("listen 127.0.0.1 7900", "fork 3")
+    with open(f"/proc/{parent.pid}/task/{parent.pid}/children") as f:
+        child = int(f.read().split()[0])
+    time.sleep(7)
+    watch.send_signal(signal.SIGINT)
+    out = watch.communicate(timeout=10)[0]
+    pid, pids, program = (JSON_KEYS.index(k) for k in ("pid", "pids", "program"))
+    rows = [row for row in csv.reader(io.StringIO(out.decode(), newline="")) if row[:1] == ["tcp"]]
+    check(rows and all(row[pid] == str(parent.pid) and row[program] == "socket_holder"
+                       for row in rows), f"forked owner: {[r[pid:program + 1] for r in rows]}")
+    seen = [row[pids] for row in rows]
+    check(f"{parent.pid} {child}" in seen and seen[-1:] == [str(parent.pid)],
+          f"forked owner: holders {sorted(set(seen))}, child {child}")
+    parent.stop()
 
 
 def odd_listing(ns, odd, records, text):
@@ -336,13 +435,23 @@ PTR = dict([(f"10.89.0.{k}", f"v4-{k}.quorvane.test") for k in range(1, 6)] +
            [("127.0.0.9", "mapped.quorvane.test")])
 
 
+# Names of /etc/hosts, which come before DNS as getent and ss -r have them.
+HOSTS = {"127.0.0.1": "localhost", "10.89.0.6": "hosts-only.test"}
+
+
 def live_dns(ns):
     ns.dnsmasq(PTR)
-    remote_sets(ns, [a for a in PTR if a.startswith("10.")], [a for a in PTR if ":" in a])
+    ns.hosts(HOSTS)
+    remote_sets(ns, [a for a in [*PTR, *HOSTS] if a.startswith("10.")],
+                [a for a in PTR if ":" in a])
     ns.holder(HOLDER).do("listen6 :: 8080", "connect 127.0.0.9 127.0.0.1 8080", "accept")
+    for address, name in HOSTS.items():
+        got = ns.run(["getent", "hosts", address], capture_output=True).stdout.decode().split()
+        check(got[1:2] == [name], f"getent hosts {address}: {got}")
 
     def name_of(address):
-        return PTR.get(address.removeprefix("::ffff:"))
+        address = address.removeprefix("::ffff:")
+        return HOSTS.get(address) or PTR.get(address)
 
     status, out, err, seconds = quorvane(ns, ["--template", "%ptt %rip %hn\\n"])
     check(status == 0 and seconds < 2.0, f"live DNS: exit {status} {err!r} in {seconds:.2f} s")
@@ -352,6 +461,7 @@ def live_dns(ns):
             check(hn == (name_of(rip) or rip), f"live DNS: {rip} named {hn!r}")
     named = {hn for _, _, hn in lines if hn.endswith(".quorvane.test")}
     check(named == set(PTR.values()), f"live DNS: names {sorted(named)}")
+    check(set(HOSTS.values()) <= {hn for _, _, hn in lines}, f"live DNS: hosts names {lines}")
 
     status, out, err, _ = quorvane(ns, ["--format", "json"])
     json_equals_ss(ns, "live DNS json", ["-tua"], json_records("live DNS json", out),

@@ -14,15 +14,20 @@
 //   accept                      accepts every connection waiting on the listeners
 //   many-tcp ADDR PORT N        a listener on ADDR:PORT and N accepted connections to it
 //   many-udp ADDR PORT N        N UDP sockets bound to ADDR, ports PORT upwards
+//   reuseport ADDR PORT         a TCP listener that shares its port (SO_REUSEPORT)
+//   udp-device ADDR PORT DEV    a UDP socket bound to device DEV (SO_BINDTODEVICE), sharing the
+//   port fork SECONDS                a child holding every socket so far, ending after SECONDS
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -166,6 +171,40 @@ void run(const std::string& line) {
       held.push_back(connected(SOCK_STREAM, address, address, port));
       if (i % 64 == 63 || i == count - 1) run("accept");  // keep the backlog short
     }
+  } else if (command == "reuseport") {
+    words >> address >> port;
+    const Address where = endpoint(address, port);
+    const int fd = socket(where.family, SOCK_STREAM, 0);
+    const int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEPORT, &on, sizeof on) != 0 ||
+        bind(fd, where.get(), where.length) != 0 || listen(fd, 16) != 0) {
+      throw system_error("reuseport " + address);
+    }
+    listeners.push_back(fd);
+  } else if (command == "udp-device") {
+    std::string device;
+    words >> address >> port >> device;
+    const Address where = endpoint(address, port);
+    const int fd = socket(where.family, SOCK_DGRAM, 0);
+    const int on = 1;
+    if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        setsockopt(fd, SOL_SOCKET, SO_BINDTODEVICE, device.c_str(),
+                   static_cast<socklen_t>(device.size())) != 0 ||
+        bind(fd, where.get(), where.length) != 0) {
+      throw system_error("udp-device " + device);
+    }
+    held.push_back(fd);
+  } else if (command == "fork") {
+    unsigned seconds = 0;
+    words >> seconds;
+    std::cout.flush();
+    const pid_t child = fork();
+    if (child < 0) throw system_error("fork");
+    if (child == 0) {
+      prctl(PR_SET_PDEATHSIG, SIGKILL);
+      sleep(seconds);
+      _exit(0);
+    }
   } else if (command == "many-udp") {
     int count = 0;
     words >> address >> port >> count;
@@ -192,6 +231,7 @@ void raise_file_limit() {
 
 int main() {
   raise_file_limit();
+  std::signal(SIGCHLD, SIG_IGN);  // forked children are reaped as they end, as servers do
   for (std::string line; std::getline(std::cin, line);) {
     if (line.empty()) continue;
     try {

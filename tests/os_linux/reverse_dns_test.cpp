@@ -158,4 +158,26 @@ TEST(FirstAnswerName, ACutReplyYieldsNothing) {
   EXPECT_TRUE(os::linux_dns::first_answer_name(whole.data(), whole.size()));
 }
 
+TEST(AddressOfQueryName, BothFamiliesBackFromTheirReverseNames) {
+  const auto ipv4 = os::linux_dns::address_of_query_name("1.0.0.127.IN-ADDR.ARPA");
+  ASSERT_TRUE(ipv4);
+  EXPECT_EQ(ipv4->family, 4);
+  EXPECT_EQ((std::vector<int>{ipv4->bytes[0], ipv4->bytes[1], ipv4->bytes[2], ipv4->bytes[3]}),
+            (std::vector<int>{127, 0, 0, 1}));
+  std::string nibbles = "4.3.2.1.";
+  for (int i = 0; i < 24; ++i) nibbles += "0.";
+  const auto ipv6 = os::linux_dns::address_of_query_name(nibbles + "0.8.e.f.ip6.arpa");
+  ASSERT_TRUE(ipv6);
+  EXPECT_EQ(ipv6->family, 6);
+  EXPECT_EQ(ipv6->bytes[0], 0xfe);
+  EXPECT_EQ(ipv6->bytes[1], 0x80);
+  EXPECT_EQ(ipv6->bytes[14], 0x12);
+  EXPECT_EQ(ipv6->bytes[15], 0x34);
+  for (const char* bad :
+       {"1.0.0.IN-ADDR.ARPA", "1.0.0.0.127.IN-ADDR.ARPA", "256.0.0.1.in-addr.arpa",
+        "a.0.0.1.in-addr.arpa", "4.3.2.1.ip6.arpa", "example.com", ""}) {
+    EXPECT_FALSE(os::linux_dns::address_of_query_name(bad)) << bad;
+  }
+}
+
 }  // namespace

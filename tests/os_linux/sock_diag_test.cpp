@@ -20,6 +20,7 @@ constexpr std::uint32_t kSequence = 7;
 // A datagram of netlink messages, each padded to the netlink alignment.
 struct Datagram {
   std::vector<std::uint8_t> bytes;
+  std::uint32_t interfaceIndex = 0;  // of the sockets added next
 
   void message(std::uint16_t type, const void* payload, std::size_t length,
                std::uint32_t sequence = kSequence) {
@@ -50,6 +51,9 @@ struct Datagram {
     body.idiag_inode = inode;
     body.idiag_rqueue = rqueue;
     body.idiag_wqueue = wqueue;
+    body.id.idiag_if = interfaceIndex;
+    body.id.idiag_cookie[0] = inode;  // the cookie's halves: the inode, then 1
+    body.id.idiag_cookie[1] = 1;
     std::vector<std::uint8_t> payload(sizeof body);
     std::memcpy(payload.data(), &body, sizeof body);
     attribute(payload, INET_DIAG_SHUTDOWN, {0});
@@ -98,9 +102,11 @@ std::array<std::uint8_t, 16> address(int family, const char* text) {
 
 TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   Datagram d;
+  d.interfaceIndex = 1;                                        // bound to a device
   d.socket(AF_INET, "127.0.0.1", 53, "0.0.0.0", 0, 10, 1001);  // LISTEN
-  d.socket(AF_INET6, "::", 8080, "::", 0, 10, 1002, 0);        // dual-stack listener
-  d.socket(AF_INET6, "::", 8443, "::", 0, 10, 1003, 1);        // v6-only listener
+  d.interfaceIndex = 0;
+  d.socket(AF_INET6, "::", 8080, "::", 0, 10, 1002, 0);  // dual-stack listener
+  d.socket(AF_INET6, "::", 8443, "::", 0, 10, 1003, 1);  // v6-only listener
   d.socket(AF_INET6, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.1", 40000, 1, 1004);
   d.socket(AF_INET, "10.0.0.1", 40001, "10.0.0.2", 80, 6, 0);  // TIME_WAIT: no inode
   d.socket(AF_INET, "10.0.0.1", 1, "10.0.0.2", 2, 3, 1005, {}, kSequence + 1);  // another dump's
@@ -114,6 +120,9 @@ TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   EXPECT_EQ(p.rows[0].local.port, 53);
   EXPECT_EQ(p.rows[0].tcpState, os::TcpState::listen);  // Listen
   EXPECT_FALSE(p.rows[0].ipv6Only);
+  EXPECT_EQ(p.rows[0].interfaceIndex, 1U);
+  EXPECT_EQ(p.rows[0].identity, 1001 + (std::uint64_t{1} << 32));
+  EXPECT_EQ(p.rows[1].interfaceIndex, 0U);
   EXPECT_EQ(p.rows[1].family, os::kFamilyIpv6);
   EXPECT_FALSE(p.rows[1].ipv6Only);
   EXPECT_TRUE(p.rows[2].ipv6Only);

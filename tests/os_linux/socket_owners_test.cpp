@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <optional>
 
 namespace {
 
@@ -16,6 +17,7 @@ using std::chrono::seconds;
 struct World {
   std::map<std::uint32_t, std::vector<std::uint64_t>> sockets;
   std::map<std::uint32_t, std::uint64_t> identity;
+  std::map<std::uint32_t, std::uint32_t> parent;
   std::vector<std::uint32_t> reads;
 
   [[nodiscard]] std::vector<Process> processes() const {
@@ -31,11 +33,17 @@ struct World {
                                      Clock::time_point now) {
     reads.clear();
     const auto list = processes();
-    owners.refresh(list, table, now, [this](std::uint32_t pid, std::vector<std::uint64_t>& out) {
-      reads.push_back(pid);
-      const auto& held = sockets.at(pid);
-      out.insert(out.end(), held.begin(), held.end());
-    });
+    owners.refresh(list, table, now,
+                   {[this](std::uint32_t pid, std::vector<std::uint64_t>& out) {
+                      reads.push_back(pid);
+                      const auto& held = sockets.at(pid);
+                      out.insert(out.end(), held.begin(), held.end());
+                    },
+                    [this](std::uint32_t pid) -> std::optional<std::uint32_t> {
+                      const auto found = parent.find(pid);
+                      if (found == parent.end()) return std::nullopt;
+                      return found->second;
+                    }});
     return reads;
   }
 };
@@ -43,27 +51,40 @@ struct World {
 const auto t0 = Clock::time_point{} + seconds(1000);
 using Pids = std::vector<std::uint32_t>;
 
-TEST(SocketOwners, FirstTableReadsByAscendingPidUntilEverySocketIsPlaced) {
+Pids holders(const SocketOwners& owners, std::uint64_t inode) {
+  const auto pids = owners.holders(inode);
+  return {pids.begin(), pids.end()};
+}
+
+TEST(SocketOwners, FirstTableReadsEveryProcessAndFindsEveryHolder) {
   World w;
   w.sockets = {{1, {}}, {10, {100, 101}}, {20, {101, 102}}, {30, {103}}, {40, {104}}};
   SocketOwners owners;
-  EXPECT_EQ(w.refresh(owners, {100, 101, 102, 103, 0, 100}, t0), (Pids{1, 10, 20, 30}));
+  EXPECT_EQ(w.refresh(owners, {100, 101, 102, 103, 0, 100}, t0), (Pids{1, 10, 20, 30, 40}));
   EXPECT_EQ(owners.owner(100), 10U);
   EXPECT_EQ(owners.owner(101), 10U);  // shared: the lowest pid
+  EXPECT_EQ(holders(owners, 101), (Pids{10, 20}));
+  EXPECT_EQ(holders(owners, 104), Pids{});
   EXPECT_EQ(owners.owner(102), 20U);
   EXPECT_EQ(owners.owner(103), 30U);
   EXPECT_EQ(owners.owner(104), 0U);  // held, but not in the table
   EXPECT_EQ(owners.owner(0), 0U);
 }
 
-TEST(SocketOwners, KnownSocketsCostNoReading) {
+TEST(SocketOwners, KnownSocketsCostNoReadingButNewProcessesAreRead) {
   World w;
   w.sockets = {{10, {100}}, {20, {200}}};
   SocketOwners owners;
   w.refresh(owners, {100, 200}, t0);
-  w.sockets[30] = {100};  // a child inherits a socket already known
   EXPECT_EQ(w.refresh(owners, {100, 200}, t0 + seconds(1)), Pids{});
+  w.sockets[30] = {100};  // a child inherits a socket already known
+  EXPECT_EQ(w.refresh(owners, {100, 200}, t0 + seconds(1)), Pids{30});
   EXPECT_EQ(owners.owner(100), 10U);
+  EXPECT_EQ(holders(owners, 100), (Pids{10, 30}));
+  // The child ends: the parent alone holds the socket, with nothing read.
+  w.sockets.erase(30);
+  EXPECT_EQ(w.refresh(owners, {100, 200}, t0 + seconds(1)), Pids{});
+  EXPECT_EQ(holders(owners, 100), Pids{10});
   // Sockets that left the table are forgotten.
   EXPECT_EQ(w.refresh(owners, {200}, t0 + seconds(2)), Pids{});
   EXPECT_EQ(owners.owner(100), 0U);
@@ -97,7 +118,7 @@ TEST(SocketOwners, OwnersThatWentOrWhosePidWasTakenAreLookedForAgain) {
   w.refresh(owners, {100, 200, 300}, t0);
   ASSERT_EQ(owners.owner(100), 10U);
   w.sockets.erase(10);  // the parent ends; the child holds the socket on
-  EXPECT_EQ(w.refresh(owners, {100, 200, 300}, t0 + seconds(1)), Pids{20});
+  EXPECT_EQ(w.refresh(owners, {100, 200, 300}, t0 + seconds(1)), Pids{});
   EXPECT_EQ(owners.owner(100), 20U);
   // Pid 30 ends and another process takes its number, holding other sockets.
   w.sockets[30] = {301};
@@ -106,6 +127,42 @@ TEST(SocketOwners, OwnersThatWentOrWhosePidWasTakenAreLookedForAgain) {
   EXPECT_EQ(w.refresh(owners, {100, 200, 300, 301}, t0 + seconds(2)), (Pids{30, 20}));
   EXPECT_EQ(owners.owner(300), 20U);
   EXPECT_EQ(owners.owner(301), 30U);
+  EXPECT_EQ(holders(owners, 300), Pids{20});  // never the new process of the old number
+  // The last holder goes: the survivor that was never read is hunted for.
+  w.sockets[40] = {};
+  w.refresh(owners, {100, 200, 300, 301}, t0 + seconds(3));
+  w.sockets[40] = {301};
+  w.sockets.erase(30);
+  EXPECT_EQ(w.refresh(owners, {100, 200, 300, 301}, t0 + seconds(4)), (Pids{20, 40}));
+  EXPECT_EQ(holders(owners, 301), Pids{40});
+}
+
+TEST(SocketOwners, AParentThatForkedAfterMakingASocketIsFoundThroughItsChild) {
+  World w;
+  w.sockets = {{1, {}}, {10, {}}};
+  SocketOwners owners;
+  w.refresh(owners, {}, t0);
+  // 10 listens, then forks 11; 12 is new and unrelated.
+  w.sockets[10] = {100};
+  w.sockets[11] = {100};
+  w.parent[11] = 10;
+  w.sockets[12] = {};
+  w.parent[12] = 1;
+  EXPECT_EQ(w.refresh(owners, {100}, t0 + seconds(1)), (Pids{11, 12, 10}));
+  EXPECT_EQ(holders(owners, 100), (Pids{10, 11}));
+  EXPECT_EQ(owners.owner(100), 10U);
+}
+
+TEST(SocketOwners, EveryProcessIsReadAgainAfterAWhile) {
+  World w;
+  w.sockets = {{10, {100}}, {20, {100}}};
+  SocketOwners owners(seconds(10), seconds(30));
+  w.refresh(owners, {100}, t0);
+  w.sockets[20] = {};  // closes its copy: nothing tells until all are read again
+  EXPECT_EQ(w.refresh(owners, {100}, t0 + seconds(29)), Pids{});
+  EXPECT_EQ(holders(owners, 100), (Pids{10, 20}));
+  EXPECT_EQ(w.refresh(owners, {100}, t0 + seconds(30)), (Pids{10, 20}));
+  EXPECT_EQ(holders(owners, 100), Pids{10});
 }
 
 TEST(SocketOwners, SocketsNoProcessHoldsWaitBeforeTheyAreHuntedAgain) {

@@ -69,6 +69,8 @@ class Namespace:
             f.write("nameserver 127.0.0.1\n")
             if self.resolv_options:
                 f.write(f"options {self.resolv_options}\n")
+        # And this one over /etc/hosts: names come from the test alone, not from the machine's.
+        self.hosts({})
         return self
 
     def __exit__(self, *exc):
@@ -81,6 +83,11 @@ class Namespace:
         subprocess.run(["ip", "netns", "del", self.name], stderr=subprocess.DEVNULL)
         shutil.rmtree(self.resolver, ignore_errors=True)
         shutil.rmtree(self.tmp, ignore_errors=True)
+
+    def hosts(self, names):
+        """The namespace's /etc/hosts: address -> name."""
+        with open(os.path.join(self.resolver, "hosts"), "w") as f:
+            f.writelines(f"{address} {name}\n" for address, name in names.items())
 
     def command(self, args):
         return ["ip", "netns", "exec", self.name] + list(args)

@@ -90,19 +90,47 @@ TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
             (std::vector<std::uint16_t>{8080, 0, 65535}));
 }
 
-TEST(CommandFilters, StatesKeepTcpOnly) {
+TEST(CommandFilters, UdpSocketsAreInTheStatesSsGivesThem) {
   const qv::EndpointFilter closed = filter_of(qv::FilterKind::state, {"closed"});
+  const qv::EndpointFilter established = filter_of(qv::FilterKind::state, {"established"});
   EXPECT_TRUE(qv::filter_matches(
       closed, endpoint({.local = {{}, 80}, .state = TcpState::closed, .pid = 1, .program = "a"})));
-  // A UDP socket carries state 0 and no state in the listing: no state filter keeps it.
-  EXPECT_FALSE(qv::filter_matches(
-      closed, endpoint({.protocol = Protocol::udp, .local = {{}, 53}, .pid = 1, .program = "a"})));
-  EXPECT_FALSE(qv::filter_matches(
-      filter_of(qv::FilterKind::state, {"all"}),
-      endpoint({.protocol = Protocol::udp, .local = {{}, 53}, .pid = 1, .program = "a"})));
   EXPECT_FALSE(qv::filter_matches(
       closed,
       endpoint({.local = {{}, 80}, .state = static_cast<TcpState>(13), .pid = 1, .program = "a"})));
+  // An unconnected UDP socket is closed, a connected one established.
+  const qv::Endpoint unconnected =
+      endpoint({.protocol = Protocol::udp, .local = {{}, 53}, .pid = 1, .program = "a"});
+  const qv::Endpoint connected = endpoint({.protocol = Protocol::udp,
+                                           .local = {{}, 40000},
+                                           .remote = {{}, 53},
+                                           .pid = 1,
+                                           .program = "a"});
+  EXPECT_TRUE(qv::filter_matches(closed, unconnected));
+  EXPECT_FALSE(qv::filter_matches(established, unconnected));
+  EXPECT_TRUE(qv::filter_matches(established, connected));
+  EXPECT_FALSE(qv::filter_matches(closed, connected));
+  for (const char* group : {"all", "connected"}) {
+    const qv::EndpointFilter filter = filter_of(qv::FilterKind::state, {group});
+    EXPECT_EQ(qv::filter_matches(filter, unconnected), group == std::string("all")) << group;
+    EXPECT_TRUE(qv::filter_matches(filter, connected)) << group;
+  }
+  EXPECT_FALSE(qv::filter_matches(filter_of(qv::FilterKind::state, {"listening"}), unconnected));
+}
+
+TEST(CommandFilters, AnyHolderAndEitherNameOfTheProgram) {
+  qv::Endpoint shared =
+      endpoint({.local = {{}, 80}, .state = TcpState::listen, .pid = 10, .program = "python3.11"});
+  shared.socket.owningPids = {10, 11, 12};
+  shared.processName = "python3";
+  for (const char* pid : {"10", "12"}) {
+    EXPECT_TRUE(qv::filter_matches(filter_of(qv::FilterKind::pid, {pid}), shared)) << pid;
+  }
+  EXPECT_FALSE(qv::filter_matches(filter_of(qv::FilterKind::pid, {"13"}), shared));
+  EXPECT_FALSE(qv::filter_matches(filter_of(qv::FilterKind::pid, {"0"}), shared));
+  EXPECT_TRUE(qv::filter_matches(filter_of(qv::FilterKind::program, {"python3"}), shared));
+  EXPECT_TRUE(qv::filter_matches(filter_of(qv::FilterKind::program, {"python3.11"}), shared));
+  EXPECT_FALSE(qv::filter_matches(filter_of(qv::FilterKind::program, {"python"}), shared));
 }
 
 TEST(CommandFilters, RepeatsMatchAnyKindsMatchAll) {

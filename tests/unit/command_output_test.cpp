@@ -69,6 +69,19 @@ TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
             "UDP\t0.0.0.0:53\t0.0.0.0:*\t-\t-\t-\t-\n"
             "TCP\t[::ffff:127.0.0.1]:8080\t[::ffff:127.0.0.2]:40000\tEstablished\t7\tjava\t"
             "::ffff:127.0.0.2\n");
+  // A device-bound or scoped socket's device follows its local address, as ss writes it.
+  qv::Endpoint bound = unowned_udp();
+  bound.socket.interfaceName = "lo";
+  qv::Endpoint scoped = dual_listener();
+  scoped.socket.ipv6Only = true;
+  scoped.socket.local.address = v6("fe80::1234");
+  scoped.socket.interfaceName = "eth\n0";
+  out.clear();
+  qv::append_text_row(out, bound);
+  qv::append_text_row(out, scoped);
+  EXPECT_EQ(out,
+            "UDP\t0.0.0.0%lo:53\t0.0.0.0:*\t-\t-\t-\t-\n"
+            "TCP\t[fe80::1234]%eth\\n0:8080\t[::]:*\tListening\t7\tjava\t-\n");
 }
 
 TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
@@ -136,22 +149,30 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   std::string out;
   qv::append_json_record(out, connection());
   qv::append_json_record(out, unowned_udp());
-  qv::append_json_record(out, dual_listener());
+  // Held by two processes, bound to a device, its executable replaced since it started.
+  qv::Endpoint shared = dual_listener();
+  shared.socket.owningPids = {7, 9};
+  shared.socket.interfaceName = "lo";
+  shared.deleted = true;
+  qv::append_json_record(out, shared);
   EXPECT_EQ(out,
             R"({"protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"10.0.0.1",)"
             R"("local_port":80,)"
+            R"("interface":null,)"
             R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
-            R"("program":"odd\u001b[2J\nname","host":"peer\texample"})"
+            R"("pids":[42],"program":"odd\u001b[2J\nname","deleted":false,"host":"peer\texample"})"
             "\n"
             R"({"protocol":"udp","family":"ipv4","ipv6_only":null,"local_address":"0.0.0.0",)"
             R"("local_port":53,)"
+            R"("interface":null,)"
             R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
-            R"("program":null,"host":null})"
+            R"("pids":[],"program":null,"deleted":null,"host":null})"
             "\n"
             R"({"protocol":"tcp","family":"ipv6","ipv6_only":false,"local_address":"::",)"
             R"("local_port":8080,)"
+            R"("interface":"lo",)"
             R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
-            R"("program":"java","host":null})"
+            R"("pids":[7,9],"program":"java","deleted":true,"host":null})"
             "\n");
 }
 
@@ -217,21 +238,22 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   const qv::Endpoint endpoints[] = {comma, unowned_udp()};
   qv::ListingStyle style;
   style.format = qv::OutputFormat::csv;
-  EXPECT_EQ(qv::listing_text(endpoints, style),
-            "protocol,family,ipv6_only,local_address,local_port,remote_address,remote_port,state,"
-            "pid,program,host\r\n"
-            "tcp,ipv4,,10.0.0.1,80,10.0.0.9,51234,Established,42,\"a,b\",\r\n"
-            "udp,ipv4,,0.0.0.0,53,,,,,,\r\n");
+  EXPECT_EQ(
+      qv::listing_text(endpoints, style),
+      "protocol,family,ipv6_only,local_address,local_port,interface,remote_address,remote_port,"
+      "state,pid,pids,program,deleted,host\r\n"
+      "tcp,ipv4,,10.0.0.1,80,,10.0.0.9,51234,Established,42,42,\"a,b\",false,\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,\r\n");
   // To a terminal the names are escaped once, as in the text rows; to a pipe they stay exact.
   qv::Endpoint odd = unowned_udp();
   odd.socket.owningPid = 9;
   odd.program = "red\x1b[31m\nline\xff";
   style.header = false;
   EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
-            "udp,ipv4,,0.0.0.0,53,,,,9,\"red\x1b[31m\nline\xff\",\r\n");
+            "udp,ipv4,,0.0.0.0,53,,,,,9,9,\"red\x1b[31m\nline\xff\",false,\r\n");
   style.terminal = true;
   EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
-            "udp,ipv4,,0.0.0.0,53,,,,9,red\\033[31m\\nline\\377,\r\n");
+            "udp,ipv4,,0.0.0.0,53,,,,,9,9,red\\033[31m\\nline\\377,false,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {

@@ -86,6 +86,28 @@ TEST(ConnectionLog, AnEndpointBackAfterItClosedIsANewOne) {
   EXPECT_EQ(events(log, {}, 2100), std::vector<std::string>{"close 1 @2000 lived 0"});
 }
 
+TEST(ConnectionLog, SocketsSharingAnAddressEachHaveTheirOwnLife) {
+  using test_endpoint::listener;
+  qv::ConnectionLog log;
+  EXPECT_EQ(events(log, {listener(7400, 1)}, 0), std::vector<std::string>{"open 7400 @0"});
+  events(log, {listener(7400, 1), listener(7400, 2)}, 1000);
+  // The first closes as a third opens: one close, one open, the second untouched.
+  EXPECT_EQ(events(log, {listener(7400, 2), listener(7400, 3)}, 2000),
+            (std::vector<std::string>{"close 7400 @1000 lived 1000", "open 7400 @2000"}));
+  const auto closes = qv::log_refresh(log, {listener(7400, 3)}, at(3000));
+  ASSERT_EQ(closes.size(), 1U);
+  EXPECT_EQ(closes[0].endpoint->socket.identity, 2U);
+  EXPECT_EQ(closes[0].lifetime, milliseconds(1000));
+  // A connection moving into Time Wait gets a new cookie from the kernel: still one endpoint.
+  qv::Endpoint connection = loopback_tcp(1);
+  connection.socket.identity = 10;
+  events(log, {connection}, 4000);
+  connection.socket.identity = 11;
+  connection.socket.tcpState = TcpState::timeWait;
+  EXPECT_EQ(events(log, {connection}, 5000),
+            std::vector<std::string>{"state 1 @5000 from 5 to 11"});
+}
+
 TEST(ConnectionLog, UdpEndpointsHaveNoStateEvents) {
   qv::Endpoint udp = loopback_tcp(53, 0, TcpState::none);
   udp.socket.protocol = os::Protocol::udp;
@@ -122,8 +144,9 @@ TEST(ConnectionLog, EventsAsJsonLines) {
   const std::string fields =
       R"("protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"127.0.0.1",)"
       R"("local_port":8080,)"
+      R"("interface":null,)"
       R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
-      R"("program":"web\nserver","host":null})"
+      R"("pids":[42],"program":"web\nserver","deleted":false,"host":null})"
       "\n";
   const std::string expected[] = {
       R"({"event":"open","time":"2027-01-15T08:00:00.005Z",)" + fields,

@@ -43,4 +43,12 @@ inline qv::Endpoint loopback_tcp(std::uint16_t localPort, std::uint16_t remotePo
       {.local = {loopback, localPort}, .remote = {loopback, remotePort}, .state = state});
 }
 
+// A listener on 127.0.0.1, one of those sharing the port (SO_REUSEPORT), told apart by identity.
+inline qv::Endpoint listener(std::uint16_t port, std::uint64_t identity) {
+  qv::Endpoint e =
+      endpoint({.local = {test_address::v4(127, 0, 0, 1), port}, .state = TcpState::listen});
+  e.socket.identity = identity;
+  return e;
+}
+
 }  // namespace test_endpoint

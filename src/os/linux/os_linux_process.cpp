@@ -4,10 +4,12 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <new>
 #include <string>
 
+#include "os/linux/descriptor.hpp"
 #include "os/os.hpp"
 
 namespace os {
@@ -60,6 +62,15 @@ void close_process(ProcessHandle process) { delete &opened(process); }
 // There is no narrower right to ask with: what the exe link does not tell, nothing does.
 std::optional<std::string> process_image_path_limited(std::uint32_t /*pid*/, PathText /*text*/) {
   return std::nullopt;
+}
+
+std::string process_name(std::uint32_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
+  std::string name;
+  if (!read_file(path, name)) return {};
+  if (!name.empty() && name.back() == '\n') name.pop_back();
+  return name;
 }
 
 }  // namespace os

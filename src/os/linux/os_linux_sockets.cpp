@@ -2,6 +2,7 @@
 // sock_diag as ss reads it, or from /proc/net where netlink cannot be had; owners kept between
 // calls.
 #include <linux/netlink.h>
+#include <net/if.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
 
@@ -107,6 +108,7 @@ void add_lines(const std::vector<Line>& lines, int protocol, std::vector<SocketR
     row.tcpState = row.protocol == Protocol::tcp
                        ? static_cast<TcpState>(linux_net::mib_tcp_state(line.state))
                        : TcpState::none;
+    row.identity = line.inode;  // /proc has no cookie
     inodes.push_back(line.inode);
   }
 }
@@ -155,6 +157,17 @@ Owners& owners() {
   return *shared;
 }
 
+std::string interface_name(std::uint32_t index,
+                           std::vector<std::pair<std::uint32_t, std::string>>& named) {
+  for (const auto& [known, name] : named) {
+    if (known == index) return name;
+  }
+  char name[IF_NAMESIZE];
+  // A device removed since the socket was bound has no name any more: the socket keeps none.
+  const char* found = ::if_indextoname(index, name);
+  return named.emplace_back(index, found != nullptr ? found : "").second;
+}
+
 // nullopt: only the named source, or netlink first and /proc where it fails.
 std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKinds kinds) {
   Owners& state = owners();
@@ -181,9 +194,17 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
   linux_proc::ProcReader proc;
   proc.list_processes(state.processes);
   state.book.refresh(state.processes, state.inodes, linux_owners::Clock::now(),
-                     [&proc](std::uint32_t pid, auto& inodes) { proc.read_sockets(pid, inodes); });
-  for (std::size_t i = 0; i < rows.size(); ++i)
-    rows[i].owningPid = state.book.owner(state.inodes[i]);
+                     {[&proc](std::uint32_t pid, auto& inodes) { proc.read_sockets(pid, inodes); },
+                      [&proc](std::uint32_t pid) { return proc.parent_of(pid); }});
+  // Few sockets are tied to a device: each index is named once per table.
+  std::vector<std::pair<std::uint32_t, std::string>> interfaces;
+  for (std::size_t i = 0; i < rows.size(); ++i) {
+    SocketRow& row = rows[i];
+    const auto holders = state.book.holders(state.inodes[i]);
+    row.owningPids.assign(holders.begin(), holders.end());
+    row.owningPid = holders.empty() ? 0 : holders.front();
+    if (row.interfaceIndex != 0) row.interfaceName = interface_name(row.interfaceIndex, interfaces);
+  }
   state.lastRows = rows.size();
   return rows;
 }

@@ -3,6 +3,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstddef>
@@ -74,6 +75,28 @@ void ProcReader::read_sockets(std::uint32_t pid, std::vector<std::uint64_t>& ino
         linux_net::socket_inode_of_link(std::string_view(link, static_cast<std::size_t>(length)));
     if (inode) inodes.push_back(*inode);
   });
+}
+
+std::optional<std::uint32_t> ProcReader::parent_of(std::uint32_t pid) {
+  char path[32];
+  std::snprintf(path, sizeof path, "%u/stat", pid);
+  const Descriptor stat(::openat(proc_.get(), path, O_RDONLY | O_CLOEXEC));
+  if (stat.get() < 0) return std::nullopt;
+  char text[512];
+  const ssize_t length = ::read(stat.get(), text, sizeof text - 1);
+  if (length <= 0) return std::nullopt;
+  text[length] = '\0';
+  // "pid (comm) state ppid ...": the name may hold anything, spaces and parentheses too, so the
+  // fields are counted from its last closing parenthesis.
+  const std::string_view fields(text, static_cast<std::size_t>(length));
+  const auto close = fields.rfind(')');
+  std::uint32_t parent = 0;
+  char state = 0;
+  if (close == std::string_view::npos ||
+      std::sscanf(text + close + 1, " %c %u", &state, &parent) != 2) {
+    return std::nullopt;
+  }
+  return parent;
 }
 
 }  // namespace os::linux_proc

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "os/linux/descriptor.hpp"
@@ -18,6 +19,8 @@ class ProcReader {
   void list_processes(std::vector<linux_owners::Process>& processes);
   // Appends the inode of every socket the process holds; nothing when it has gone or hides them.
   void read_sockets(std::uint32_t pid, std::vector<std::uint64_t>& inodes);
+  // The pid of the process's parent; nullopt when the process has gone.
+  std::optional<std::uint32_t> parent_of(std::uint32_t pid);
 
  private:
   Descriptor proc_;

@@ -1,10 +1,13 @@
-// Reverse-query cache with expiry and a bound, and the reading of a reply's first answer.
+// Reverse-query cache with expiry and a bound, the reading of a reply's first answer, and the
+// address behind a reverse query name.
 #include "os/linux/reverse_dns.hpp"
 
 #include <arpa/nameser.h>
 #include <resolv.h>
 
 #include <algorithm>
+#include <cctype>
+#include <charconv>
 
 namespace os::linux_dns {
 
@@ -58,6 +61,60 @@ std::optional<FirstAnswer> first_answer_name(const unsigned char* reply, std::si
     return std::nullopt;
   }
   return FirstAnswer{name, ns_rr_ttl(record)};
+}
+
+namespace {
+
+bool ends_with_folded(std::string_view text, std::string_view suffix) {
+  if (text.size() < suffix.size()) return false;
+  text.remove_prefix(text.size() - suffix.size());
+  return std::equal(text.begin(), text.end(), suffix.begin(), [](char a, char b) {
+    return std::tolower(static_cast<unsigned char>(a)) == b;
+  });
+}
+
+int nibble_of(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  const int lower = std::tolower(static_cast<unsigned char>(c));
+  return lower >= 'a' && lower <= 'f' ? lower - 'a' + 10 : -1;
+}
+
+}  // namespace
+
+std::optional<ReverseAddress> address_of_query_name(std::string_view queryName) {
+  ReverseAddress address{};
+  constexpr std::string_view kIpv4Suffix = ".in-addr.arpa";
+  constexpr std::string_view kIpv6Suffix = ".ip6.arpa";
+  if (ends_with_folded(queryName, kIpv4Suffix)) {
+    std::string_view labels = queryName.substr(0, queryName.size() - kIpv4Suffix.size());
+    address.family = 4;
+    // The labels name the octets last first.
+    for (std::size_t i = 4; i-- > 0;) {
+      const std::size_t dot = labels.find('.');
+      const std::string_view label = labels.substr(0, dot);
+      unsigned value = 0;
+      const auto [end, error] = std::from_chars(label.data(), label.data() + label.size(), value);
+      if (label.empty() || error != std::errc() || end != label.data() + label.size() ||
+          value > 255 || (i == 0) != (dot == std::string_view::npos)) {
+        return std::nullopt;
+      }
+      address.bytes[i] = static_cast<std::uint8_t>(value);
+      labels = dot == std::string_view::npos ? std::string_view() : labels.substr(dot + 1);
+    }
+    return address;
+  }
+  if (!ends_with_folded(queryName, kIpv6Suffix)) return std::nullopt;
+  const std::string_view labels = queryName.substr(0, queryName.size() - kIpv6Suffix.size());
+  if (labels.size() != 63) return std::nullopt;  // 32 nibbles and the dots between them
+  address.family = 6;
+  for (std::size_t i = 0; i < 32; ++i) {
+    const int value = nibble_of(labels[2 * i]);
+    if (value < 0 || (i < 31 && labels[2 * i + 1] != '.')) return std::nullopt;
+    // The first label is the last byte's low nibble.
+    std::uint8_t& byte = address.bytes[15 - i / 2];
+    byte = static_cast<std::uint8_t>(byte | (i % 2 == 0 ? value : value << 4));
+  }
+  return address;
 }
 
 }  // namespace os::linux_dns

@@ -2,11 +2,13 @@
 // alike, kept until they expire, within a bounded number of entries. Pure: the clock is passed in.
 #pragma once
 
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 
 namespace os::linux_dns {
@@ -60,5 +62,13 @@ struct FirstAnswer {
   std::uint32_t ttlSeconds;
 };
 std::optional<FirstAnswer> first_answer_name(const unsigned char* reply, std::size_t length);
+
+// The address a reverse query name stands for: "4.3.2.1.in-addr.arpa" (IPv4, family 4) or the 32
+// nibbles of "....ip6.arpa" (family 6), either case; nullopt for any other name.
+struct ReverseAddress {
+  std::uint8_t family;
+  std::array<std::uint8_t, 16> bytes;  // an IPv4 address in the first four
+};
+std::optional<ReverseAddress> address_of_query_name(std::string_view queryName);
 
 }  // namespace os::linux_dns

@@ -104,6 +104,9 @@ bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
                          row.traffic = tcp_traffic(payload);
                        }
                      });
+  row.interfaceIndex = body.id.idiag_if;
+  // The cookie's two halves, low first, as the kernel stores them.
+  row.identity = body.id.idiag_cookie[0] | (std::uint64_t{body.id.idiag_cookie[1]} << 32);
   inodes.push_back(body.idiag_inode);
   return true;
 }

@@ -31,7 +31,8 @@ enum class DumpProgress {
   failed,  // an error reply, or a message cut short: the dump's rows cannot be trusted
 };
 
-// Appends one row (owner 0, protocol as given) and its socket inode (0 when no
+// Appends one row (owner 0, protocol as given: 1 TCP, 2 UDP, identity the socket's cookie, the
+// interface by index only) and its socket inode (0 when no
 // process can hold it, as for time-wait sockets) for every socket message of the given sequence
 // in buffer, one datagram of whole netlink messages. Messages of other sequences and of other
 // types are passed over. A TCP message's tcp_info, where the kernel sent one, becomes the row's

@@ -1,4 +1,5 @@
-// The owner book: which sockets to hunt after a new table, and in which processes to look first.
+// The owner book: which processes to read after a new table, in which order, and what a process
+// that has gone takes with it.
 #include "os/linux/socket_owners.hpp"
 
 #include <algorithm>
@@ -25,118 +26,172 @@ std::vector<std::uint32_t> missing_from(std::span<const Process> from,
   return pids;
 }
 
-bool contains(const std::vector<std::uint32_t>& sortedPids, std::uint32_t pid) {
-  return std::binary_search(sortedPids.begin(), sortedPids.end(), pid);
+template <typename Value>
+bool contains(const std::vector<Value>& sorted, Value value) {
+  return std::binary_search(sorted.begin(), sorted.end(), value);
+}
+
+void sort_unique(std::vector<std::uint32_t>& pids) {
+  std::sort(pids.begin(), pids.end());
+  pids.erase(std::unique(pids.begin(), pids.end()), pids.end());
 }
 
 }  // namespace
 
+void SocketOwners::read_process(std::uint32_t pid, std::span<const std::uint64_t> table,
+                                const ReadSockets& read) {
+  found_.clear();
+  read(pid, found_);
+  for (const std::uint64_t inode : found_) {
+    if (inode != 0 && std::binary_search(table.begin(), table.end(), inode)) {
+      holdings_.push_back({inode, pid});
+    }
+  }
+}
+
+void SocketOwners::settle() {
+  std::sort(holdings_.begin(), holdings_.end());
+  holdings_.erase(std::unique(holdings_.begin(), holdings_.end()), holdings_.end());
+  pids_.resize(holdings_.size());
+  std::transform(holdings_.begin(), holdings_.end(), pids_.begin(),
+                 [](const Holding& holding) { return holding.pid; });
+}
+
 void SocketOwners::refresh(std::span<const Process> processes,
                            std::span<const std::uint64_t> inodes, Clock::time_point now,
-                           const ReadSockets& read) {
+                           const ProcessReading& read) {
   const std::vector<std::uint32_t> gone = missing_from(processes_, processes);
   const std::vector<std::uint32_t> fresh = missing_from(processes, processes_);
   processes_.assign(processes.begin(), processes.end());
-
-  // The new table, each socket keeping what the old one knew of it unless its owner has gone.
-  std::vector<Socket> table;
+  std::vector<std::uint64_t> table;
   table.reserve(inodes.size());
   for (const std::uint64_t inode : inodes) {
-    if (inode != 0) table.push_back({inode, 0, {}});
+    if (inode != 0) table.push_back(inode);
   }
-  std::sort(table.begin(), table.end(),
-            [](const Socket& a, const Socket& b) { return a.inode < b.inode; });
-  table.erase(std::unique(table.begin(), table.end(),
-                          [](const Socket& a, const Socket& b) { return a.inode == b.inode; }),
-              table.end());
-  auto old = sockets_.cbegin();
-  std::size_t hunted = 0;
-  for (Socket& socket : table) {
-    while (old != sockets_.cend() && old->inode < socket.inode) ++old;
-    if (old != sockets_.cend() && old->inode == socket.inode && !contains(gone, old->pid)) {
-      socket.pid = old->pid;
-      socket.retryAfter = old->retryAfter;
-    }
-    if (socket.pid == 0 && socket.retryAfter <= now) ++hunted;
-  }
-  sockets_ = std::move(table);
-  if (hunted == 0) return;
+  std::sort(table.begin(), table.end());
+  table.erase(std::unique(table.begin(), table.end()), table.end());
 
-  std::vector<std::uint32_t> holders;
-  for (const Socket& socket : sockets_) {
-    if (socket.pid != 0) holders.push_back(socket.pid);
+  std::vector<std::uint32_t> readNow;  // every process read by this call
+  const bool readAll = !nextRereadAll_ || now >= *nextRereadAll_;
+  if (readAll) {
+    holdings_.clear();
+    for (const Process& process : processes) read_process(process.pid, table, read.sockets);
+    nextRereadAll_ = now + rereadAll_;
+    for (const Process& process : processes) readNow.push_back(process.pid);
+  } else {
+    std::erase_if(holdings_, [&](const Holding& holding) {
+      return !std::binary_search(table.begin(), table.end(), holding.inode) ||
+             contains(gone, holding.pid);
+    });
+    for (const std::uint32_t pid : fresh) read_process(pid, table, read.sockets);
+    readNow = fresh;
   }
-  std::sort(holders.begin(), holders.end());
-  holders.erase(std::unique(holders.begin(), holders.end()), holders.end());
-  std::vector<std::uint32_t> order = fresh;
-  for (const std::uint32_t pid : holders) {
-    if (!contains(fresh, pid)) order.push_back(pid);
+  settle();
+
+  // A process that made a socket and then forked: the child is new and read, the parent is not.
+  std::vector<std::uint32_t> parents;
+  for (auto group = holdings_.begin(); !readAll && group != holdings_.end();) {
+    const auto end = std::find_if(group, holdings_.end(), [&](const Holding& holding) {
+      return holding.inode != group->inode;
+    });
+    if (std::all_of(group, end, [&](const Holding& h) { return contains(fresh, h.pid); })) {
+      for (auto holding = group; holding != end; ++holding) {
+        const auto parent = read.parent(holding->pid);
+        if (parent && !contains(fresh, *parent)) parents.push_back(*parent);
+      }
+    }
+    group = end;
   }
-  for (const Process& process : processes) {
-    if (!contains(fresh, process.pid) && !contains(holders, process.pid)) {
-      order.push_back(process.pid);
+  sort_unique(parents);
+  for (const std::uint32_t pid : parents) read_process(pid, table, read.sockets);
+  readNow.insert(readNow.end(), parents.begin(), parents.end());
+  sort_unique(readNow);
+  if (!parents.empty()) settle();
+
+  // The sockets without a holder that are due for a hunt.
+  std::vector<Unplaced> unplaced;
+  std::vector<std::uint64_t> hunted;
+  auto known = holdings_.cbegin();
+  auto waiting = unplaced_.cbegin();
+  for (const std::uint64_t inode : table) {
+    while (known != holdings_.cend() && known->inode < inode) ++known;
+    if (known != holdings_.cend() && known->inode == inode) continue;
+    while (waiting != unplaced_.cend() && waiting->inode < inode) ++waiting;
+    const bool waits = waiting != unplaced_.cend() && waiting->inode == inode &&
+                       waiting->retryAfter > now && !readAll;
+    if (waits) {
+      unplaced.push_back(*waiting);
+    } else {
+      unplaced.push_back({inode, now + retryUnplaced_});
+      if (!readAll) hunted.push_back(inode);
     }
   }
-  for (const std::uint32_t pid : order) {
-    hunted -= place(pid, now, read);
-    if (hunted == 0) return;
+  if (!hunted.empty()) {
+    std::vector<std::uint32_t> holderPids(pids_);
+    sort_unique(holderPids);
+    std::vector<std::uint32_t> order;
+    for (const std::uint32_t pid : holderPids) {
+      if (!contains(readNow, pid)) order.push_back(pid);
+    }
+    for (const Process& process : processes) {
+      if (!contains(readNow, process.pid) && !contains(holderPids, process.pid)) {
+        order.push_back(process.pid);
+      }
+    }
+    std::vector<bool> placed(hunted.size(), false);
+    std::size_t left = hunted.size();
+    for (const std::uint32_t pid : order) {
+      read_process(pid, table, read.sockets);
+      for (const std::uint64_t inode : found_) {
+        const auto at = std::lower_bound(hunted.begin(), hunted.end(), inode);
+        if (at == hunted.end() || *at != inode) continue;
+        const auto index = static_cast<std::size_t>(at - hunted.begin());
+        if (!placed[index]) {
+          placed[index] = true;
+          --left;
+        }
+      }
+      if (left == 0) break;
+    }
+    settle();
+    // What the hunt met is placed, waiting or not.
+    std::erase_if(unplaced, [&](const Unplaced& socket) { return !holders(socket.inode).empty(); });
   }
-  for (Socket& socket : sockets_) {
-    if (socket.pid == 0 && socket.retryAfter <= now) socket.retryAfter = now + retryUnplaced_;
-  }
+  unplaced_ = std::move(unplaced);
 }
 
 void SocketOwners::rebuild(std::span<const Process> processes, const ReadSockets& read) {
   processes_.assign(processes.begin(), processes.end());
-  sockets_.clear();
+  holdings_.clear();
+  unplaced_.clear();
   for (const Process& process : processes) {
     found_.clear();
     read(process.pid, found_);
     for (const std::uint64_t inode : found_) {
-      if (inode != 0) sockets_.push_back({inode, process.pid, {}});
+      if (inode != 0) holdings_.push_back({inode, process.pid});
     }
   }
-  std::sort(sockets_.begin(), sockets_.end(), [](const Socket& a, const Socket& b) {
-    return a.inode < b.inode || (a.inode == b.inode && a.pid < b.pid);
-  });
-  sockets_.erase(std::unique(sockets_.begin(), sockets_.end(),
-                             [](const Socket& a, const Socket& b) { return a.inode == b.inode; }),
-                 sockets_.end());
+  settle();
+}
+
+std::span<const std::uint32_t> SocketOwners::holders(std::uint64_t inode) const {
+  struct ByInode {
+    bool operator()(const Holding& holding, std::uint64_t value) const {
+      return holding.inode < value;
+    }
+    bool operator()(std::uint64_t value, const Holding& holding) const {
+      return value < holding.inode;
+    }
+  };
+  const auto [first, last] = std::equal_range(holdings_.begin(), holdings_.end(), inode, ByInode{});
+  return {pids_.data() + (first - holdings_.begin()), static_cast<std::size_t>(last - first)};
 }
 
 std::uint32_t SocketOwners::owner(std::uint64_t inode) const {
-  const Socket* socket = find(inode);
-  return socket == nullptr ? 0 : socket->pid;
+  const auto pids = holders(inode);
+  return pids.empty() ? 0 : pids.front();
 }
 
 bool SocketOwners::knows(std::uint64_t inode) const { return owner(inode) != 0; }
-
-std::size_t SocketOwners::place(std::uint32_t pid, Clock::time_point now, const ReadSockets& read) {
-  found_.clear();
-  read(pid, found_);
-  std::size_t placed = 0;
-  for (const std::uint64_t inode : found_) {
-    Socket* socket = find(inode);
-    if (socket == nullptr) continue;
-    if (socket->pid == 0) {
-      if (socket->retryAfter <= now) ++placed;
-      socket->pid = pid;
-    } else if (pid < socket->pid) {
-      socket->pid = pid;
-    }
-  }
-  return placed;
-}
-
-SocketOwners::Socket* SocketOwners::find(std::uint64_t inode) {
-  const auto found = std::lower_bound(
-      sockets_.begin(), sockets_.end(), inode,
-      [](const Socket& socket, std::uint64_t value) { return socket.inode < value; });
-  return found != sockets_.end() && found->inode == inode ? &*found : nullptr;
-}
-
-const SocketOwners::Socket* SocketOwners::find(std::uint64_t inode) const {
-  return const_cast<SocketOwners*>(this)->find(inode);
-}
 
 }  // namespace os::linux_owners

@@ -115,6 +115,9 @@ std::size_t process_executable_path(ProcessHandle process, std::span<char> buffe
 
 void close_process(ProcessHandle process) { CloseHandle(handle_of(process)); }
 
+// Windows names a process by its executable alone.
+std::string process_name(std::uint32_t /*pid*/) { return {}; }
+
 std::optional<std::string> process_image_path_limited(std::uint32_t pid, PathText text) {
   const QueryImageName query = query_image_name();
   const QueryImageNameW queryWide = query_image_name_wide();
