@@ -131,11 +131,17 @@ std::string option_name(int value) {
   return "option";
 }
 
-std::optional<double> read_seconds(const std::string& text) {
+// The exporter may refresh faster than a person watches: catching connections that live 100 ms
+// takes refreshes less than 100 ms apart.
+constexpr double kShortestWatch = 0.1;
+constexpr double kShortestServeInterval = 0.05;
+
+std::optional<double> read_seconds(const std::string& text, double shortest) {
   if (text.empty()) return std::nullopt;
   char* end = nullptr;
   const double value = std::strtod(text.c_str(), &end);
-  if (*end != '\0' || !std::isfinite(value) || value < 0.1 || value > 86400) return std::nullopt;
+  if (*end != '\0' || !std::isfinite(value) || value < shortest || value > 86400)
+    return std::nullopt;
   return value;
 }
 
@@ -285,7 +291,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         }
         options.watchSeconds = kDefaultWatchSeconds;
         if (seconds) {
-          options.watchSeconds = read_seconds(*seconds);
+          options.watchSeconds = read_seconds(*seconds, kShortestWatch);
           if (!options.watchSeconds) {
             return "--watch needs a number of seconds from 0.1 to 86400, not '" + *seconds + "'";
           }
@@ -318,9 +324,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         break;
       }
       case kServeInterval: {
-        const auto seconds = read_seconds(optarg);
+        const auto seconds = read_seconds(optarg, kShortestServeInterval);
         if (!seconds) {
-          return "--serve-interval needs a number of seconds from 0.1 to 86400, not '" +
+          return "--serve-interval needs a number of seconds from 0.05 to 86400, not '" +
                  std::string(optarg) + "'";
         }
         options.serveIntervalSeconds = *seconds;

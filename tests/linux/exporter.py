@@ -152,9 +152,21 @@ class Prometheus:
              f"--storage.tsdb.path={os.path.join(tmp, 'data')}",
              f"--web.listen-address=127.0.0.1:{PROMETHEUS_PORT}", "--log.level=warn"],
             stdout=self.log, stderr=self.log)
-        if not wait_listening(PROMETHEUS_PORT, self.process, 60):
+        # It listens before its storage is open, answering 503 until then.
+        if not (wait_listening(PROMETHEUS_PORT, self.process, 60) and self.ready(60)):
             raise RuntimeError("prometheus did not start")
         self.connection = http.client.HTTPConnection("127.0.0.1", PROMETHEUS_PORT, timeout=10)
+
+    def ready(self, seconds):
+        deadline = time.monotonic() + seconds
+        while time.monotonic() < deadline:
+            try:
+                if get("/-/ready", port=PROMETHEUS_PORT)[0] == 200:
+                    return True
+            except OSError:
+                pass
+            time.sleep(0.2)
+        return False
 
     def query(self, expression):
         """An instant query's vector as {labels as a frozenset of items: value}."""
@@ -167,11 +179,11 @@ class Prometheus:
                 for r in answer["data"]["result"]}
 
     def scrapes(self):
-        found = self.query('count_over_time(up{job="port"}[10m])')
+        found = self.query('sum_over_time(up{job="port"}[10m])')
         return int(next(iter(found.values()), 0))
 
     def wait_scrapes(self, count, seconds=30):
-        """Waits until count more scrapes have been stored; whether they were."""
+        """Waits until count more successful scrapes have been stored; whether they were."""
         goal = self.scrapes() + count
         deadline = time.monotonic() + seconds
         while time.monotonic() < deadline:
@@ -214,7 +226,8 @@ def prometheus_test(quorvane):
     subprocess.run(["sysctl", "-qw", "net.ipv4.tcp_max_tw_buckets=0"], check=True)
     held = busy_sockets()
     exporter = serve(quorvane, "--serve-interval", "0.1")
-    filtered = serve(quorvane, "--serve-interval", "0.1", "--port", "7777", port=FILTERED_PORT)
+    # Refreshes less than 100 ms apart, to see every 100 ms connection.
+    filtered = serve(quorvane, "--serve-interval", "0.05", "--port", "7777", port=FILTERED_PORT)
     status, kind, text = get(accept="text/plain;version=0.0.4")
     lint = subprocess.run(["promtool", "check", "metrics"], input=text, capture_output=True,
                           text=True)

@@ -208,7 +208,7 @@ TEST(CommandServeOptions, AddressesPortsAndTheirReasons) {
             "--serve writes an IPv6 address in brackets ([::1]:PORT), not '::1:80'");
   EXPECT_EQ(reason({"--serve-interval", "2"}), "--serve-interval goes with --serve");
   EXPECT_EQ(reason({"--serve", "80", "--serve-interval", "0"}),
-            "--serve-interval needs a number of seconds from 0.1 to 86400, not '0'");
+            "--serve-interval needs a number of seconds from 0.05 to 86400, not '0'");
   for (const char* other : {"--watch", "--meter", "--summary", "--format=csv"}) {
     EXPECT_EQ(reason({"--serve", "80", other}),
               "--serve exports metrics: it does not go with --watch, --meter, --summary, "
