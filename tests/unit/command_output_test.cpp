@@ -215,10 +215,11 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
   const qv::Endpoint endpoints[] = {unowned_udp()};
   EXPECT_EQ(
       qv::listing_text(endpoints, style),
-      "protocol,family,ipv6_only,local_address,local_port,remote_address,remote_port,state,pid,"
-      "program,host,recv_queue,send_queue,bytes_sent,bytes_received,bytes_retrans,"
-      "retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out\r\n"
-      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,,,,,,,,,\r\n");
+      "protocol,family,ipv6_only,local_address,local_port,interface,remote_address,remote_port,"
+      "state,pid,pids,program,deleted,host,recv_queue,send_queue,bytes_sent,bytes_received,"
+      "bytes_retrans,retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out"
+      "\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,,,,,,,,,,,,\r\n");
   // For people: sizes and rates in SI units, round trips in milliseconds.
   out.clear();
   qv::append_text_row(out, busy_connection(), {.info = true, .rates = true});
