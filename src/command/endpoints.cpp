@@ -13,8 +13,6 @@ namespace qv {
 
 namespace {
 
-constexpr std::uint32_t kTcpListening = 2;
-
 struct Owner {
   std::string program;
   bool deleted = false;

@@ -202,7 +202,7 @@ void run(const std::string& line) {
     if (child < 0) throw system_error("fork");
     if (child == 0) {
       prctl(PR_SET_PDEATHSIG, SIGKILL);
-      sleep(seconds);
+      sleep(seconds);  // NOLINT(concurrency-mt-unsafe): a forked child has one thread
       _exit(0);
     }
   } else if (command == "many-udp") {

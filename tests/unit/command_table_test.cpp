@@ -14,7 +14,8 @@ namespace {
 
 TEST(CommandTable, WidthInCells) {
   // The command runs with a UTF-8 LC_CTYPE, which wcwidth answers by.
-  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);
+  // The tests run one at a time on the main thread.
+  ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);  // NOLINT(concurrency-mt-unsafe)
   EXPECT_EQ(qv::display_width(""), 0U);
   EXPECT_EQ(qv::display_width("sshd"), 4U);
   EXPECT_EQ(qv::display_width("caf\xc3\xa9"), 4U);                   // é
