@@ -286,6 +286,15 @@ void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const
 
 std::span<const EndpointField> endpoint_fields() { return kFields; }
 
+const EndpointField& endpoint_field(std::string_view key) {
+  return *std::find_if(std::begin(kFields), std::end(kFields),
+                       [&](const EndpointField& field) { return field.key == key; });
+}
+
+std::string field_cell(const EndpointField& field, const Value& value) {
+  return value && !value->empty() ? shown(field, *value) : std::string(kNone);
+}
+
 std::string human_bytes(double bytes) {
   static constexpr const char* kUnits[] = {"B", "kB", "MB", "GB", "TB", "PB", "EB"};
   std::size_t unit = 0;
@@ -312,8 +321,7 @@ std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set) 
   cells.reserve(endpoint_columns(set).size());
   for (const EndpointField& field : kFields) {
     if (field.heading.empty() || !in_set(field, set)) continue;
-    Value value = field.value(endpoint);
-    cells.push_back(value && !value->empty() ? shown(field, *value) : std::string(kNone));
+    cells.push_back(field_cell(field, field.value(endpoint)));
   }
   return cells;
 }

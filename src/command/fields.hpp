@@ -51,6 +51,11 @@ struct EndpointField {
 // Every field, in the order of the JSON members, CSV fields and columns.
 std::span<const EndpointField> endpoint_fields();
 
+// The field of that JSON key; every key names one.
+const EndpointField& endpoint_field(std::string_view key);
+// A value as the text rows' and the table's cells write it: names escaped, "-" for nothing.
+std::string field_cell(const EndpointField& field, const std::optional<std::string>& value);
+
 // The columns of the text rows and the table, in order.
 std::span<const TableColumn> endpoint_columns(FieldSet set = {});
 // An endpoint's cells for those columns: names escaped, "-" for nothing.

@@ -7,10 +7,10 @@
 #include <string_view>
 
 #include "command/endpoint_text.hpp"
+#include "command/fields.hpp"
 #include "command/json.hpp"
 #include "command/table.hpp"
 #include "command/vocabulary.hpp"
-#include "common/utf8.hpp"
 
 namespace qv {
 
@@ -23,6 +23,9 @@ constexpr std::array<std::string_view, 2> kFamilyKeys = {"ipv4", "ipv6"};
 std::string_view state_at(std::size_t index) {
   return state_name(static_cast<os::TcpState>(index));
 }
+
+// The program as the endpoint outputs have it: the field table's value, written as its cells are.
+const EndpointField& program_field() { return endpoint_field("program"); }
 
 std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
@@ -41,7 +44,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     ++summary.byProtocolAndFamily[tcp ? 0 : 1][socket.family == os::kFamilyIpv6 ? 1 : 0];
     const std::size_t state = os::state_index(socket.tcpState);
     if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
-    auto& [count, pids] = byProgram[endpoint.program];
+    auto& [count, pids] = byProgram[program_field().value(endpoint).value_or(std::string())];
     ++count;
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
   }
@@ -80,19 +83,18 @@ std::string summary_text(const Summary& summary) {
     states.push_back({std::string(state_at(state)), std::to_string(summary.tcpByState[state])});
   }
 
-  static constexpr std::array<TableColumn, 3> kProgramColumns = {
-      {{"Program"}, {"Endpoints", Align::right}, {"Processes", Align::right}}};
+  const std::array<TableColumn, 3> programColumns = {
+      {{program_field().heading}, {"Endpoints", Align::right}, {"Processes", Align::right}}};
   std::vector<std::vector<std::string>> programs;
   for (const ProgramCount& program : summary.programs) {
-    programs.push_back(
-        {program.program.empty() ? "-" : terminal_safe(program.program, UnsafeText::escape),
-         std::to_string(program.endpoints), std::to_string(program.processes)});
+    programs.push_back({field_cell(program_field(), program.program),
+                        std::to_string(program.endpoints), std::to_string(program.processes)});
   }
   // A table with nothing to count (no TCP with -u, no endpoints at all) is left out, heading and
   // all.
   std::string out = aligned_table(kKindColumns, kinds, true);
   if (!states.empty()) out += '\n' + aligned_table(kStateColumns, states, true);
-  if (!programs.empty()) out += '\n' + aligned_table(kProgramColumns, programs, true);
+  if (!programs.empty()) out += '\n' + aligned_table(programColumns, programs, true);
   return out;
 }
 
@@ -114,8 +116,9 @@ std::string summary_json(const Summary& summary) {
   json.end_object().begin_array("programs");
   for (const ProgramCount& program : summary.programs) {
     json.begin_object()
-        .text("program", program.program.empty() ? std::nullopt
-                                                 : std::optional<std::string_view>(program.program))
+        .text(program_field().key, program.program.empty()
+                                       ? std::nullopt
+                                       : std::optional<std::string_view>(program.program))
         .number("endpoints", program.endpoints)
         .number("processes", program.processes)
         .end_object();
