@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <clocale>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -331,10 +330,6 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  // Display widths come from wcwidth, which knows wide characters only under a UTF-8 LC_CTYPE.
-  // Only the character type: numbers, times and messages stay as the C locale writes them. No
-  // other thread runs yet.
-  std::setlocale(LC_CTYPE, "C.UTF-8");  // NOLINT(concurrency-mt-unsafe)
   // Look-ups may still be in flight: nothing is waited for once the listing is out.
   qv::console::exit_now(run(argc, argv));
 }

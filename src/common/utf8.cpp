@@ -2,9 +2,8 @@
 // character by character.
 #include "common/utf8.hpp"
 
-#ifndef _WIN32
-#include <cwchar>
-#endif
+#include <algorithm>
+#include <cstdint>
 
 namespace qv {
 
@@ -99,19 +98,30 @@ std::string terminal_safe(std::string_view text, UnsafeText style) {
   return out;
 }
 
+std::size_t char_width(char32_t codePoint) {
+  struct WidthRange {
+    char32_t first;
+    char32_t last;
+    std::uint8_t cells;
+  };
+  // One table on every platform, so that Windows, whose C library has no wcwidth, measures as
+  // glibc does, whatever the locale.
+  static constexpr WidthRange kRanges[] = {
+#include "common/char_width_table.inc"
+  };
+  const auto* range =
+      std::upper_bound(std::begin(kRanges), std::end(kRanges), codePoint,
+                       [](char32_t code, const WidthRange& r) { return code < r.first; });
+  if (range == std::begin(kRanges) || codePoint > (--range)->last) return 1;
+  return range->cells;
+}
+
 std::size_t display_width(std::string_view text) {
   std::size_t cells = 0;
   while (!text.empty()) {
     const Utf8Char c = read_utf8(text);
     text.remove_prefix(c.length);
-#ifdef _WIN32
-    // The Windows C library has no wcwidth: one cell a character.
-    cells += 1;
-#else
-    const int width = c.valid ? ::wcwidth(static_cast<wchar_t>(c.codePoint)) : 1;
-    // A character the locale cannot print (none reaches here unescaped) is given one cell.
-    cells += static_cast<std::size_t>(width < 0 ? 1 : width);
-#endif
+    cells += c.valid ? char_width(c.codePoint) : 1;
   }
   return cells;
 }

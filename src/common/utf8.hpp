@@ -40,9 +40,13 @@ enum class UnsafeText {
 // no control character (C0, DEL, C1) and, when escaping, no byte that is not UTF-8 left raw.
 std::string terminal_safe(std::string_view text, UnsafeText style);
 
-// The terminal cells a text takes: each character's wcwidth under the process's LC_CTYPE (two for
-// CJK and full-width forms, none for combining marks), one for a byte that is not UTF-8 (terminals
-// draw a replacement for it).
+// The terminal cells a character takes, as glibc's wcwidth has them under a UTF-8 locale: two for
+// CJK and full-width forms, none for combining marks and format characters, one for the rest
+// (controls included: none reaches a terminal unescaped).
+std::size_t char_width(char32_t codePoint);
+
+// The terminal cells a text takes: each character's char_width, one for a byte that is not UTF-8
+// (terminals draw a replacement for it).
 std::size_t display_width(std::string_view text);
 
 }  // namespace qv

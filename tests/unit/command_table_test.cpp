@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <clocale>
+#include <cstdint>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -13,9 +15,17 @@
 namespace {
 
 TEST(CommandTable, WidthInCells) {
-  // The command runs with a UTF-8 LC_CTYPE, which wcwidth answers by.
+  // The widths are glibc's under a UTF-8 LC_CTYPE, for every character it can print (controls
+  // are escaped before they are measured).
   // The tests run one at a time on the main thread.
   ASSERT_NE(std::setlocale(LC_CTYPE, "C.UTF-8"), nullptr);  // NOLINT(concurrency-mt-unsafe)
+  for (char32_t code = U' '; code <= 0x10FFFF; ++code) {
+    const int glibc = ::wcwidth(static_cast<wchar_t>(code));
+    if (glibc >= 0) {
+      ASSERT_EQ(qv::char_width(code), static_cast<std::size_t>(glibc))
+          << static_cast<std::uint32_t>(code);
+    }
+  }
   EXPECT_EQ(qv::display_width(""), 0U);
   EXPECT_EQ(qv::display_width("sshd"), 4U);
   EXPECT_EQ(qv::display_width("caf\xc3\xa9"), 4U);                   // é
