@@ -15,6 +15,7 @@ import sys
 import time
 
 from netns import Namespace
+from ss_listing import records as ss_records
 
 PROBE, HOLDER = sys.argv[1:3]
 ROUNDS = int(sys.argv[3]) if len(sys.argv) > 3 else 15
@@ -36,13 +37,13 @@ def measure(sockets):
         for k in range(PROCESSES):
             ns.holder(HOLDER).do(f"many-tcp 127.0.0.1 {20000 + k} {pairs}",
                                  f"many-udp 127.0.0.1 {30000 + k * udp} {udp}")
-        listed = ns.run(["ss", "-4", "-tuanH"], check=True, capture_output=True, text=True)
+        listed = len(ss_records(ns, ["-4", "-tua"]))
         probe, ss = [], []
         for _ in range(ROUNDS):
             probe.append(timed(ns.command([PROBE])))
             ss.append(timed(ns.command(["ss", "-4", "-tuanp"])))
     ratio = statistics.median(probe) / statistics.median(ss)
-    print(f"{len(listed.stdout.splitlines()):>8} {statistics.median(probe) * 1000:>9.1f} "
+    print(f"{listed:>8} {statistics.median(probe) * 1000:>9.1f} "
           f"{statistics.median(ss) * 1000:>9.1f} {ratio:>6.2f}x {'<=':>3}{GOAL:.1f}x", flush=True)
     return ratio
 

@@ -25,6 +25,7 @@ import time
 import urllib.request
 
 from netns import Namespace
+from ss_listing import records as ss_records
 
 PROCESSES = 40
 ONE_SHOT_GOAL = 1.0
@@ -133,7 +134,7 @@ def measure(ns_command, quorvane, holder, sockets, rounds, refresh):
             address = "127.0.0.1" if k % 2 == 0 else "::1"
             ns.holder(holder).do(f"many-tcp {address} {20000 + k} {pairs}",
                                  f"many-udp {address} {30000 + k // 2 * udp} {udp}")
-        listed = len(ns.run(["ss", "-tuanH"], check=True, capture_output=True).stdout.splitlines())
+        listed = len(ss_records(ns, ["-tua"]))
         commands = {"ss": SS, "text": [quorvane, "-n"],
                     "json": [quorvane, "-n", "--format", "json"],
                     "ss_info": SS_INFO, "info": [quorvane, "-n", "-i"]}

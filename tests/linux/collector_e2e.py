@@ -9,11 +9,11 @@ record exists and the address text elsewhere.
 Usage: collector_e2e.py COLLECTOR_PROBE SOCKET_HOLDER
 """
 import os
-import re
 import sys
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import records, split_endpoint
 
 PROBE, HOLDER = sys.argv[1:3]
 PTR = {"10.77.0.1": "alpha.quorvane.test", "10.77.0.2": "beta.quorvane.test"}
@@ -22,20 +22,16 @@ MIB = {"LISTEN": 2, "SYN-SENT": 3, "SYN-RECV": 4, "ESTAB": 5, "FIN-WAIT-1": 6, "
        "CLOSE-WAIT": 8, "CLOSING": 9, "LAST-ACK": 10, "TIME-WAIT": 11, "CLOSED": 1}
 
 def ss_table(namespace):
-    out = namespace.run(["ss", "-4", "-tuanpH"], check=True, capture_output=True, text=True).stdout
     rows = set()
-    for line in out.splitlines():
-        fields = line.split()
-        netid, state, local, peer = fields[0], fields[1], fields[4], fields[5]
-        pids = sorted(int(p) for p in re.findall(r"pid=(\d+)", line))
-        laddr, lport = local.rsplit(":", 1)
-        raddr, rport = peer.rsplit(":", 1)
-        rport = 0 if rport == "*" else rport
+    for record in records(namespace, ["-4", "-tua"]):
+        laddr, lport, _ = split_endpoint(record.local)
+        raddr, rport, _ = split_endpoint(record.remote)
+        pids = sorted(record.pids)
         pid = pids[0] if pids else 0
-        if netid == "tcp":
-            rows.add(("tcp", laddr, int(lport), raddr, int(rport), MIB[state], pid))
+        if record.protocol == "tcp":
+            rows.add(("tcp", laddr, lport, raddr, rport or 0, MIB[record.word], pid))
         else:
-            rows.add(("udp", laddr, int(lport), "000.000.000.000", 0, 0, pid))
+            rows.add(("udp", laddr, lport, "000.000.000.000", 0, 0, pid))
     return rows
 
 

@@ -21,7 +21,6 @@ import csv
 import io
 import json
 import os
-import re
 import shutil
 import signal
 import subprocess
@@ -244,8 +243,7 @@ def udp_states_equal_ss(ns):
     """--state established and closed pick UDP sockets as ss does (connected, unconnected); ss
     leaves its state column out when one state is asked for, so the ends are compared."""
     for state in ("established", "closed"):
-        listed = ns.run(["ss", "-uanH", "state", state], capture_output=True, check=True).stdout
-        want = sorted(tuple(line.split()[2:4]) for line in listed.decode(errors="replace").splitlines())
+        want = sorted((r.local, r.remote) for r in ss_records(ns, ["-ua", "state", state]))
         status, out, err, _ = quorvane(ns, ["-n", "-u", "--state", state])
         got = sorted(tuple(line.split("\t")[1:3]) for line in out.decode(errors="replace").splitlines())
         check(status == 0 and got == want and len(want) > 1,
@@ -298,9 +296,8 @@ def replaced_program(ns):
     daemon = ns.holder(path)
     daemon.do("listen 127.0.0.1 7950", "udp 127.0.0.1 7951")
     os.unlink(path)
-    listing = ns.run(["ss", "-tuanpH"], capture_output=True, check=True).stdout.decode(
-        errors="replace")
-    ss_names = set(re.findall(r'"([^"]*)",pid=%d,' % daemon.pid, listing))
+    ss_names = {name for r in ss_records(ns, ["-tua"]) for name, pid in r.owners
+                if pid == daemon.pid}
     check(ss_names == {"replaced-daemon"}, f"ss names the replaced program {ss_names}")
     status, out, _, _ = quorvane(ns, ["-n", "--format", "json"])
     mine = [r for r in json_records("replaced", out) if r["pid"] == daemon.pid]

@@ -22,6 +22,7 @@ import urllib.parse
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import records as ss_records
 
 PORT = 9911
 FILTERED_PORT = 9912  # an exporter of the connections to port 7777 only
@@ -37,8 +38,8 @@ SS_STATES = {"ESTAB": "established", "LISTEN": "listen", "SYN-SENT": "syn-sent",
 
 def wait_listening(port, process=None, seconds=20):
     for _ in range(int(seconds * 20)):
-        if f":{port} " in subprocess.run(["ss", "-Hltn", "sport", "=", f":{port}"],
-                                         capture_output=True, text=True).stdout + " ":
+        if any(r.local.endswith(f":{port}")
+               for r in ss_records(None, ["-lt", "sport", "=", f":{port}"])):
             return True
         if process is not None and process.poll() is not None:
             return False
@@ -121,10 +122,8 @@ def ss_counts():
     counts = collections.Counter()
     for family in ("4", "6"):
         for protocol in ("t", "u"):
-            out = subprocess.run(["ss", "-anH", f"-{family}", f"-{protocol}"],
-                                 capture_output=True, text=True, check=True).stdout
-            for line in out.splitlines():
-                state = SS_STATES[line.split()[0]] if protocol == "t" else "none"
+            for record in ss_records(None, ["-a", f"-{family}", f"-{protocol}"]):
+                state = SS_STATES[record.word] if protocol == "t" else "none"
                 counts[("tcp" if protocol == "t" else "udp", f"ipv{family}", state)] += 1
     return counts
 

@@ -3,7 +3,6 @@
 listing in a private network namespace compared with ss and /proc ("e2e")."""
 import os
 import pty
-import re
 import select
 import shutil
 import signal
@@ -14,7 +13,7 @@ import time
 
 from checks import check, finish
 from netns import Namespace
-from ss_listing import STATE_NAMES
+from ss_listing import records, split_endpoint
 
 def options(binary):
     tmp = tempfile.mkdtemp()
@@ -77,24 +76,22 @@ def options(binary):
     finish()
 
 
-def split_endpoint(text):
-    address, _, port = text.rpartition(":")
-    return address, 0 if port == "*" else int(port)
+def address_and_port(text):
+    """An "addr:port" end as (address, port), an unconnected port 0."""
+    address, port, _ = split_endpoint(text)
+    return address, port or 0
 
 
 def ss_endpoints(ns):
     """(protocol, local address, local port, remote address, remote port, state) -> pids."""
-    out = ns.run(["ss", "-4", "-tuanpH"], check=True, capture_output=True, text=True).stdout
     endpoints = {}
-    for line in out.splitlines():
-        fields = line.split()
-        protocol, state = fields[0].upper(), fields[1]
-        local = split_endpoint(fields[4])
-        if protocol == "UDP":
+    for record in records(ns, ["-4", "-tua"]):
+        local = address_and_port(record.local)
+        if record.protocol == "udp":
             key = ("UDP",) + local + ("0.0.0.0", 0, "")
         else:
-            key = ("TCP",) + local + split_endpoint(fields[5]) + (STATE_NAMES[state],)
-        endpoints[key] = {int(pid) for pid in re.findall(r"pid=(\d+)", line)}
+            key = ("TCP",) + local + address_and_port(record.remote) + (record.state,)
+        endpoints[key] = record.pids
     return endpoints
 
 
@@ -156,8 +153,8 @@ def default_layout(ns, binary, expected):
         if len(fields) != 7:
             continue
         protocol, local, remote, state, pid, name, host = fields
-        remote_address, remote_port = split_endpoint(remote)
-        listed.add((protocol,) + split_endpoint(local) + (remote_address, remote_port,
+        remote_address, remote_port = address_and_port(remote)
+        listed.add((protocol,) + address_and_port(local) + (remote_address, remote_port,
                                                           "" if state == "-" else state))
         check(pid.isdigit() and name == program_name(int(pid)), f"{line!r}: owner")
         want_host = remote_address if remote_port != 0 else "-"

@@ -11,6 +11,7 @@ import sys
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import records
 
 # ss's state filter words, each with the name the listing gives that state.
 STATE_WORDS = [
@@ -24,18 +25,7 @@ HEADINGS = ["Proto", "Local", "Remote", "State", "PID", "Program", "Host"]
 
 def ss_rows(ns, args):
     """What ss lists: (protocol, local, remote) -> set of owning (program, pid)."""
-    out = ns.run(["ss", "-Hanp"] + args, check=True, capture_output=True, text=True).stdout
-    only = ("tcp" if "-t" in args and "-u" not in args else
-            "udp" if "-u" in args and "-t" not in args else None)
-    rows = {}
-    for line in out.splitlines():
-        owners = {(name, int(pid)) for name, pid in re.findall(r'\("([^"]*)",pid=(\d+)', line)}
-        words = re.sub(r"users:\(\(.*\)\)", "", line).split()
-        # ss leaves out its Netid column when one protocol is asked for, and its State column
-        # when one state is.
-        protocol = only or words[0]
-        rows[(protocol, words[-2], words[-1])] = owners
-    return rows
+    return {(r.protocol, r.local, r.remote): r.owners for r in records(ns, ["-a", *args])}
 
 
 def quorvane_rows(ns, binary, args):

@@ -10,11 +10,11 @@ ports, state, pid, and from netlink whether an IPv6 socket is v6-only.
 Usage: socket_table_e2e.py SOCKET_TABLE_PROBE SOCKET_HOLDER
 """
 import ipaddress
-import re
 import sys
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import records, split_endpoint
 
 PROBE, HOLDER = sys.argv[1:3]
 # ss's state words as the MIB numbers the table carries (UDP has none).
@@ -22,34 +22,30 @@ MIB = {"LISTEN": 2, "SYN-SENT": 3, "SYN-RECV": 4, "ESTAB": 5, "FIN-WAIT-1": 6, "
        "CLOSE-WAIT": 8, "CLOSING": 9, "LAST-ACK": 10, "TIME-WAIT": 11, "UNCONN": 1, "CLOSED": 1}
 
 
-def split_endpoint(text):
-    """ss's "addr:port", "[v6]:port" or "*:port" as (family, address, port, any_dual_stack)."""
-    address, port = text.rsplit(":", 1)
-    port = 0 if port == "*" else int(port)
-    if address == "*":
-        return 6, "::", port, True
-    if address.startswith("["):
-        return 6, str(ipaddress.IPv6Address(address[1:-1])), port, False
-    return 4, address, port, False
+def end_of(text):
+    """An ss end as (family, address, port, any_dual_stack), an unconnected port 0."""
+    address, port, dual = split_endpoint(text)
+    family = 6 if ":" in address else 4
+    if family == 6:
+        address = str(ipaddress.IPv6Address(address))
+    return family, address, port or 0, dual
 
 
 def ss_rows(ns):
-    out = ns.run(["ss", "-tuanpH"], check=True, capture_output=True, text=True).stdout
     rows = set()
-    for line in out.splitlines():
-        fields = line.split()
-        netid, state = fields[0], fields[1]
-        family, laddr, lport, dual = split_endpoint(fields[4])
-        rfamily, raddr, rport, _ = split_endpoint(fields[5])
+    for record in records(ns, ["-tua"]):
+        family, laddr, lport, dual = end_of(record.local)
+        rfamily, raddr, rport, _ = end_of(record.remote)
         if rfamily != family:  # the peer of a dual-stack socket, written "*" or "0.0.0.0"
             raddr = "::" if family == 6 else "0.0.0.0"
-        pids = sorted(int(p) for p in re.findall(r"pid=(\d+)", line))
+        pids = sorted(record.pids)
         # v6-only is told for listening and unconnected IPv6 sockets bound to the any address.
         v6only = None
         if family == 6 and laddr == "::" and raddr == "::":
             v6only = 0 if dual else 1
-        rows.add((netid, family, laddr, lport, raddr, rport,
-                  MIB[state] if netid == "tcp" else 0, pids[0] if pids else 0, v6only))
+        rows.add((record.protocol, family, laddr, lport, raddr, rport,
+                  MIB[record.word] if record.protocol == "tcp" else 0, pids[0] if pids else 0,
+                  v6only))
     return rows
 
 

@@ -16,6 +16,7 @@ import time
 
 from checks import check, finish
 from netns import Namespace
+from ss_listing import records as ss_records
 
 PACED_RATE = 2_000_000  # bytes per second
 PACED_SECONDS = 6
@@ -188,10 +189,9 @@ def queues(quorvane):
     time.sleep(0.5)
     rows = records(quorvane, "--port", "7010")
     receiver = one(rows, 7010, client.getsockname()[1])
-    ss = subprocess.run(["ss", "-Htn", "sport", "=", ":7010"], capture_output=True, text=True,
-                        check=True).stdout.split()
-    check(receiver and receiver["recv_queue"] == waiting and ss[1] == str(waiting),
-          f"a receiver that does not read: {waiting} bytes waiting, ss says {ss[1:2]}, "
+    ss = [r.recv_queue for r in ss_records(None, ["-t", "sport", "=", ":7010"])]
+    check(receiver and receiver["recv_queue"] == waiting and ss[:1] == [waiting],
+          f"a receiver that does not read: {waiting} bytes waiting, ss says {ss[:1]}, "
           f"we say {receiver}")
     # A backlog of two holds three connections (the kernel takes one beyond the limit).
     server = listener(7011, backlog=2)
@@ -203,11 +203,10 @@ def queues(quorvane):
         clients.append(c)
     time.sleep(0.5)
     listening = one(records(quorvane, "--port", "7011", "-l"), 7011)
-    ss = subprocess.run(["ss", "-Htln", "sport", "=", ":7011"], capture_output=True, text=True,
-                        check=True).stdout.split()
-    check(listening and [str(listening["recv_queue"]), str(listening["send_queue"])] == ss[1:3]
+    ss = [[r.recv_queue, r.send_queue] for r in ss_records(None, ["-tl", "sport", "=", ":7011"])]
+    check(listening and [[listening["recv_queue"], listening["send_queue"]]] == ss[:1]
           and listening["send_queue"] == 2,
-          f"a full backlog as ss shows it ({ss[1:3]}): {listening}")
+          f"a full backlog as ss shows it ({ss[:1]}): {listening}")
     del accepted, server, clients
 
 

@@ -12,6 +12,8 @@ import sys
 import tempfile
 import time
 
+from ss_listing import records
+
 
 class Holder:
     """A socket holder process, started by command (ip netns exec ... socket_holder), driven one
@@ -119,9 +121,7 @@ class Namespace:
         server = subprocess.Popen(self.command(command))
         self.servers.append(server)
         for _ in range(100):
-            listening = self.run(["ss", "-Hlun", "sport", "=", ":53"], capture_output=True,
-                                 text=True).stdout
-            if "127.0.0.1:53" in listening:
+            if any(r.local == "127.0.0.1:53" for r in records(self, ["-lu", "sport", "=", ":53"])):
                 return server
             time.sleep(0.1)
         raise RuntimeError("the namespace's DNS server did not start")

@@ -1,7 +1,9 @@
-"""What ss lists in a namespace, read back for comparison: its records (protocol, state in the
-listing's names, both ends as ss writes them, owners' pids), and an owner's exact program name."""
+"""What ss lists, read back for comparison: its records (protocol, state in ss's word and in the
+listing's names, the queues, both ends as ss writes them, owners), the ends split into address and
+port, and an owner's exact program name. Every test reads ss through this module."""
 import os
 import re
+import subprocess
 
 # ss's state words and the listing's names for them.
 STATE_NAMES = {
@@ -10,33 +12,48 @@ STATE_NAMES = {
     "CLOSE-WAIT": "Close Wait", "CLOSING": "Closing", "LAST-ACK": "Last ACK",
     "TIME-WAIT": "Time Wait", "CLOSE": "Closed",
 }
-# netid (shown only when both protocols are asked for), state, the two queues, local and remote
-# end; ss prints program names raw, so a name holding a newline continues its record on the next
-# line.
-RECORD = re.compile(r"(?:(tcp|udp)\s+)?([A-Z][A-Z0-9-]*)\s+\d+\s+\d+\s+(\S+)\s+(\S+)")
+# netid (shown only when both protocols are asked for), state (left out when one state is asked
+# for), the two queues, local and remote end; ss prints program names raw, so a name holding a
+# newline continues its record on the next line.
+RECORD = re.compile(r"(?:(tcp|udp)\s+)?(?:([A-Z][A-Z0-9-]*)\s+)?(\d+)\s+(\d+)\s+(\S+)\s+(\S+)")
 
 
 class Record:
     def __init__(self, match, line, protocol):
-        netid, state, self.local, self.remote = match.groups()
+        netid, self.word, recv_queue, send_queue, self.local, self.remote = match.groups()
+        self.recv_queue, self.send_queue = int(recv_queue), int(send_queue)
         self.protocol = netid or protocol
-        self.state = STATE_NAMES[state] if self.protocol == "tcp" else None  # UDP: none
+        # UDP: none; TCP: none when ss left its state column out.
+        self.state = STATE_NAMES[self.word] if self.protocol == "tcp" and self.word else None
         self.pids = {int(p) for p in re.findall(r"pid=(\d+)", line)}
+        # (program, pid) of every holder, the program as ss names it (the process name).
+        self.owners = {(name, int(pid)) for name, pid in re.findall(r'\("([^"]*)",pid=(\d+)', line)}
         self.family = "ipv6" if self.local[0] in "[*" else "ipv4"
 
 
-def split_end(text):
-    """ss's "addr:port" as (address, port): "*" is the dual-stack "::", a port "*" unconnected."""
+def split_endpoint(text):
+    """ss's "addr:port", "[v6]:port" or "*:port" as (address, port, dual_stack): "*" is the
+    dual-stack "::", a port "*" (an unconnected end) is None."""
     address, _, port = text.rpartition(":")
-    address = "::" if address == "*" else address.strip("[]")
-    return (None, None) if port == "*" else (address, int(port))
+    dual_stack = address == "*"
+    address = "::" if dual_stack else address.strip("[]")
+    return address, None if port == "*" else int(port), dual_stack
+
+
+def split_end(text):
+    """ss's "addr:port" as (address, port), (None, None) for an unconnected end."""
+    address, port, _ = split_endpoint(text)
+    return (None, None) if port is None else (address, port)
 
 
 def records(ns, options):
-    """ss's records (owners included) for its selecting options, e.g. ["-4", "-tua"]."""
-    letters = "".join(o for o in options if not o.startswith("--"))
+    """ss's records (owners included) for its selecting options, e.g. ["-4", "-tua"] or
+    ["-t", "state", "established"], in the namespace ns (None: where this process is)."""
+    letters = "".join(o[1:] for o in options if o.startswith("-") and not o.startswith("--"))
     protocol = "tcp" if "t" in letters and "u" not in letters else "udp"
-    out = ns.run(["ss", *options, "-npH"], check=True, capture_output=True).stdout
+    command = ["ss", *options, "-npH"]
+    run = ns.run if ns else subprocess.run
+    out = run(command, check=True, capture_output=True).stdout
     found = []
     for line in out.decode(errors="surrogateescape").split("\n"):
         match = RECORD.match(line)
