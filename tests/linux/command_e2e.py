@@ -434,12 +434,15 @@ PTR = dict([(f"10.89.0.{k}", f"v4-{k}.quorvane.test") for k in range(1, 6)] +
 
 # Names of /etc/hosts, which come before DNS as getent and ss -r have them.
 HOSTS = {"127.0.0.1": "localhost", "10.89.0.6": "hosts-only.test"}
+# A name that reaches the command raw through the system's resolver (glibc's DNS module refuses
+# such a name, its hosts file does not): escaped once in text, exact in JSON.
+ODD_HOST = ("10.89.0.7", "odd\x1bhost\\name.test")
 
 
 def live_dns(ns):
     ns.dnsmasq(PTR)
-    ns.hosts(HOSTS)
-    remote_sets(ns, [a for a in [*PTR, *HOSTS] if a.startswith("10.")],
+    ns.hosts({**HOSTS, ODD_HOST[0]: ODD_HOST[1]})
+    remote_sets(ns, [a for a in [*PTR, *HOSTS, ODD_HOST[0]] if a.startswith("10.")],
                 [a for a in PTR if ":" in a])
     ns.holder(HOLDER).do("listen6 :: 8080", "connect 127.0.0.9 127.0.0.1 8080", "accept")
     for address, name in HOSTS.items():
@@ -448,14 +451,15 @@ def live_dns(ns):
 
     def name_of(address):
         address = address.removeprefix("::ffff:")
-        return HOSTS.get(address) or PTR.get(address)
+        return HOSTS.get(address) or PTR.get(address) or dict([ODD_HOST]).get(address)
 
     status, out, err, seconds = quorvane(ns, ["--template", "%ptt %rip %hn\\n"])
     check(status == 0 and seconds < 2.0, f"live DNS: exit {status} {err!r} in {seconds:.2f} s")
     lines = host_lines("live DNS", out)
     for _, rip, hn in lines:
         if hn:
-            check(hn == (name_of(rip) or rip), f"live DNS: {rip} named {hn!r}")
+            check(hn == escaped((name_of(rip) or rip).encode()).decode(),
+                  f"live DNS: {rip} named {hn!r}")
     named = {hn for _, _, hn in lines if hn.endswith(".quorvane.test")}
     check(named == set(PTR.values()), f"live DNS: names {sorted(named)}")
     check(set(HOSTS.values()) <= {hn for _, _, hn in lines}, f"live DNS: hosts names {lines}")
@@ -463,6 +467,11 @@ def live_dns(ns):
     status, out, err, _ = quorvane(ns, ["--format", "json"])
     json_equals_ss(ns, "live DNS json", ["-tua"], json_records("live DNS json", out),
                    lambda s: remote_address(s) and name_of(remote_address(s)))
+    status, out, err, _ = quorvane(ns, [])
+    rows = [line.split(b"\t") for line in out.splitlines()]
+    odd_hosts = [row[-1] for row in rows if row[2].startswith(ODD_HOST[0].encode() + b":")]
+    check(status == 0 and odd_hosts == [escaped(ODD_HOST[1].encode())],
+          f"live DNS text: the odd host name escaped once: {odd_hosts}")
 
     status, out, err, _ = quorvane(ns, ["-n", "--template", "%ptt %rip %hn\\n"])
     lines = host_lines("live DNS -n", out)
