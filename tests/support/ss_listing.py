@@ -26,17 +26,20 @@ class Record:
 
 
 def split_end(text):
-    """ss's "addr:port" as (address, port): "*" is the dual-stack "::", a port "*" unconnected."""
+    """ss's "addr:port" as (address, port): "*" is the dual-stack "::", a port "*" unconnected;
+    a port by its service name (ss without -n) stays that name."""
     address, _, port = text.rpartition(":")
     address = "::" if address == "*" else address.strip("[]")
-    return (None, None) if port == "*" else (address, int(port))
+    return (None, None) if port == "*" else (address, int(port) if port.isdigit() else port)
 
 
-def records(ns, options):
-    """ss's records (owners included) for its selecting options, e.g. ["-4", "-tua"]."""
+def records(ns, options, numeric=True):
+    """ss's records (owners included) for its selecting options, e.g. ["-4", "-tua"]; ports by
+    their service names unless numeric."""
     letters = "".join(o for o in options if not o.startswith("--"))
     protocol = "tcp" if "t" in letters and "u" not in letters else "udp"
-    out = ns.run(["ss", *options, "-npH"], check=True, capture_output=True).stdout
+    out = ns.run(["ss", *options, "-npH" if numeric else "-pH"], check=True,
+                 capture_output=True).stdout
     found = []
     for line in out.decode(errors="surrogateescape").split("\n"):
         match = RECORD.match(line)
