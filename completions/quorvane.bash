@@ -1,7 +1,10 @@
 # bash completion for quorvane: its options, the values of those with a fixed set, file names
-# after --settings, that file's section names after --section, and process ids after --pid.
+# after --settings, that file's section names after --section, process ids after --pid and
+# service names after --port.
 
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
+  -r --resolve -s --summary --address --local --remote --not-state --not-port --not-address
+  --not-local --not-remote --not-pid --not-program
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
   --serve-interval -h --help -V --version'
@@ -40,7 +43,7 @@ _quorvane() {
     --format)
       mapfile -t COMPREPLY < <(compgen -W "$_quorvane_formats" -- "$cur")
       return ;;
-    --state)
+    --state | --not-state)
       mapfile -t COMPREPLY < <(compgen -W "$_quorvane_states" -- "$cur")
       return ;;
     --sort)
@@ -53,13 +56,17 @@ _quorvane() {
       local IFS=$'\n'
       mapfile -t COMPREPLY < <(compgen -W "$(_quorvane_sections)" -- "$cur")
       return ;;
-    --pid)
+    --pid | --not-pid)
       _pids
+      return ;;
+    --port | --not-port)
+      _services
       return ;;
     --netns)
       mapfile -t COMPREPLY < <(compgen -W "$(ls /run/netns 2>/dev/null)" -- "$cur")
       return ;;
-    --template | --port | --program | --top | --serve | --serve-interval)
+    --template | --program | --top | --serve | --serve-interval | --address | --local | \
+      --remote | --not-address | --not-local | --not-remote | --not-program)
       return ;;
   esac
   $split && return

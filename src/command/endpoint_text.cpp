@@ -96,14 +96,19 @@ std::string endpoint_address_text(const os::SocketRow& socket,
   return dual_stack_wildcard(socket, address) ? "*" : address_text(socket.family, address);
 }
 
-std::string local_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.local.address, socket.interfaceName,
-                       std::to_string(socket.local.port));
+std::string local_endpoint_text(const os::SocketRow& socket,
+                                const std::optional<std::string>& service) {
+  return host_and_port(
+      socket, socket.local.address, socket.interfaceName,
+      service ? terminal_safe(*service, UnsafeText::escape) : std::to_string(socket.local.port));
 }
 
-std::string remote_endpoint_text(const os::SocketRow& socket) {
-  return host_and_port(socket, socket.remote.address, {},
-                       has_remote(socket) ? std::to_string(socket.remote.port) : std::string("*"));
+std::string remote_endpoint_text(const os::SocketRow& socket,
+                                 const std::optional<std::string>& service) {
+  const std::string port = !has_remote(socket) ? std::string("*")
+                           : service           ? terminal_safe(*service, UnsafeText::escape)
+                                               : std::to_string(socket.remote.port);
+  return host_and_port(socket, socket.remote.address, {}, port);
 }
 
 void append_csv_field(std::string& out, std::string_view text) {

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,10 +24,13 @@ std::string endpoint_address_text(const os::SocketRow& socket,
 // The local end as "address:port": "127.0.0.1:80", "[::1]:80", and "*:8080" for an IPv6 socket on
 // the wildcard address that takes IPv4 peers too (dual stack), as ss writes them; the device of a
 // scoped or device-bound socket after the address ("0.0.0.0%lo:7402", "[fe80::1]%lo:7400").
-std::string local_endpoint_text(const os::SocketRow& socket);
+// A port's service name, where given, stands for its number ("127.0.0.1:ssh").
+std::string local_endpoint_text(const os::SocketRow& socket,
+                                const std::optional<std::string>& service = std::nullopt);
 // The remote end the same way; an unconnected socket's is its family's wildcard with port "*"
 // ("0.0.0.0:*", "[::]:*", "*:*" for a dual-stack one).
-std::string remote_endpoint_text(const os::SocketRow& socket);
+std::string remote_endpoint_text(const os::SocketRow& socket,
+                                 const std::optional<std::string>& service = std::nullopt);
 
 // A field of RFC 4180 CSV: quoted (quotes doubled) when it holds a comma, a quote, CR or LF.
 void append_csv_field(std::string& out, std::string_view text);

@@ -70,6 +70,31 @@ void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLo
   }
 }
 
+namespace {
+
+const std::optional<std::string>& service_of(ServiceNames& names, os::Protocol protocol,
+                                             std::uint16_t port) {
+  static const std::optional<std::string> kUnnamed;
+  const bool ephemeral =
+      names.ephemeral && port >= names.ephemeral->first && port <= names.ephemeral->last;
+  if (port == 0 || ephemeral) return kUnnamed;
+  const auto [found, added] = names.known.try_emplace({protocol, port});
+  if (added) found->second = os::service_name(port, protocol);
+  return found->second;
+}
+
+}  // namespace
+
+void name_services(std::vector<Endpoint>& endpoints, ServiceNames& names) {
+  for (Endpoint& endpoint : endpoints) {
+    const os::SocketRow& socket = endpoint.socket;
+    endpoint.localService = service_of(names, socket.protocol, socket.local.port);
+    if (has_remote(socket)) {
+      endpoint.remoteService = service_of(names, socket.protocol, socket.remote.port);
+    }
+  }
+}
+
 std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request) {
   auto rows = os::socket_table(request.kinds);
   if (!rows) return std::nullopt;

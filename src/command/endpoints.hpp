@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <span>
 #include <string>
@@ -32,6 +33,10 @@ struct Endpoint {
   // The name the system gives the owner besides its executable's (comm on Linux, what ss shows);
   // empty where there is none.
   std::string processName{};
+  // The services database's names of the ports ("ssh", "http"), as ss writes them without -n;
+  // nullopt for a port the database does not name, one in the ephemeral range, and with -n.
+  std::optional<std::string> localService = std::nullopt;
+  std::optional<std::string> remoteService = std::nullopt;
 };
 
 struct CollectRequest {
@@ -48,6 +53,18 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
 // nullopt, and is there for a later call once it arrives.
 void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLookUps,
                         std::uint32_t lookUpTimeLimitMs);
+
+// The port names found so far in this run, the database's misses included, so that each port is
+// asked for once however often the command refreshes.
+struct ServiceNames {
+  // ss's rule: a port in the range outgoing connections are given is left a number, since a
+  // name there would be a coincidence, not the service.
+  std::optional<os::PortRange> ephemeral = os::ephemeral_port_range();
+  std::map<std::pair<os::Protocol, std::uint16_t>, std::optional<std::string>> known;
+};
+
+// Fills in the names of both ends' ports (the remote one where there is a remote end).
+void name_services(std::vector<Endpoint>& endpoints, ServiceNames& names);
 
 // Every process holding the socket, ascending: owningPids, or owningPid alone where the platform
 // names one owner only.

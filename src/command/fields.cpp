@@ -94,12 +94,21 @@ const EndpointField kFields[] = {
      }},
     {.key = "local_port", .placeholder = "%lpt", .kind = FieldKind::number, .templateDigits = 5,
      .value = [](const Endpoint& e) -> Value { return std::to_string(e.socket.local.port); }},
+    {.key = "local_service", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) { return e.localService; }},
+    // For people the port's name where it has one, else its number, as the Local column.
+    {.placeholder = "%lsv", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) {
+       return Value(e.localService.value_or(std::to_string(e.socket.local.port)));
+     }},
     {.key = "interface", .kind = FieldKind::name,
      .value = [](const Endpoint& e) {
        return present_if(!e.socket.interfaceName.empty(), e.socket.interfaceName);
      }},
     {.heading = "Local",
-     .value = [](const Endpoint& e) -> Value { return local_endpoint_text(e.socket); }},
+     .value = [](const Endpoint& e) -> Value {
+       return local_endpoint_text(e.socket, e.localService);
+     }},
     {.placeholder = "%lip",
      .value = [](const Endpoint& e) -> Value {
        return endpoint_address_text(e.socket, e.socket.local.address);
@@ -113,8 +122,16 @@ const EndpointField kFields[] = {
      .value = [](const Endpoint& e) {
        return present_if(remote(e), std::to_string(e.socket.remote.port));
      }},
+    {.key = "remote_service", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) { return e.remoteService; }},
+    {.placeholder = "%rsv", .absentInTemplate = "*", .kind = FieldKind::name,
+     .value = [](const Endpoint& e) {
+       return present_if(remote(e), e.remoteService.value_or(std::to_string(e.socket.remote.port)));
+     }},
     {.heading = "Remote",
-     .value = [](const Endpoint& e) -> Value { return remote_endpoint_text(e.socket); }},
+     .value = [](const Endpoint& e) -> Value {
+       return remote_endpoint_text(e.socket, e.remoteService);
+     }},
     {.placeholder = "%rip",
      .value = [](const Endpoint& e) -> Value {
        return endpoint_address_text(e.socket, e.socket.remote.address);

@@ -4,9 +4,11 @@
 #include <algorithm>
 #include <array>
 #include <charconv>
+#include <cstring>
 #include <limits>
 #include <utility>
 
+#include "collector/address.hpp"
 #include "command/vocabulary.hpp"
 
 namespace qv {
@@ -29,7 +31,61 @@ bool holds(const std::vector<Value>& values, const Value& value) {
 
 }  // namespace
 
-std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind kind,
+namespace {
+
+std::optional<os::PortRange> port_range(std::string_view text) {
+  const std::size_t dash = text.find('-');
+  if (dash == std::string_view::npos) return std::nullopt;
+  const auto first = decimal<std::uint16_t>(text.substr(0, dash));
+  const auto last = decimal<std::uint16_t>(text.substr(dash + 1));
+  if (!first || !last || *first > *last) return std::nullopt;
+  return os::PortRange{*first, *last};
+}
+
+// A service name's ports, its TCP one and its UDP one where they differ.
+std::vector<std::uint16_t> service_ports(std::string_view name) {
+  std::vector<std::uint16_t> ports;
+  for (const os::Protocol protocol : {os::Protocol::tcp, os::Protocol::udp}) {
+    const auto port = os::service_port(std::string(name), protocol);
+    if (port && !holds(ports, *port)) ports.push_back(*port);
+  }
+  return ports;
+}
+
+std::optional<AddressRange> address_range(std::string_view text) {
+  const std::size_t slash = text.find('/');
+  const auto address = os::ip_address_from_text(std::string(text.substr(0, slash)));
+  if (!address) return std::nullopt;
+  const unsigned bits = address->family == os::kFamilyIpv6 ? 128 : 32;
+  if (slash == std::string_view::npos) return AddressRange{*address, bits};
+  const auto length = decimal<std::uint8_t>(text.substr(slash + 1));
+  if (!length || *length > bits) return std::nullopt;
+  return AddressRange{*address, *length};
+}
+
+bool prefix_matches(const std::uint8_t* a, const std::uint8_t* b, unsigned bits) {
+  const unsigned whole = bits / 8;
+  if (std::memcmp(a, b, whole) != 0) return false;
+  const unsigned rest = bits % 8;
+  if (rest == 0) return true;
+  const auto mask = static_cast<std::uint8_t>(0xFF << (8 - rest));
+  return (a[whole] & mask) == (b[whole] & mask);
+}
+
+bool in_range(const AddressRange& range, std::uint8_t family,
+              const std::array<std::uint8_t, 16>& address) {
+  const os::IpAddress& base = range.address;
+  if (base.family == family) {
+    return prefix_matches(base.bytes.data(), address.data(), range.prefixLength);
+  }
+  // An IPv4 peer of a dual-stack socket is the IPv4 address it carries.
+  return base.family == os::kFamilyIpv4 && is_ipv4_mapped(address) &&
+         prefix_matches(base.bytes.data(), address.data() + 12, range.prefixLength);
+}
+
+}  // namespace
+
+std::optional<std::string> add_filter_value(FilterValues& values, FilterKind kind,
                                             std::string_view value) {
   // Built by appending: GCC 12's -Wrestrict misjudges "'" + std::string(value) when optimising.
   std::string quoted = "'";
@@ -43,26 +99,54 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
                "syn-sent, not " +
                quoted;
       }
-      filter.states |= *states;
+      values.states |= *states;
       return std::nullopt;
     }
     case FilterKind::port: {
       // ":80" as ss's filters write a port.
-      const std::optional<std::uint16_t> port =
-          decimal<std::uint16_t>(value.starts_with(':') ? value.substr(1) : value);
-      if (!port) return "--port needs a port number from 0 to 65535, not " + quoted;
-      filter.ports.push_back(*port);
+      const std::string_view text = value.starts_with(':') ? value.substr(1) : value;
+      if (const auto port = decimal<std::uint16_t>(text)) {
+        values.ports.push_back(*port);
+        return std::nullopt;
+      }
+      if (const auto range = port_range(text)) {
+        values.portRanges.push_back(*range);
+        return std::nullopt;
+      }
+      const std::vector<std::uint16_t> named =
+          text.empty() ? std::vector<std::uint16_t>() : service_ports(text);
+      if (named.empty()) return "--port needs a port number from 0 to 65535, not " + quoted;
+      values.ports.insert(values.ports.end(), named.begin(), named.end());
+      return std::nullopt;
+    }
+    case FilterKind::address:
+    case FilterKind::localAddress:
+    case FilterKind::remoteAddress: {
+      const auto range = address_range(value);
+      const char* option = kind == FilterKind::address        ? "--address"
+                           : kind == FilterKind::localAddress ? "--local"
+                                                              : "--remote";
+      if (!range) {
+        return std::string(option) +
+               " needs an IPv4 or IPv6 address, or one and a prefix length (10.0.0.0/8), "
+               "not " +
+               quoted;
+      }
+      auto& ranges = kind == FilterKind::address        ? values.addresses
+                     : kind == FilterKind::localAddress ? values.localAddresses
+                                                        : values.remoteAddresses;
+      ranges.push_back(*range);
       return std::nullopt;
     }
     case FilterKind::pid: {
       const std::optional<std::uint32_t> pid = decimal<std::uint32_t>(value);
       if (!pid) return "--pid needs a process id, not " + quoted;
-      filter.pids.push_back(*pid);
+      values.pids.push_back(*pid);
       return std::nullopt;
     }
     case FilterKind::program:
       if (value.empty()) return std::string("--program needs a program's file name");
-      filter.programs.emplace_back(value);
+      values.programs.emplace_back(value);
       return std::nullopt;
   }
   return std::nullopt;
@@ -127,32 +211,93 @@ void sort_endpoints(std::vector<Endpoint>& endpoints, SortKey key) {
   std::stable_sort(endpoints.begin(), endpoints.end(), before);
 }
 
-bool filter_is_empty(const EndpointFilter& filter) {
-  return filter.states.none() && filter.ports.empty() && filter.pids.empty() &&
-         filter.programs.empty();
+namespace {
+
+constexpr FilterKind kFilterKinds[] = {
+    FilterKind::state,         FilterKind::port, FilterKind::address, FilterKind::localAddress,
+    FilterKind::remoteAddress, FilterKind::pid,  FilterKind::program};
+
+bool holds_kind(const FilterValues& values, FilterKind kind) {
+  switch (kind) {
+    case FilterKind::state:
+      return values.states.any();
+    case FilterKind::port:
+      return !values.ports.empty() || !values.portRanges.empty();
+    case FilterKind::address:
+      return !values.addresses.empty();
+    case FilterKind::localAddress:
+      return !values.localAddresses.empty();
+    case FilterKind::remoteAddress:
+      return !values.remoteAddresses.empty();
+    case FilterKind::pid:
+      return !values.pids.empty();
+    case FilterKind::program:
+      return !values.programs.empty();
+  }
+  return false;
 }
 
-bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
+bool any_in(const std::vector<AddressRange>& ranges, std::uint8_t family,
+            const std::array<std::uint8_t, 16>& address) {
+  return std::any_of(ranges.begin(), ranges.end(),
+                     [&](const AddressRange& range) { return in_range(range, family, address); });
+}
+
+// Whether one of the kind's values matches the endpoint.
+bool kind_matches(const FilterValues& values, FilterKind kind, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
-  const os::TcpState tcpState = socket.protocol == os::Protocol::tcp ? socket.tcpState
-                                : has_remote(socket)                 ? os::TcpState::established
-                                                                     : os::TcpState::closed;
-  const std::size_t state = os::state_index(tcpState);
-  const bool stateMatches =
-      filter.states.none() || (state < filter.states.size() && filter.states.test(state));
-  const bool portMatches = filter.ports.empty() || holds(filter.ports, socket.local.port) ||
-                           holds(filter.ports, socket.remote.port);
-  const bool pidMatches =
-      filter.pids.empty() ||
-      std::any_of(filter.pids.begin(), filter.pids.end(), [&](std::uint32_t pid) {
-        const auto holders = socket_holders(socket);
+  switch (kind) {
+    case FilterKind::state: {
+      const os::TcpState tcpState = socket.protocol == os::Protocol::tcp ? socket.tcpState
+                                    : has_remote(socket)                 ? os::TcpState::established
+                                                                         : os::TcpState::closed;
+      const std::size_t state = os::state_index(tcpState);
+      return state < values.states.size() && values.states.test(state);
+    }
+    case FilterKind::port: {
+      const auto inRange = [&](std::uint16_t port) {
+        return std::any_of(
+            values.portRanges.begin(), values.portRanges.end(),
+            [&](const os::PortRange& range) { return port >= range.first && port <= range.last; });
+      };
+      // An unconnected socket's remote port 0 is no port for a range, as for ss.
+      return holds(values.ports, socket.local.port) || holds(values.ports, socket.remote.port) ||
+             inRange(socket.local.port) || (has_remote(socket) && inRange(socket.remote.port));
+    }
+    case FilterKind::address:
+      return any_in(values.addresses, socket.family, socket.local.address) ||
+             any_in(values.addresses, socket.family, socket.remote.address);
+    case FilterKind::localAddress:
+      return any_in(values.localAddresses, socket.family, socket.local.address);
+    case FilterKind::remoteAddress:
+      return any_in(values.remoteAddresses, socket.family, socket.remote.address);
+    case FilterKind::pid: {
+      const auto holders = socket_holders(socket);
+      return std::any_of(values.pids.begin(), values.pids.end(), [&](std::uint32_t pid) {
         return pid == 0 ? holders.empty()
                         : std::find(holders.begin(), holders.end(), pid) != holders.end();
       });
-  const bool programMatches =
-      filter.programs.empty() || holds(filter.programs, endpoint.program) ||
-      (!endpoint.processName.empty() && holds(filter.programs, endpoint.processName));
-  return stateMatches && portMatches && pidMatches && programMatches;
+    }
+    case FilterKind::program:
+      return holds(values.programs, endpoint.program) ||
+             (!endpoint.processName.empty() && holds(values.programs, endpoint.processName));
+  }
+  return false;
+}
+
+}  // namespace
+
+bool filter_is_empty(const EndpointFilter& filter) {
+  return std::none_of(std::begin(kFilterKinds), std::end(kFilterKinds), [&](FilterKind kind) {
+    return holds_kind(filter, kind) || holds_kind(filter.refused, kind);
+  });
+}
+
+bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
+  return std::all_of(std::begin(kFilterKinds), std::end(kFilterKinds), [&](FilterKind kind) {
+    return (!holds_kind(filter, kind) || kind_matches(filter, kind, endpoint)) &&
+           (!holds_kind(filter.refused, kind) || !kind_matches(filter.refused, kind, endpoint));
+  });
 }
 
 }  // namespace qv

@@ -1,5 +1,6 @@
-// The command's endpoint filters: TCP state, port, owner's pid and program. Each kind may hold
-// several values (any one matches); every kind that holds values must match.
+// The command's endpoint filters: TCP state, port, address, owner's pid and program. Each kind may
+// hold several values (any one matches); every kind that holds values must match, and no refused
+// value (--not-port and the like) may.
 #pragma once
 
 #include <bitset>
@@ -14,22 +15,41 @@
 
 namespace qv {
 
-struct EndpointFilter {
-  // Wanted TCP states by the listing's numbers (1 Closed .. 12 Delete TCB). A UDP socket is in
-  // the state ss gives it: Established when connected, Closed when not.
+// Addresses whose first prefixLength bits are those of address ("10.0.0.0/8", "fe80::/10"). An
+// IPv4 range also holds the IPv4-mapped IPv6 addresses of its IPv4 addresses.
+struct AddressRange {
+  os::IpAddress address;
+  unsigned prefixLength;
+};
+
+// The values of each kind of filter; a kind without values says nothing.
+struct FilterValues {
+  // TCP states by the listing's numbers (1 Closed .. 12 Delete TCB). A UDP socket is in the
+  // state ss gives it: Established when connected, Closed when not.
   std::bitset<os::kTcpStateCount> states;
-  std::vector<std::uint16_t> ports;   // the local or the remote port
+  std::vector<std::uint16_t> ports;          // the local or the remote port
+  std::vector<os::PortRange> portRanges;     // likewise, as "1-1023"
+  std::vector<AddressRange> addresses;       // the local or the remote address
+  std::vector<AddressRange> localAddresses;  // the local address
+  std::vector<AddressRange> remoteAddresses;
   std::vector<std::uint32_t> pids;    // any holder; 0: sockets without a visible owner
   std::vector<std::string> programs;  // the owner's exact file name or process name
 };
 
-enum class FilterKind { state, port, pid, program };
+// What the options keep: the values asked for, and those refused by --not-... options, which
+// leave out every endpoint that one of them matches.
+struct EndpointFilter : FilterValues {
+  FilterValues refused;
+};
 
-// Adds one value of an option to the filter; the one-line reason when the value is not usable.
+enum class FilterKind { state, port, pid, program, address, localAddress, remoteAddress };
+
+// Adds one value of an option to the values; the one-line reason when the value is not usable.
 // States are the listing's names or ss's, case, blanks, hyphens and underscores ignored
 // ("Time Wait", "time-wait", "TIME_WAIT"), and ss's groups (all, connected, synchronized,
-// bucket, big).
-std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind kind,
+// bucket, big). Ports are numbers (":80" as ss writes them too), ranges ("1-1023") or names of
+// the services database ("https": its TCP and its UDP port). Addresses are A or A/N.
+std::optional<std::string> add_filter_value(FilterValues& values, FilterKind kind,
                                             std::string_view value);
 
 bool filter_is_empty(const EndpointFilter& filter);

@@ -229,6 +229,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
   const bool rates = traffic && options.watchSeconds.has_value();
+  qv::ServiceNames serviceNames;
   // The previous refresh's endpoints and when they were read, for the rates.
   std::vector<qv::Endpoint> rateBase;
   Clock::time_point rateBaseTime;
@@ -255,6 +256,7 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
       qv::look_up_host_names(*endpoints, kParallelLookUps,
                              look_up_limit_ms(first, started, options.watchSeconds));
     }
+    if (!options.numeric) qv::name_services(*endpoints, serviceNames);
     return endpoints;
   };
   // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.

@@ -21,30 +21,42 @@ const char kUsage[] =
     "  -4, --ipv4            IPv4 endpoints (with neither -4 nor -6: both)\n"
     "  -6, --ipv6            IPv6 endpoints\n"
     "  -l, --listening       listening TCP sockets and unconnected UDP sockets only\n"
-    "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
+    "  -n, --numeric         no look-ups: hosts are shown as addresses and ports as numbers\n"
+    "                        (without it, as ss: ports by their service names, ssh, http,\n"
+    "                        except those of the range outgoing connections are given)\n"
+    "  -r, --resolve         accepted for habit's sake: names are looked up anyway unless -n\n"
     "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
     "                        received; while watching, the rates in and out\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
     "      --template TEXT   lay out each endpoint with TEXT; placeholders %lip %lpt %rpt %pid\n"
-    "                        %rip %nm %stat %ptt %hn; \\n, \\t and \\\\ stand for newline, tab\n"
-    "                        and backslash\n"
+    "                        %rip %nm %stat %ptt %hn, %lsv %rsv (the ports' service names);\n"
+    "                        \\n, \\t and \\\\ stand for newline, tab and backslash\n"
     "      --settings FILE   load a meter's settings (Template, fltL, fltH, flt0, zero, ...)\n"
     "      --section NAME    from this section of FILE; options given here override the file\n"
     "      --meter           the meter's own listing, exactly as the plug-in shows it (IPv4,\n"
     "                        1,025 entries, 4,095 characters)\n"
     "      --state NAME      TCP endpoints in this state only: established, listen, time-wait,\n"
     "                        syn-sent, ... as ss or the listing names them, case ignored\n"
-    "      --port N          endpoints whose local or remote port is N\n"
+    "      --port PORT       endpoints whose local or remote port is PORT: a number, a range\n"
+    "                        (1-1023) or a service name (https)\n"
+    "      --address A[/N]   endpoints whose local or remote address is A, or lies in A/N\n"
+    "                        (127.0.0.0/8, fe80::/10)\n"
+    "      --local A[/N]     the same for the local address only\n"
+    "      --remote A[/N]    the same for the remote address only\n"
     "      --pid N           endpoints of process N (0: those without a visible owner)\n"
     "      --program NAME    endpoints of the program whose file name is NAME\n"
     "                        (each filter may be repeated: any value matches; different\n"
     "                        filters must all match)\n"
+    "      --not-state, --not-port, --not-address, --not-local, --not-remote,\n"
+    "      --not-pid, --not-program VALUE\n"
+    "                        leave out the endpoints that the filter of that name keeps\n"
+    "                        (--not-port 22); these may be repeated too\n"
     "      --sort KEY        order by rate, bytes, rtt (busiest first), port, pid, program or\n"
     "                        state\n"
     "      --top N           the first N endpoints only\n"
-    "      --summary         counts by protocol, family, TCP state and program instead\n"
+    "  -s, --summary         counts by protocol, family, TCP state and program instead\n"
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
     "  -H, --no-header       no header line\n"
@@ -62,6 +74,8 @@ const char kUsage[] =
     "  -h, --help            show this text\n"
     "  -V, --version         show the engine's version\n"
     "\n"
+    "ss's options for what quorvane does not do (-x UNIX, -w raw, -0 packet, -S SCTP, -d DCCP,\n"
+    "-M MPTCP sockets, -o timers, -m memory, -K closing sockets) say so and end with status 2.\n"
     "On a terminal the rows are an aligned table; in a pipe they are tab-separated.\n"
     "Exit status: 0 listed, 1 output could not be written, 2 bad arguments or settings file,\n"
     "130 interrupted before the first listing.\n";
@@ -80,16 +94,22 @@ enum LongOnly : int {
   kPort,
   kPid,
   kProgram,
-  kSummary,
+  kAddress,
+  kLocal,
+  kRemote,
   kHeader,
   kNoColor,
   kSort,
   kTop,
   kServe,
-  kServeInterval
+  kServeInterval,
+  // The same filters, refusing: kNot + the filter's value.
+  kNot = 512,
+  // ss's options for what quorvane does not do, by long name only.
+  kVsock = 1024,
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHVi";
+constexpr char kShortOptions[] = "+:46tulnaphHVisrxw0SdMomK";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -111,7 +131,28 @@ constexpr option kLongOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"pid", required_argument, nullptr, kPid},
     {"program", required_argument, nullptr, kProgram},
-    {"summary", no_argument, nullptr, kSummary},
+    {"summary", no_argument, nullptr, 's'},
+    {"resolve", no_argument, nullptr, 'r'},
+    {"address", required_argument, nullptr, kAddress},
+    {"local", required_argument, nullptr, kLocal},
+    {"remote", required_argument, nullptr, kRemote},
+    {"not-state", required_argument, nullptr, kNot + kState},
+    {"not-port", required_argument, nullptr, kNot + kPort},
+    {"not-address", required_argument, nullptr, kNot + kAddress},
+    {"not-local", required_argument, nullptr, kNot + kLocal},
+    {"not-remote", required_argument, nullptr, kNot + kRemote},
+    {"not-pid", required_argument, nullptr, kNot + kPid},
+    {"not-program", required_argument, nullptr, kNot + kProgram},
+    {"unix", no_argument, nullptr, 'x'},
+    {"raw", no_argument, nullptr, 'w'},
+    {"packet", no_argument, nullptr, '0'},
+    {"sctp", no_argument, nullptr, 'S'},
+    {"dccp", no_argument, nullptr, 'd'},
+    {"mptcp", no_argument, nullptr, 'M'},
+    {"vsock", no_argument, nullptr, kVsock},
+    {"options", no_argument, nullptr, 'o'},
+    {"memory", no_argument, nullptr, 'm'},
+    {"kill", no_argument, nullptr, 'K'},
     {"header", no_argument, nullptr, kHeader},
     {"no-header", no_argument, nullptr, 'H'},
     // The number may also follow as the next argument, which getopt_long leaves to us.
@@ -123,6 +164,56 @@ constexpr option kLongOptions[] = {
     {"serve-interval", required_argument, nullptr, kServeInterval},
     {nullptr, 0, nullptr, 0},
 };
+
+// What ss would do for an option of its own that quorvane does not have; nullptr for any other.
+const char* not_done(int value) {
+  switch (value) {
+    case 'x':
+      return "quorvane lists TCP and UDP only: -x (--unix) asks for UNIX sockets";
+    case 'w':
+      return "quorvane lists TCP and UDP only: -w (--raw) asks for raw sockets";
+    case '0':
+      return "quorvane lists TCP and UDP only: -0 (--packet) asks for packet sockets";
+    case 'S':
+      return "quorvane lists TCP and UDP only: -S (--sctp) asks for SCTP sockets";
+    case 'd':
+      return "quorvane lists TCP and UDP only: -d (--dccp) asks for DCCP sockets";
+    case 'M':
+      return "quorvane lists TCP and UDP only: -M (--mptcp) asks for MPTCP sockets";
+    case kVsock:
+      return "quorvane lists TCP and UDP only: --vsock asks for VSOCK sockets";
+    case 'o':
+      return "quorvane shows no socket timers: -o (--options) is ss's; -i shows queues and "
+             "round trips";
+    case 'm':
+      return "quorvane shows no socket memory: -m (--memory) is ss's; -i shows queues";
+    case 'K':
+      return "quorvane never closes sockets: -K (--kill) is ss's";
+    default:
+      return nullptr;
+  }
+}
+
+std::optional<FilterKind> filter_kind(int value) {
+  switch (value) {
+    case kState:
+      return FilterKind::state;
+    case kPort:
+      return FilterKind::port;
+    case kPid:
+      return FilterKind::pid;
+    case kProgram:
+      return FilterKind::program;
+    case kAddress:
+      return FilterKind::address;
+    case kLocal:
+      return FilterKind::localAddress;
+    case kRemote:
+      return FilterKind::remoteAddress;
+    default:
+      return std::nullopt;
+  }
+}
 
 std::string option_name(int value) {
   for (const option& o : kLongOptions) {
@@ -215,6 +306,16 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
     // NOLINTNEXTLINE(concurrency-mt-unsafe): read once, before the command starts any thread.
     const int value = getopt_long(argc, argv, kShortOptions, kLongOptions, nullptr);
     if (value == -1) break;
+    if (const char* reason = not_done(value)) return std::string(reason);
+    // A filter's value, or with --not-... a value refused.
+    if (const auto kind = filter_kind(value >= kNot ? value - kNot : value)) {
+      FilterValues& values = value >= kNot ? options.filter.refused : options.filter;
+      if (auto reason = add_filter_value(values, *kind, optarg)) {
+        if (value >= kNot) reason->insert(2, "not-");
+        return *std::move(reason);
+      }
+      continue;
+    }
     switch (value) {
       case '4':
         ipv4 = true;
@@ -239,6 +340,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         break;
       case 'a':
       case 'p':
+      case 'r':
         break;
       case 'h':
         options.help = true;
@@ -264,18 +366,7 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kMeter:
         options.meter = true;
         break;
-      case kState:
-      case kPort:
-      case kPid:
-      case kProgram: {
-        const FilterKind kind = value == kState  ? FilterKind::state
-                                : value == kPort ? FilterKind::port
-                                : value == kPid  ? FilterKind::pid
-                                                 : FilterKind::program;
-        if (auto reason = add_filter_value(options.filter, kind, optarg)) return *std::move(reason);
-        break;
-      }
-      case kSummary:
+      case 's':
         options.summary = true;
         break;
       case kHeader:

@@ -174,6 +174,28 @@ std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::str
                                                         std::size_t parallel,
                                                         std::uint32_t timeLimitMs);
 
+// The services database (/etc/services and the other NSS sources on Linux, the system's services
+// file on Windows): the name it gives a port of the protocol, and the port it gives a name;
+// nullopt when it has none.
+std::optional<std::string> service_name(std::uint16_t port, Protocol protocol);
+std::optional<std::uint16_t> service_port(const std::string& name, Protocol protocol);
+
+// The range the system takes local ports from for outgoing connections, both ends included.
+struct PortRange {
+  std::uint16_t first;
+  std::uint16_t last;
+};
+// Linux: this network namespace's ip_local_port_range; nullopt when it cannot be read.
+std::optional<PortRange> ephemeral_port_range();
+
+// An address as a user writes it ("127.0.0.1", "::1", "fe80::1"), read by the system's inet_pton;
+// nullopt when it is neither family's.
+struct IpAddress {
+  std::uint8_t family;                 // kFamilyIpv4 or kFamilyIpv6
+  std::array<std::uint8_t, 16> bytes;  // network order; IPv4 in the first four
+};
+std::optional<IpAddress> ip_address_from_text(const std::string& text);
+
 // The profile service of the host's settings file. Reading stores the value (or the default
 // text) cut to the buffer, NUL-terminated, and returns the number of characters stored.
 std::size_t read_profile_string(const char* section, const char* key, const char* defaultText,

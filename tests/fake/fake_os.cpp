@@ -1,6 +1,8 @@
 // The fake platform behind the seam, for unit tests.
 #include "fake/fake_os.hpp"
 
+#include <arpa/inet.h>
+
 #include <cstdlib>
 #include <cstring>
 #include <thread>
@@ -15,6 +17,14 @@ Os* instance = new Os;  // never destroyed: a collector thread may outlive a tes
 }
 
 Os& machine() { return *instance; }
+
+std::map<std::pair<os::Protocol, std::uint16_t>, std::string> default_services() {
+  using os::Protocol;
+  return {{{Protocol::tcp, 22}, "ssh"},    {{Protocol::tcp, 53}, "domain"},
+          {{Protocol::udp, 53}, "domain"}, {{Protocol::tcp, 80}, "http"},
+          {{Protocol::tcp, 443}, "https"}, {{Protocol::udp, 443}, "https"},
+          {{Protocol::udp, 5353}, "mdns"}, {{Protocol::tcp, 57000}, "dircproxy"}};
+}
 
 void reset() {
   Os& m = machine();
@@ -37,6 +47,8 @@ void reset() {
   m.failThreadStart = false;
   m.threadStarts = 0;
   m.date = {2026, 12, 8};
+  m.services = default_services();
+  m.ephemeralPorts = os::PortRange{32768, 60999};
   m.onTcpTable = nullptr;
   m.onUdpTable = nullptr;
   m.onDnsQuery = nullptr;
@@ -155,6 +167,35 @@ std::optional<std::string> process_image_path_limited(std::uint32_t pid, PathTex
   const auto found = machine().processes.find(pid);
   if (found == machine().processes.end()) return std::nullopt;
   return found->second.limitedPath;
+}
+
+std::optional<std::string> service_name(std::uint16_t port, Protocol protocol) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().services.find({protocol, port});
+  if (found == machine().services.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::uint16_t> service_port(const std::string& name, Protocol protocol) {
+  std::lock_guard lock(machine().mutex);
+  for (const auto& [key, service] : machine().services) {
+    if (key.first == protocol && service == name) return key.second;
+  }
+  return std::nullopt;
+}
+
+std::optional<PortRange> ephemeral_port_range() {
+  std::lock_guard lock(machine().mutex);
+  return machine().ephemeralPorts;
+}
+
+// The host's own reading of addresses: what the fake stands in for is the tables, not inet_pton.
+std::optional<IpAddress> ip_address_from_text(const std::string& text) {
+  IpAddress address{kFamilyIpv4, {}};
+  if (inet_pton(AF_INET, text.c_str(), address.bytes.data()) == 1) return address;
+  address.family = kFamilyIpv6;
+  if (inet_pton(AF_INET6, text.c_str(), address.bytes.data()) == 1) return address;
+  return std::nullopt;
 }
 
 std::optional<std::string> query_ptr_first_name(const char* queryName) {

@@ -30,6 +30,9 @@ struct PtrBatch {
   std::uint32_t timeLimitMs;
 };
 
+// A few of the names every services database holds.
+std::map<std::pair<os::Protocol, std::uint16_t>, std::string> default_services();
+
 struct Os {
   std::mutex mutex;  // guards everything below against the collector thread
   std::optional<std::vector<os::TcpRow>> tcpRows = std::vector<os::TcpRow>{};
@@ -52,6 +55,9 @@ struct Os {
   bool failThreadStart = false;
   int threadStarts = 0;  // threads started successfully
   os::LocalDate date{2026, 12, 8};
+  // The services database, and the range outgoing connections take their local ports from.
+  std::map<std::pair<os::Protocol, std::uint16_t>, std::string> services = default_services();
+  std::optional<os::PortRange> ephemeralPorts = os::PortRange{32768, 60999};
   // Called (outside the mutex) at the points the collector reaches; tests use them to change the
   // world between and within passes, or to hold a pass still.
   std::function<void()> onTcpTable;

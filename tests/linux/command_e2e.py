@@ -33,8 +33,9 @@ from ss_listing import program_of, records as ss_records, split_end
 
 QUORVANE, HOLDER, METER_PROBE = sys.argv[1:4]
 ODD_NAME = b"odd\x1b[2J\nname\xff"
-JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "interface",
-             "remote_address", "remote_port", "state", "pid", "pids", "program", "deleted", "host"]
+JSON_KEYS = ["protocol", "family", "ipv6_only", "local_address", "local_port", "local_service",
+             "interface", "remote_address", "remote_port", "remote_service", "state", "pid",
+             "pids", "program", "deleted", "host"]
 # What tells endpoints apart in the comparisons with ss.
 ENDPOINT_KEYS = ["protocol", "family", "local_address", "local_port", "remote_address",
                  "remote_port", "state"]
@@ -164,8 +165,9 @@ def json_equals_ss(ns, what, ss_options, records, host_of=lambda record: None):
 
 
 def text_equals_ss(ns, what, out):
-    """Default text against ss: seven tab-separated fields, none of a name's control bytes raw."""
-    ss = ss_records(ns, ["-tua"])
+    """Default text against ss: seven tab-separated fields, none of a name's control bytes raw,
+    ports by name as ss writes them without -n."""
+    ss = ss_records(ns, ["-tua"], numeric=False)
     by_key = same_ends(ss, text_key)
     check(not set(out) & (set(CONTROL_BYTES) - set(b"\t\n")), f"{what}: raw control bytes")
     keys = []

@@ -25,7 +25,14 @@ def options(binary):
         os.mkfifo(fifo)
         usage_errors = [
             (["--bogus"], "unknown option '--bogus'"),
-            (["-x"], "unknown option '-x'"),
+            (["-y"], "unknown option '-y'"),
+            # ss's options for what quorvane does not do say so rather than "unknown".
+            (["-x"], "quorvane lists TCP and UDP only: -x (--unix) asks for UNIX sockets"),
+            (["-taw"], "quorvane lists TCP and UDP only: -w (--raw) asks for raw sockets"),
+            (["--unix"], "quorvane lists TCP and UDP only"),
+            (["-tno"], "quorvane shows no socket timers"),
+            (["--not-port", "x"], "--not-port needs a port number"),
+            (["--address", "127.0.0.0/33"], "--address needs an IPv4 or IPv6 address"),
             (["stray"], "unexpected argument 'stray'"),
             (["--template"], "--template needs a value"),
             (["--settings"], "--settings needs a value"),
@@ -46,7 +53,7 @@ def options(binary):
             (["--format", "xml"], "--format takes text, json or csv"),
             (["--format"], "--format needs a value"),
             (["--meter=1"], "--meter takes no value"),
-            (["-tx"], "unknown option '-x'"),
+            (["-ty"], "unknown option '-y'"),
             (["-t", "--", "-u"], "unexpected argument '-u'"),
             (["--template", "%lip", "--format", "json"], "--template lays out text"),
         ]

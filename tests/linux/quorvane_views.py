@@ -113,7 +113,8 @@ def filters(ns, binary, holders):
 
 def bad_values(ns, binary):
     for args, option in [(["--state", "establishd"], "--state"), (["--state", ""], "--state"),
-                         (["--port", "65536"], "--port"), (["--port", "http"], "--port"),
+                         (["--port", "65536"], "--port"),
+                         (["--port", "no-such-service"], "--port"),
                          (["--pid", "-3"], "--pid"), (["--pid", "1x"], "--pid"),
                          (["--program", ""], "--program"), (["--port"], "--port")]:
         for extra in ([], ["--summary"], ["--format", "json"]):
@@ -122,6 +123,64 @@ def bad_values(ns, binary):
             check(run.returncode == 2 and run.stdout == "" and
                   len(run.stderr.splitlines()) == 1 and option in run.stderr,
                   f"{what}: exit {run.returncode}, stdout {run.stdout!r}, stderr {run.stderr!r}")
+
+
+def ss_named_rows(ns, args):
+    """ss's (local, remote) ends as it writes them, ports by name unless -n is among ARGS."""
+    out = ns.run(["ss", "-H"] + args, check=True, capture_output=True, text=True).stdout
+    return {tuple(line.split()[-2:]) for line in out.splitlines()}
+
+
+def quorvane_named_rows(ns, binary, args):
+    run = ns.run([binary] + args, capture_output=True, text=True, timeout=60)
+    check(run.returncode == 0 and run.stderr == "", f"quorvane {args}: {run.stderr!r}")
+    return {tuple(line.split("\t")[1:3]) for line in run.stdout.splitlines()}
+
+
+def ss_habits(ns, binary):
+    """ss's filter language said with options, and ports by name as ss writes them."""
+    # ss gives "and" and "or" the same precedence, left to right: the brackets say what is meant.
+    ranged = ["(", "(", "sport", ">=", ":1", "and", "sport", "<=", ":1023", ")", "or", "(",
+              "dport", ">=", ":1", "and", "dport", "<=", ":1023", ")", ")"]
+    not_22 = ["and", "not", "(", "sport", "=", ":22", "or", "dport", "=", ":22", ")"]
+    loopback = ["and", "(", "src", "127.0.0.0/8", "or", "dst", "127.0.0.0/8", ")"]
+    kept = same_rows(ns, binary, ["--port", "1-1023", "--not-port", "22", "--address", "127.0.0.0/8"],
+                     ["-tu"] + ranged + not_22 + loopback)
+    check({"127.0.0.1:80", "127.0.0.1:53"} <= {local for _, local, _ in kept} and
+          not any(port(local) == 22 or port(remote) == 22 for _, local, remote in kept),
+          f"--port 1-1023 --not-port 22 --address 127.0.0.0/8: {sorted(kept)}")
+    same_rows(ns, binary, ["--port", "https", "--address", "::1"],
+              ["-tu", "(", "sport", "=", ":443", "or", "dport", "=", ":443", ")", "and", "(",
+               "src", "[::1]", "or", "dst", "[::1]", ")"])
+    same_rows(ns, binary, ["--local", "127.0.0.0/24", "--not-remote", "127.0.0.2"],
+              ["-tu", "src", "127.0.0.0/24", "and", "not", "dst", "127.0.0.2"])
+    same_rows(ns, binary, ["--not-state", "listening", "--not-address", "::1"],
+              ["-tu", "exclude", "listening", "not", "(", "src", "[::1]", "or", "dst", "[::1]",
+               ")"])
+
+    for args in (["-tl"], ["-tua"], ["-tln"], ["-tuan"]):
+        got, want = quorvane_named_rows(ns, binary, args), ss_named_rows(ns, args)
+        check(got == want, f"quorvane {args} vs ss: only quorvane {sorted(got - want)}, only ss "
+              f"{sorted(want - got)}")
+        named = {("127.0.0.1:ssh", "0.0.0.0:*"), ("0.0.0.0:http", "0.0.0.0:*")}
+        check((named <= got) == ("-tln" not in args and "-tuan" not in args),
+              f"quorvane {args}: ssh and http by name only without -n: {sorted(got)}")
+    run = ns.run([binary, "-t", "--port", "22", "--format", "json"], capture_output=True,
+                 text=True, timeout=60)
+    services = {(json.loads(line)["local_service"], json.loads(line)["remote_service"])
+                for line in run.stdout.splitlines()}
+    check(services == {("ssh", None), (None, "ssh")},
+          f"--format json: the ports' services, none in the ephemeral range: {services}")
+    run = ns.run([binary, "-tl", "--port", "ssh", "--template", "%lsv %rsv\\n"],
+                 capture_output=True, text=True, timeout=60)
+    check(run.stdout == "ssh *\n", f"%lsv and %rsv: {run.stdout!r}")
+    # -s is --summary; -r is taken from habit.
+    short = ns.run([binary, "-s", "--format", "json", "-r"], capture_output=True, text=True,
+                   timeout=60)
+    long = ns.run([binary, "--summary", "--format", "json"], capture_output=True, text=True,
+                  timeout=60)
+    check(short.returncode == 0 and json.loads(short.stdout)["total"] ==
+          json.loads(long.stdout)["total"], f"-s: {short.stdout!r} {short.stderr!r}")
 
 
 def family(local):
@@ -279,6 +338,13 @@ def e2e(binary, holder_program):
                 ["-tu", "state", "established"],
                 lambda owners: any(n == "socket_holder" for n, _ in owners))
         table(ns, binary, everything)
+        # Ports with service names, below 1024 and in the ephemeral range.
+        a.do("listen 127.0.0.1 22", "listen 0.0.0.0 80", "listen6 ::1 443 v6only",
+             "udp 127.0.0.1 53")
+        b.do("connect 127.0.0.2 127.0.0.1 22", "connect 127.0.0.2 127.0.0.1 80",
+             "connect6 ::1 ::1 443")
+        a.do("accept")
+        ss_habits(ns, binary)
     finish()
 
 

@@ -33,11 +33,14 @@ class Record:
 
 def split_endpoint(text):
     """ss's "addr:port", "[v6]:port" or "*:port" as (address, port, dual_stack): "*" is the
-    dual-stack "::", a port "*" (an unconnected end) is None."""
+    dual-stack "::", a port "*" (an unconnected end) is None; a port by its service name (ss
+    without -n) stays that name."""
     address, _, port = text.rpartition(":")
     dual_stack = address == "*"
     address = "::" if dual_stack else address.strip("[]")
-    return address, None if port == "*" else int(port), dual_stack
+    if port == "*":
+        return address, None, dual_stack
+    return address, int(port) if port.isdigit() else port, dual_stack
 
 
 def split_end(text):
@@ -46,12 +49,13 @@ def split_end(text):
     return (None, None) if port is None else (address, port)
 
 
-def records(ns, options):
+def records(ns, options, numeric=True):
     """ss's records (owners included) for its selecting options, e.g. ["-4", "-tua"] or
-    ["-t", "state", "established"], in the namespace ns (None: where this process is)."""
+    ["-t", "state", "established"], in the namespace ns (None: where this process is); ports by
+    their service names unless numeric."""
     letters = "".join(o[1:] for o in options if o.startswith("-") and not o.startswith("--"))
     protocol = "tcp" if "t" in letters and "u" not in letters else "udp"
-    command = ["ss", *options, "-npH"]
+    command = ["ss", *options, "-npH" if numeric else "-pH"]
     run = ns.run if ns else subprocess.run
     out = run(command, check=True, capture_output=True).stdout
     found = []

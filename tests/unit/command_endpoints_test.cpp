@@ -135,6 +135,46 @@ TEST_F(CommandEndpoints, AnAnswerTooLateForOneCollectionIsThereForTheNext) {
   EXPECT_EQ(collect_named()->at(1).hostName, "peer.example");
 }
 
+TEST_F(CommandEndpoints, ServicesNamedAsSsNamesThemOncePerPortAndProtocol) {
+  fake::Os& m = fake::machine();
+  m.socketRows->push_back(socket_row({.local = {v4(127, 0, 0, 1), 57000},
+                                      .remote = {v4(127, 0, 0, 1), 22},
+                                      .state = kEstablished}));
+  auto endpoints = qv::collect_endpoints({});
+  ASSERT_TRUE(endpoints);
+  qv::ServiceNames names;
+  qv::name_services(*endpoints, names);
+  using Names = std::vector<std::pair<std::optional<std::string>, std::optional<std::string>>>;
+  const auto named = [](const std::vector<qv::Endpoint>& list) {
+    Names result;
+    for (const qv::Endpoint& e : list) result.emplace_back(e.localService, e.remoteService);
+    return result;
+  };
+  const std::nullopt_t none = std::nullopt;
+  // By protocol (5353 is mdns for UDP only); no remote name without a remote end; 57000 is in
+  // the range outgoing connections take their ports from, so a number however the database
+  // names it.
+  EXPECT_EQ(named(*endpoints), (Names{{"http", none},
+                                      {"http", none},
+                                      {"http", none},
+                                      {none, none},
+                                      {none, none},
+                                      {"https", none},
+                                      {"domain", none},
+                                      {"mdns", none},
+                                      {none, "ssh"}}));
+  // Asked once: a database that changes later does not change this run's names.
+  m.services.clear();
+  qv::name_services(*endpoints, names);
+  EXPECT_EQ(endpoints->back().remoteService, "ssh");
+  // Where the range cannot be read, every port the database names is named.
+  m.services = fake::default_services();
+  m.ephemeralPorts.reset();
+  qv::ServiceNames unranged;
+  qv::name_services(*endpoints, unranged);
+  EXPECT_EQ(endpoints->back().localService, "dircproxy");
+}
+
 TEST(ReverseQueryName, BothFamilies) {
   EXPECT_EQ(qv::reverse_query_name(4, v4(192, 168, 0, 1)), "1.0.168.192.IN-ADDR.ARPA");
   EXPECT_EQ(qv::reverse_query_name(6, v6("::ffff:192.168.0.1")), "1.0.168.192.IN-ADDR.ARPA");

@@ -74,6 +74,17 @@ TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
       {qv::FilterKind::port, " 80", "--port"},
       {qv::FilterKind::port, "8o", "--port"},
       {qv::FilterKind::port, "::80", "--port"},
+      {qv::FilterKind::port, "1023-1", "--port"},
+      {qv::FilterKind::port, "1-", "--port"},
+      {qv::FilterKind::port, "80-x", "--port"},
+      {qv::FilterKind::port, "no-such-service", "--port"},
+      {qv::FilterKind::address, "10.0.0.0/33", "--address"},
+      {qv::FilterKind::address, "::/129", "--address"},
+      {qv::FilterKind::address, "10.0.0.1/", "--address"},
+      {qv::FilterKind::address, "10.0.0.0/8/8", "--address"},
+      {qv::FilterKind::localAddress, "localhost", "--local"},
+      {qv::FilterKind::remoteAddress, "", "--remote"},
+      {qv::FilterKind::remoteAddress, "10.0.0.0/-1", "--remote"},
       {qv::FilterKind::pid, "4294967296", "--pid"},
       {qv::FilterKind::pid, "12x", "--pid"},
       {qv::FilterKind::program, "", "--program"},
@@ -88,6 +99,13 @@ TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
   }
   EXPECT_EQ(filter_of(qv::FilterKind::port, {":8080", "0", "65535"}).ports,
             (std::vector<std::uint16_t>{8080, 0, 65535}));
+  // A service name stands for its port, once however many protocols name it.
+  EXPECT_EQ(filter_of(qv::FilterKind::port, {"https", ":ssh"}).ports,
+            (std::vector<std::uint16_t>{443, 22}));
+  const qv::EndpointFilter ranged = filter_of(qv::FilterKind::port, {"1-1023", ":7-7"});
+  ASSERT_EQ(ranged.portRanges.size(), 2U);
+  EXPECT_EQ(ranged.portRanges[0].last, 1023);
+  EXPECT_TRUE(ranged.ports.empty());
 }
 
 TEST(CommandFilters, UdpSocketsAreInTheStatesSsGivesThem) {
@@ -193,9 +211,74 @@ TEST(CommandFilters, RepeatsMatchAnyKindsMatchAll) {
   ASSERT_EQ(qv::add_filter_value(both, qv::FilterKind::pid, "41"), std::nullopt);
   EXPECT_EQ(kept(both), (Kept{6}));
 
+  // Ranges and names; a range holds an unconnected socket's remote port 0 no more than ss does.
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"1-1023"})), (Kept{0, 1, 2, 3, 4, 5, 6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"20-60"})), (Kept{4, 5, 6}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"0-21"})), (Kept{}));
+  EXPECT_EQ(kept(filter_of(qv::FilterKind::port, {"ssh", "domain"})), (Kept{4, 5, 6}));
+  // Refused values leave out what they match, whichever end; the wanted ones still must match.
+  const auto refusing = [](qv::FilterKind kind, const char* value, qv::EndpointFilter filter) {
+    EXPECT_EQ(qv::add_filter_value(filter.refused, kind, value), std::nullopt) << value;
+    EXPECT_FALSE(qv::filter_is_empty(filter));
+    return filter;
+  };
+  EXPECT_EQ(kept(refusing(qv::FilterKind::port, "22", {})), (Kept{0, 1, 2, 3, 4}));
+  EXPECT_EQ(kept(refusing(qv::FilterKind::port, "22", filter_of(qv::FilterKind::port, {"20-60"}))),
+            (Kept{4}));
+  EXPECT_EQ(kept(refusing(qv::FilterKind::state, "established", {})), (Kept{0, 3, 4}));
+  EXPECT_EQ(kept(refusing(qv::FilterKind::pid, "0", {})), (Kept{0, 1, 2, 4, 5, 6}));
+  EXPECT_EQ(
+      kept(refusing(qv::FilterKind::program, "httpd", filter_of(qv::FilterKind::port, {"80"}))),
+      (Kept{2}));
+
   const Kept filtered = kept(filter_of(qv::FilterKind::port, {"80"}));
   ASSERT_EQ(filtered.size(), 3U);
   EXPECT_EQ(endpoints[filtered[2]].program, "curl");
+}
+
+TEST(CommandFilters, AddressesOfEitherEndOrOneInRangesOfBothFamilies) {
+  using test_address::v4;
+  using test_address::v6;
+  const std::vector<qv::Endpoint> endpoints = {
+      endpoint({.local = {v4(127, 0, 0, 1), 80},
+                .remote = {v4(10, 1, 2, 3), 5000},
+                .state = TcpState::established}),  // 0
+      endpoint({.family = os::kFamilyIpv6,
+                .local = {v6("::1"), 22},
+                .remote = {v6("fe80::1"), 5000},
+                .state = TcpState::established}),  // 1
+      endpoint({.family = os::kFamilyIpv6,
+                .local = {v6("::ffff:127.0.0.2"), 8080},
+                .remote = {v6("::ffff:192.168.1.5"), 6000},
+                .state = TcpState::established}),  // 2 an IPv4 peer of a dual-stack socket
+      endpoint({.protocol = Protocol::udp, .local = {v4(0, 0, 0, 0), 53}}),  // 3
+  };
+  using Kept = std::vector<std::size_t>;
+  const auto kept = [&](qv::FilterKind kind, const char* value, bool refused = false) {
+    qv::EndpointFilter filter;
+    EXPECT_EQ(qv::add_filter_value(refused ? filter.refused : filter, kind, value), std::nullopt)
+        << value;
+    Kept indexes;
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+      if (qv::filter_matches(filter, endpoints[i])) indexes.push_back(i);
+    }
+    return indexes;
+  };
+  using enum qv::FilterKind;
+  EXPECT_EQ(kept(address, "127.0.0.0/8"), (Kept{0, 2}));
+  EXPECT_EQ(kept(address, "127.0.0.1"), (Kept{0}));
+  EXPECT_EQ(kept(address, "10.1.2.0/23"), (Kept{0}));  // a prefix that ends inside a byte
+  EXPECT_EQ(kept(address, "10.1.4.0/23"), (Kept{}));
+  EXPECT_EQ(kept(address, "0.0.0.0/0"), (Kept{0, 2, 3}));
+  EXPECT_EQ(kept(address, "192.168.1.0/24"), (Kept{2}));
+  EXPECT_EQ(kept(address, "::1"), (Kept{1}));
+  EXPECT_EQ(kept(address, "fe80::/10"), (Kept{1}));
+  EXPECT_EQ(kept(localAddress, "10.0.0.0/8"), (Kept{}));
+  EXPECT_EQ(kept(remoteAddress, "10.0.0.0/8"), (Kept{0}));
+  EXPECT_EQ(kept(localAddress, "127.0.0.0/8"), (Kept{0, 2}));
+  EXPECT_EQ(kept(remoteAddress, "fe80::/10"), (Kept{1}));
+  EXPECT_EQ(kept(address, "127.0.0.0/8", true), (Kept{1, 3}));
+  EXPECT_EQ(kept(remoteAddress, "::/0", true), (Kept{0, 3}));
 }
 
 }  // namespace

@@ -86,9 +86,24 @@ TEST(CommandOptions, OneLineReasons) {
     std::string reason;
   } cases[] = {
       {{"--bogus"}, "unknown option '--bogus'"},
-      {{"-x"}, "unknown option '-x'"},
-      {{"-tux"}, "unknown option '-x'"},
-      {{"-xt"}, "unknown option '-x'"},
+      {{"-y"}, "unknown option '-y'"},
+      {{"-tuy"}, "unknown option '-y'"},
+      {{"-yt"}, "unknown option '-y'"},
+      // ss's options for what quorvane does not do say so, in a bundle too.
+      {{"-x"}, "quorvane lists TCP and UDP only: -x (--unix) asks for UNIX sockets"},
+      {{"-tux"}, "quorvane lists TCP and UDP only: -x (--unix) asks for UNIX sockets"},
+      {{"--raw"}, "quorvane lists TCP and UDP only: -w (--raw) asks for raw sockets"},
+      {{"--vsock"}, "quorvane lists TCP and UDP only: --vsock asks for VSOCK sockets"},
+      {{"-tno"},
+       "quorvane shows no socket timers: -o (--options) is ss's; -i shows queues and round trips"},
+      {{"-K"}, "quorvane never closes sockets: -K (--kill) is ss's"},
+      {{"--not-port", "x"}, "--not-port needs a port number from 0 to 65535, not 'x'"},
+      {{"--not-state=up"},
+       "--not-state needs a TCP state such as established, listen, time-wait or syn-sent, not "
+       "'up'"},
+      {{"--local", "10.0.0.0/40"},
+       "--local needs an IPv4 or IPv6 address, or one and a prefix length (10.0.0.0/8), not "
+       "'10.0.0.0/40'"},
       {{"stray"}, "unexpected argument 'stray'"},
       {{"-t", "--", "-u"}, "unexpected argument '-u'"},
       {{"--template"}, "--template needs a value"},
@@ -131,6 +146,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       {{"--meter", "--port", "80"}, meterFilters},
       {{"--pid", "1", "--meter"}, meterFilters},
       {{"--meter", "--program", "sshd"}, meterFilters},
+      {{"--meter", "--not-port", "22"}, meterFilters},
+      {{"--meter", "-s"}, meterFilters},
       {{"--summary", "--template", "%lip"}, summary},
       {{"--summary", "--format", "csv"}, summary},
   };
@@ -156,6 +173,19 @@ TEST(CommandViewOptions, FiltersRepeatAndGather) {
   EXPECT_TRUE(o.summary);
   EXPECT_TRUE(qv::filter_is_empty(options({}).filter));
   EXPECT_FALSE(options({}).summary);
+  // ss's habits: -s, -r, ranges and names of ports, addresses, and each filter refusing.
+  const qv::Options ss =
+      options({"-tuanrs", "--port", "1-1023", "--port=https", "--not-port", "22", "--address",
+               "127.0.0.0/8", "--not-remote=::1", "--not-program", "sshd"});
+  EXPECT_TRUE(ss.summary && ss.numeric);
+  EXPECT_EQ(ss.filter.ports, (std::vector<std::uint16_t>{443}));
+  ASSERT_EQ(ss.filter.portRanges.size(), 1U);
+  EXPECT_EQ(ss.filter.portRanges[0].first, 1);
+  EXPECT_EQ(ss.filter.addresses.size(), 1U);
+  EXPECT_EQ(ss.filter.refused.ports, (std::vector<std::uint16_t>{22}));
+  EXPECT_EQ(ss.filter.refused.remoteAddresses.size(), 1U);
+  EXPECT_EQ(ss.filter.refused.programs, (std::vector<std::string>{"sshd"}));
+  EXPECT_TRUE(ss.filter.remoteAddresses.empty() && ss.filter.programs.empty());
 }
 
 TEST(CommandViewOptions, HeaderSwitches) {

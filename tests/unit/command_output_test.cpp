@@ -82,6 +82,27 @@ TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
   EXPECT_EQ(out,
             "UDP\t0.0.0.0%lo:53\t0.0.0.0:*\t-\t-\t-\t-\n"
             "TCP\t[fe80::1234]%eth\\n0:8080\t[::]:*\tListening\t7\tjava\t-\n");
+  // Ports the services database names are written by name, as ss writes them without -n; a
+  // name is text from outside, escaped like the others.
+  qv::Endpoint named = connection();
+  named.localService = "http";
+  qv::Endpoint odd = mapped_peer();
+  odd.remoteService = "x\ty";
+  out.clear();
+  qv::append_text_row(out, named);
+  qv::append_text_row(out, odd);
+  EXPECT_EQ(out,
+            "TCP\t10.0.0.1:http\t10.0.0.9:51234\tEstablished\t42\todd\\033[2J\\nname\t"
+            "peer\\texample\n"
+            "TCP\t[::ffff:127.0.0.1]:8080\t[::ffff:127.0.0.2]:x\\ty\tEstablished\t7\tjava\t"
+            "::ffff:127.0.0.2\n");
+  EXPECT_EQ(expansion("%lip:%lsv %rip:%rsv|", named), "10.0.0.1:http 10.0.0.9:51234|");
+  EXPECT_EQ(expansion("%lsv %rsv|", odd, false), "8080 x\\ty|");
+  EXPECT_EQ(expansion("%lsv %rsv|", unowned_udp()), "53 *|");
+  out.clear();
+  qv::append_json_record(out, named);
+  EXPECT_NE(out.find(R"("local_port":80,"local_service":"http",)"), std::string::npos) << out;
+  EXPECT_NE(out.find(R"("remote_port":51234,"remote_service":null,)"), std::string::npos) << out;
 }
 
 TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
@@ -157,21 +178,24 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
   qv::append_json_record(out, shared);
   EXPECT_EQ(out,
             R"({"protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"10.0.0.1",)"
-            R"("local_port":80,)"
+            R"("local_port":80,"local_service":null,)"
             R"("interface":null,)"
-            R"("remote_address":"10.0.0.9","remote_port":51234,"state":"Established","pid":42,)"
+            R"("remote_address":"10.0.0.9","remote_port":51234,"remote_service":null,)"
+            R"("state":"Established","pid":42,)"
             R"("pids":[42],"program":"odd\u001b[2J\nname","deleted":false,"host":"peer\texample"})"
             "\n"
             R"({"protocol":"udp","family":"ipv4","ipv6_only":null,"local_address":"0.0.0.0",)"
-            R"("local_port":53,)"
+            R"("local_port":53,"local_service":null,)"
             R"("interface":null,)"
-            R"("remote_address":null,"remote_port":null,"state":null,"pid":null,)"
+            R"("remote_address":null,"remote_port":null,"remote_service":null,"state":null,)"
+            R"("pid":null,)"
             R"("pids":[],"program":null,"deleted":null,"host":null})"
             "\n"
             R"({"protocol":"tcp","family":"ipv6","ipv6_only":false,"local_address":"::",)"
-            R"("local_port":8080,)"
+            R"("local_port":8080,"local_service":null,)"
             R"("interface":"lo",)"
-            R"("remote_address":null,"remote_port":null,"state":"Listening","pid":7,)"
+            R"("remote_address":null,"remote_port":null,"remote_service":null,)"
+            R"("state":"Listening","pid":7,)"
             R"("pids":[7,9],"program":"java","deleted":true,"host":null})"
             "\n");
 }
@@ -215,11 +239,11 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
   const qv::Endpoint endpoints[] = {unowned_udp()};
   EXPECT_EQ(
       qv::listing_text(endpoints, style),
-      "protocol,family,ipv6_only,local_address,local_port,interface,remote_address,remote_port,"
-      "state,pid,pids,program,deleted,host,recv_queue,send_queue,bytes_sent,bytes_received,"
-      "bytes_retrans,retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,delivery_rate,rate_in,rate_out"
-      "\r\n"
-      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,,,,,,,,,,,,\r\n");
+      "protocol,family,ipv6_only,local_address,local_port,local_service,interface,remote_address,"
+      "remote_port,remote_service,state,pid,pids,program,deleted,host,recv_queue,send_queue,"
+      "bytes_sent,bytes_received,bytes_retrans,retransmits,rtt_ms,rtt_var_ms,min_rtt_ms,cwnd,"
+      "delivery_rate,rate_in,rate_out\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,,,,,,,,,,,,,,\r\n");
   // For people: sizes and rates in SI units, round trips in milliseconds.
   out.clear();
   qv::append_text_row(out, busy_connection(), {.info = true, .rates = true});
@@ -241,20 +265,20 @@ TEST(Records, CsvHeaderThenTheSameFieldsCrlf) {
   style.format = qv::OutputFormat::csv;
   EXPECT_EQ(
       qv::listing_text(endpoints, style),
-      "protocol,family,ipv6_only,local_address,local_port,interface,remote_address,remote_port,"
-      "state,pid,pids,program,deleted,host\r\n"
-      "tcp,ipv4,,10.0.0.1,80,,10.0.0.9,51234,Established,42,42,\"a,b\",false,\r\n"
-      "udp,ipv4,,0.0.0.0,53,,,,,,,,,\r\n");
+      "protocol,family,ipv6_only,local_address,local_port,local_service,interface,remote_address,"
+      "remote_port,remote_service,state,pid,pids,program,deleted,host\r\n"
+      "tcp,ipv4,,10.0.0.1,80,,,10.0.0.9,51234,,Established,42,42,\"a,b\",false,\r\n"
+      "udp,ipv4,,0.0.0.0,53,,,,,,,,,,,\r\n");
   // To a terminal the names are escaped once, as in the text rows; to a pipe they stay exact.
   qv::Endpoint odd = unowned_udp();
   odd.socket.owningPid = 9;
   odd.program = "red\x1b[31m\nline\xff";
   style.header = false;
   EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
-            "udp,ipv4,,0.0.0.0,53,,,,,9,9,\"red\x1b[31m\nline\xff\",false,\r\n");
+            "udp,ipv4,,0.0.0.0,53,,,,,,,9,9,\"red\x1b[31m\nline\xff\",false,\r\n");
   style.terminal = true;
   EXPECT_EQ(qv::listing_text(std::span(&odd, 1), style),
-            "udp,ipv4,,0.0.0.0,53,,,,,9,9,red\\033[31m\\nline\\377,false,\r\n");
+            "udp,ipv4,,0.0.0.0,53,,,,,,,9,9,red\\033[31m\\nline\\377,false,\r\n");
 }
 
 TEST(SettingsFilters, TheMetersFiltersOnBothFamilies) {

@@ -143,9 +143,10 @@ TEST(ConnectionLog, EventsAsJsonLines) {
   };
   const std::string fields =
       R"("protocol":"tcp","family":"ipv4","ipv6_only":null,"local_address":"127.0.0.1",)"
-      R"("local_port":8080,)"
+      R"("local_port":8080,"local_service":null,)"
       R"("interface":null,)"
-      R"("remote_address":"127.0.0.1","remote_port":9000,"state":"Close Wait","pid":42,)"
+      R"("remote_address":"127.0.0.1","remote_port":9000,"remote_service":null,)"
+      R"("state":"Close Wait","pid":42,)"
       R"("pids":[42],"program":"web\nserver","deleted":false,"host":null})"
       "\n";
   const std::string expected[] = {
