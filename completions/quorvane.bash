@@ -4,7 +4,8 @@
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
-  --serve-interval -h --help -V --version'
+  --serve-interval -h --help -V --version
+  --log-traffic'
 _quorvane_formats='text json csv'
 _quorvane_sort_keys='rate bytes rtt port pid program state'
 _quorvane_states='established syn-sent syn-recv fin-wait-1 fin-wait-2 time-wait closed close
@@ -60,6 +61,8 @@ _quorvane() {
       mapfile -t COMPREPLY < <(compgen -W "$(ls /run/netns 2>/dev/null)" -- "$cur")
       return ;;
     --template | --port | --program | --top | --serve | --serve-interval)
+      return ;;
+    --log-traffic)
       return ;;
   esac
   $split && return

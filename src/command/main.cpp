@@ -167,6 +167,7 @@ int run_listings(const qv::Options& options, List&& list) {
 template <typename Refresh>
 int run_log(const qv::Options& options, Refresh&& refresh) {
   qv::ConnectionLog log;
+  log.trafficSeconds = options.logTrafficSeconds.value_or(0);
   std::string lines;
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
@@ -226,7 +227,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
   // The counters cost a larger dump: asked for only when something shows them.
-  const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
+  const bool traffic = options.info || options.logTrafficSeconds ||
+                       (options.sort && qv::sort_needs_traffic(*options.sort)) ||
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
   const bool rates = traffic && options.watchSeconds.has_value();
