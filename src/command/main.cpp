@@ -235,11 +235,18 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // The previous refresh's endpoints and when they were read, for the rates.
   std::vector<qv::Endpoint> rateBase;
   Clock::time_point rateBaseTime;
+  bool trafficNoticed = false;
   // One refresh: the endpoints the options keep, with the names found in time.
   const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     const Clock::time_point read = Clock::now();
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
+    // Why the counters are missing, said once: every refresh would have the same reason.
+    if (const std::string_view notice = os::traffic_notice();
+        traffic && !trafficNoticed && !notice.empty()) {
+      std::fprintf(stderr, "quorvane: %.*s\n", static_cast<int>(notice.size()), notice.data());
+      trafficNoticed = true;
+    }
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });
