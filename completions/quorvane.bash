@@ -7,7 +7,8 @@ _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --num
   --not-local --not-remote --not-pid --not-program
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
-  --serve-interval -h --help -V --version'
+  --serve-interval -h --help -V --version
+  --log-traffic'
 _quorvane_formats='text json csv'
 _quorvane_sort_keys='rate bytes rtt port pid program state'
 _quorvane_states='established syn-sent syn-recv fin-wait-1 fin-wait-2 time-wait closed close
@@ -67,6 +68,8 @@ _quorvane() {
       return ;;
     --template | --program | --top | --serve | --serve-interval | --address | --local | \
       --remote | --not-address | --not-local | --not-remote | --not-program)
+      return ;;
+    --log-traffic)
       return ;;
   esac
   $split && return

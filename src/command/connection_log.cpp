@@ -15,6 +15,27 @@ WatchTime watch_time_now() {
   return {std::chrono::system_clock::now(), std::chrono::steady_clock::now()};
 }
 
+namespace {
+
+TrafficMark mark_of(const Endpoint& endpoint, WatchTime time) {
+  TrafficMark mark{time, std::nullopt, std::nullopt};
+  if (const auto& traffic = endpoint.socket.traffic) {
+    mark.bytesSent = traffic->bytesSent;
+    mark.bytesReceived = traffic->bytesReceived;
+  }
+  return mark;
+}
+
+// The rate of a counter between a mark and now; nullopt where either end is unknown or the
+// counter went backwards.
+std::optional<double> rate_since(const std::optional<std::uint64_t>& before,
+                                 const std::optional<std::uint64_t>& now, double seconds) {
+  if (!before || !now || *now < *before || seconds <= 0) return std::nullopt;
+  return static_cast<double>(*now - *before) / seconds;
+}
+
+}  // namespace
+
 std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> current,
                                   WatchTime now) {
   const WatchDiff diff = diff_endpoints(log.endpoints, current);
@@ -32,9 +53,14 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
 
   std::vector<WatchTime> firstSeen;
   firstSeen.reserve(current.size());
+  std::vector<TrafficMark> traffic;
+  traffic.reserve(current.size());
   for (std::size_t i = 0; i < current.size(); ++i) {
     const auto before = diff.previousIndex[i];
     firstSeen.push_back(before ? log.firstSeen[*before] : now);
+    // A connection opened again on the same addresses counts afresh.
+    const bool same = before && same_socket(log.endpoints[*before].socket, current[i].socket);
+    traffic.push_back(same ? log.traffic[*before] : mark_of(current[i], now));
     if (before && state_changed(log.endpoints[*before], current[i])) {
       events.push_back({LogEventKind::kState,
                         &current[i],
@@ -47,9 +73,28 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
     if (!diff.previousIndex[i])
       events.push_back({LogEventKind::kOpen, &current[i], now.wall, {}, os::TcpState::none});
   }
+  log.busy.clear();
+  std::vector<std::size_t> busy;
+  for (std::size_t i = 0; i < current.size() && log.trafficSeconds > 0; ++i) {
+    const TrafficMark before = traffic[i];
+    const std::chrono::duration<double> since = now.steady - before.time.steady;
+    if (since.count() < log.trafficSeconds) continue;
+    traffic[i] = mark_of(current[i], now);
+    const TrafficMark& counted = traffic[i];
+    if (counted.bytesSent == before.bytesSent && counted.bytesReceived == before.bytesReceived) {
+      continue;  // idle: its next event's rates start from here
+    }
+    Endpoint& reported = log.busy.emplace_back(current[i]);
+    reported.rateIn = rate_since(before.bytesReceived, counted.bytesReceived, since.count());
+    reported.rateOut = rate_since(before.bytesSent, counted.bytesSent, since.count());
+    busy.push_back(events.size());
+    events.push_back({LogEventKind::kTraffic, nullptr, now.wall, {}, os::TcpState::none});
+  }
+  for (std::size_t i = 0; i < busy.size(); ++i) events[busy[i]].endpoint = &log.busy[i];
   // Moving the vector keeps its elements where they are, so the events' pointers stay good.
   log.endpoints = std::move(current);
   log.firstSeen = std::move(firstSeen);
+  log.traffic = std::move(traffic);
   log.lastRefresh = now;
   return events;
 }
@@ -70,7 +115,7 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
 }
 
 void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
-  static constexpr std::string_view kKinds[] = {"open", "close", "state"};
+  static constexpr std::string_view kKinds[] = {"open", "close", "state", "traffic"};
   JsonWriter json(out);
   json.begin_object()
       .text("event", kKinds[static_cast<int>(event.kind)])
@@ -85,7 +130,8 @@ void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
   } else if (event.kind == LogEventKind::kState) {
     json.text("old_state", state_name(event.oldState));
   }
-  write_json_members(json, *event.endpoint, {.info = traffic});
+  write_json_members(json, *event.endpoint,
+                     {.info = traffic || event.kind == LogEventKind::kTraffic});
   json.end_object();
   out += '\n';
 }

@@ -129,6 +129,21 @@ Rows<N> as_rows(const Counts<N>& counts) {
   return rows;
 }
 
+// What a connection's counter grew by since before (nullopt: not seen before, so all of it).
+std::uint64_t increase(const std::optional<std::uint64_t>& before,
+                       const std::optional<std::uint64_t>& now) {
+  if (!now) return 0;
+  return before && *before <= *now ? *now - *before : *now;
+}
+
+void add_traffic(ConnectionCounts& counts, const os::TcpTraffic* before,
+                 const os::TcpTraffic& now) {
+  counts.bytesSent = counts.bytesSent.value_or(0) +
+                     increase(before ? before->bytesSent : std::nullopt, now.bytesSent);
+  counts.bytesReceived = counts.bytesReceived.value_or(0) +
+                         increase(before ? before->bytesReceived : std::nullopt, now.bytesReceived);
+}
+
 std::string seconds_text(double seconds) {
   std::array<char, 32> buffer{};
   const auto [end, error] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), seconds);
@@ -215,12 +230,22 @@ void count_connections(ConnectionCounters& counters, std::span<const Endpoint> p
     if (!is_connection(current[i].socket)) continue;
     const auto before = diff.previousIndex[i];
     // A listener does not become a connection, but an endpoint counted before stays counted.
-    if (before && *before < counters.countedAs.size() && is_connection(previous[*before].socket)) {
+    const bool counted =
+        before && *before < counters.countedAs.size() && is_connection(previous[*before].socket);
+    if (counted) {
       countedAs[i] = std::move(counters.countedAs[*before]);
-      continue;
+    } else {
+      countedAs[i] = label_value(current[i].program);
+      ++counters.byProgram[countedAs[i]].opened;
     }
-    countedAs[i] = label_value(current[i].program);
-    ++counters.byProgram[countedAs[i]].opened;
+    const os::SocketRow& socket = current[i].socket;
+    if (!socket.traffic) continue;
+    // A connection opened again on the same addresses has counters of its own, from zero.
+    const os::SocketRow* seen = counted && same_socket(previous[*before].socket, socket)
+                                    ? &previous[*before].socket
+                                    : nullptr;
+    add_traffic(counters.byProgram[countedAs[i]], seen && seen->traffic ? &*seen->traffic : nullptr,
+                *socket.traffic);
   }
   for (const std::size_t gone : diff.vanished) {
     if (gone < counters.countedAs.size() && is_connection(previous[gone].socket)) {
@@ -278,9 +303,17 @@ std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view v
   }
   Rows<1> opened;
   Rows<1> closed;
+  Rows<2> traffic;
   for (const auto& [program, counts] : snapshot.connectionsByProgram) {
     opened.emplace(std::array{program}, std::to_string(counts.opened));
     closed.emplace(std::array{program}, std::to_string(counts.closed));
+    if (counts.bytesReceived) {
+      traffic.emplace(std::array{program, std::string("in")},
+                      std::to_string(*counts.bytesReceived));
+    }
+    if (counts.bytesSent) {
+      traffic.emplace(std::array{program, std::string("out")}, std::to_string(*counts.bytesSent));
+    }
   }
 
   std::string out;
@@ -299,6 +332,10 @@ std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view v
   family.header("quorvane_connections_closed", "counter",
                 "TCP connections seen closing, by the program that owned them when they opened.");
   family.samples<1>({"program"}, closed);
+  family.header("quorvane_traffic_bytes", "counter",
+                "Bytes TCP connections received (in) and sent (out), by the program that owned "
+                "them when they opened.");
+  family.samples<2>({"program", "direction"}, traffic);
   family.header("quorvane_scrape_duration_seconds", "gauge",
                 "Seconds the refresh shown here took to collect the endpoints.");
   family.samples<0>({}, Rows<0>{{{}, seconds_text(snapshot.refreshSeconds)}});

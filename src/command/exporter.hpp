@@ -29,11 +29,15 @@ std::variant<ServeAddress, std::string> parse_serve_address(std::string_view tex
 struct ConnectionCounts {
   std::uint64_t opened = 0;
   std::uint64_t closed = 0;
+  // Bytes the program's connections moved while the exporter watched; nullopt while none of them
+  // had counters.
+  std::optional<std::uint64_t> bytesSent = std::nullopt;
+  std::optional<std::uint64_t> bytesReceived = std::nullopt;
 };
 
 // TCP connections (every TCP endpoint but listeners) seen opening and closing over the
-// exporter's life, by owner's program. A program once counted keeps its counters, so that the
-// series never vanish.
+// exporter's life, and the bytes they moved, by owner's program. A program once counted keeps its
+// counters, so that the series never vanish.
 struct ConnectionCounters {
   std::map<std::string, ConnectionCounts, std::less<>> byProgram;
   // For each endpoint of the latest refresh, the program its connection is counted under: the
@@ -43,8 +47,10 @@ struct ConnectionCounters {
 };
 
 // Counts the connections that appeared and vanished from previous to current (the endpoints of
-// two refreshes, matched as --watch matches them). The first refresh, against none, counts every
-// connection open then as opened, so that opened minus closed is what is open now.
+// two refreshes, matched as --watch matches them), and adds each connection's increase of its
+// byte counters since previous (all of them for one not seen before), so that the totals never go
+// back as connections close. The first refresh, against none, counts every connection open then
+// as opened, so that opened minus closed is what is open now.
 void count_connections(ConnectionCounters& counters, std::span<const Endpoint> previous,
                        std::span<const Endpoint> current);
 

@@ -166,6 +166,7 @@ int run_listings(const qv::Options& options, List&& list) {
 template <typename Refresh>
 int run_log(const qv::Options& options, Refresh&& refresh) {
   qv::ConnectionLog log;
+  log.trafficSeconds = options.logTrafficSeconds.value_or(0);
   std::string lines;
   for (bool first = true;; first = false) {
     qv::console::exit_on_interrupt(first ? 130 : 0);
@@ -225,7 +226,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
   // The counters cost a larger dump: asked for only when something shows them.
-  const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
+  const bool traffic = options.info || options.logTrafficSeconds ||
+                       (options.sort && qv::sort_needs_traffic(*options.sort)) ||
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
   const bool rates = traffic && options.watchSeconds.has_value();
@@ -233,11 +235,18 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // The previous refresh's endpoints and when they were read, for the rates.
   std::vector<qv::Endpoint> rateBase;
   Clock::time_point rateBaseTime;
+  bool trafficNoticed = false;
   // One refresh: the endpoints the options keep, with the names found in time.
   const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     const Clock::time_point read = Clock::now();
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
+    // Why the counters are missing, said once: every refresh would have the same reason.
+    if (const std::string_view notice = os::traffic_notice();
+        traffic && !trafficNoticed && !notice.empty()) {
+      std::fprintf(stderr, "quorvane: %.*s\n", static_cast<int>(notice.size()), notice.data());
+      trafficNoticed = true;
+    }
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });

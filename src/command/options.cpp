@@ -63,6 +63,9 @@ const char kUsage[] =
     "      --watch [SECONDS] refresh every SECONDS (default 1) until Ctrl-C; a terminal shows\n"
     "                        new endpoints in green and closed ones once more in red; with\n"
     "                        --format json, a log of open, close and state events\n"
+    "      --log-traffic SECONDS\n"
+    "                        with --watch and --format json, a traffic event with the rates and\n"
+    "                        totals of each connection that moved data, at most every SECONDS\n"
     "      --no-color        mark new and closed endpoints with + and - instead (as NO_COLOR)\n"
     "      --serve [ADDRESS:]PORT\n"
     "                        serve the endpoints' metrics to Prometheus over HTTP at /metrics\n"
@@ -103,6 +106,7 @@ enum LongOnly : int {
   kTop,
   kServe,
   kServeInterval,
+  kLogTraffic,
   // The same filters, refusing: kNot + the filter's value.
   kNot = 512,
   // ss's options for what quorvane does not do, by long name only.
@@ -162,6 +166,7 @@ constexpr option kLongOptions[] = {
     {"top", required_argument, nullptr, kTop},
     {"serve", required_argument, nullptr, kServe},
     {"serve-interval", required_argument, nullptr, kServeInterval},
+    {"log-traffic", required_argument, nullptr, kLogTraffic},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -263,6 +268,11 @@ std::optional<std::string> conflict_of(const Options& options) {
   if (options.summary && (options.outputTemplate || options.format == OutputFormat::csv)) {
     return "--summary is a table or, with --format json, one object: it does not go with "
            "--template or --format csv";
+  }
+  if (options.logTrafficSeconds &&
+      (!options.watchSeconds || options.format != OutputFormat::json || options.summary)) {
+    return "--log-traffic adds to the connection log: it goes with --watch and --format json, "
+           "without --summary";
   }
   if (options.serveAddress &&
       (options.watchSeconds || options.meter || options.summary || options.settingsFile ||
@@ -424,6 +434,13 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         serveInterval = true;
         break;
       }
+      case kLogTraffic:
+        options.logTrafficSeconds = read_seconds(optarg, kShortestWatch);
+        if (!options.logTrafficSeconds) {
+          return "--log-traffic needs a number of seconds from 0.1 to 86400, not '" +
+                 std::string(optarg) + "'";
+        }
+        break;
       default: {
         // The argument being read; optopt names the option found in it, 0 when none is known.
         const std::string_view argument = argv[current];

@@ -22,8 +22,10 @@ struct Options {
   std::optional<std::string> section;
   std::optional<double> watchSeconds;  // set: refresh until interrupted
   bool noColor = false;                // --watch on a terminal marks changes with signs
-  bool meter = false;                  // the meter's own listing, as the DLL would show it
-  os::SocketKinds kinds;               // -4 -6 -t -u: neither of a pair means both
+  // --log-traffic: the connection log's traffic events, at most this often per connection.
+  std::optional<double> logTrafficSeconds;
+  bool meter = false;     // the meter's own listing, as the DLL would show it
+  os::SocketKinds kinds;  // -4 -6 -t -u: neither of a pair means both
   bool listeningOnly = false;
   bool numeric = false;            // no reverse look-ups
   EndpointFilter filter;           // --state, --port, --pid, --program

@@ -36,7 +36,8 @@ bool style_needs_host(const ListingStyle& style, std::span<const Endpoint> endpo
 std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle& style) {
   if (style.summary) {
     const Summary summary = summarize(endpoints);
-    return style.format == OutputFormat::json ? summary_json(summary) : summary_text(summary);
+    return style.format == OutputFormat::json ? summary_json(summary, style.fields)
+                                              : summary_text(summary, style.fields);
   }
   const bool rows = style.format == OutputFormat::text && !style.outputTemplate;
   const bool header =

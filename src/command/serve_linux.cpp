@@ -16,6 +16,7 @@ namespace qv {
 int run_exporter(const Options& options, std::string_view version) {
   CollectRequest request;
   request.kinds = options.kinds;
+  request.kinds.traffic = true;  // for the byte counters
   request.listeningOnly = options.listeningOnly;
   ConnectionCounters counters;
   std::vector<Endpoint> previous;

@@ -2,6 +2,7 @@
 #include "command/summary.hpp"
 
 #include <algorithm>
+#include <cmath>
 #include <map>
 #include <set>
 #include <string_view>
@@ -26,6 +27,28 @@ std::string_view state_at(std::size_t index) {
 
 // The program as the endpoint outputs have it: the field table's value, written as its cells are.
 const EndpointField& program_field() { return endpoint_field("program"); }
+template <typename Number>
+void add(std::optional<Number>& sum, const std::optional<Number>& value) {
+  if (value) sum = sum.value_or(0) + *value;
+}
+
+// A summed figure for scripts: whole bytes (per second), null when unknown.
+std::optional<std::string> whole_number(const std::optional<std::uint64_t>& value) {
+  return value ? std::optional<std::string>(std::to_string(*value)) : std::nullopt;
+}
+
+std::optional<std::string> whole_number(const std::optional<double>& value) {
+  return value ? std::optional<std::string>(std::to_string(std::llround(*value))) : std::nullopt;
+}
+
+// A summed figure for people, "-" when unknown.
+std::string for_people(const std::optional<double>& value, std::string_view unit) {
+  return value ? human_bytes(*value) + std::string(unit) : "-";
+}
+
+std::optional<double> as_double(const std::optional<std::uint64_t>& value) {
+  return value ? std::optional<double>(static_cast<double>(*value)) : std::nullopt;
+}
 
 std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
@@ -35,7 +58,11 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
 
 Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
   Summary summary;
-  std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
+  struct Counted {
+    ProgramCount count;
+    std::set<std::uint32_t> pids;
+  };
+  std::map<std::string, Counted> byProgram;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const bool tcp = socket.protocol == os::Protocol::tcp;
@@ -45,11 +72,19 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     const std::size_t state = os::state_index(socket.tcpState);
     if (tcp && state < summary.tcpByState.size()) ++summary.tcpByState[state];
     auto& [count, pids] = byProgram[program_field().value(endpoint).value_or(std::string())];
-    ++count;
+    ++count.endpoints;
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
+    if (socket.traffic) {
+      add(count.bytesSent, socket.traffic->bytesSent);
+      add(count.bytesReceived, socket.traffic->bytesReceived);
+    }
+    add(count.rateIn, endpoint.rateIn);
+    add(count.rateOut, endpoint.rateOut);
   }
-  for (const auto& [program, counts] : byProgram) {
-    summary.programs.push_back({program, counts.first, counts.second.size()});
+  for (auto& [program, counted] : byProgram) {
+    counted.count.program = program;
+    counted.count.processes = counted.pids.size();
+    summary.programs.push_back(std::move(counted.count));
   }
   // The map gave them in name order; a stable sort keeps it among equal counts.
   std::stable_sort(
@@ -59,7 +94,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
   return summary;
 }
 
-std::string summary_text(const Summary& summary) {
+std::string summary_text(const Summary& summary, FieldSet fields) {
   static constexpr std::array<TableColumn, 4> kKindColumns = {
       {{"Proto"}, {"IPv4", Align::right}, {"IPv6", Align::right}, {"Total", Align::right}}};
   std::vector<std::vector<std::string>> kinds;
@@ -83,22 +118,36 @@ std::string summary_text(const Summary& summary) {
     states.push_back({std::string(state_at(state)), std::to_string(summary.tcpByState[state])});
   }
 
-  const std::array<TableColumn, 3> programColumns = {
-      {{program_field().heading}, {"Endpoints", Align::right}, {"Processes", Align::right}}};
+  // The endpoint table's headings for the same figures.
+  const std::array<TableColumn, 7> programColumns = {{{program_field().heading},
+                                                      {"Endpoints", Align::right},
+                                                      {"Processes", Align::right},
+                                                      {"Sent", Align::right},
+                                                      {"Received", Align::right},
+                                                      {"In", Align::right},
+                                                      {"Out", Align::right}}};
+  const std::size_t programColumnCount = !fields.info ? 3 : fields.rates ? 7 : 5;
   std::vector<std::vector<std::string>> programs;
   for (const ProgramCount& program : summary.programs) {
     programs.push_back({field_cell(program_field(), program.program),
-                        std::to_string(program.endpoints), std::to_string(program.processes)});
+                        std::to_string(program.endpoints), std::to_string(program.processes),
+                        for_people(as_double(program.bytesSent), ""),
+                        for_people(as_double(program.bytesReceived), ""),
+                        for_people(program.rateIn, "/s"), for_people(program.rateOut, "/s")});
+    programs.back().resize(programColumnCount);
   }
   // A table with nothing to count (no TCP with -u, no endpoints at all) is left out, heading and
   // all.
   std::string out = aligned_table(kKindColumns, kinds, true);
   if (!states.empty()) out += '\n' + aligned_table(kStateColumns, states, true);
-  if (!programs.empty()) out += '\n' + aligned_table(programColumns, programs, true);
+  if (!programs.empty()) {
+    out +=
+        '\n' + aligned_table(std::span(programColumns).first(programColumnCount), programs, true);
+  }
   return out;
 }
 
-std::string summary_json(const Summary& summary) {
+std::string summary_json(const Summary& summary, FieldSet fields) {
   std::string out;
   JsonWriter json(out);
   json.begin_object().number("total", summary.total);
@@ -120,8 +169,16 @@ std::string summary_json(const Summary& summary) {
                                        ? std::nullopt
                                        : std::optional<std::string_view>(program.program))
         .number("endpoints", program.endpoints)
-        .number("processes", program.processes)
-        .end_object();
+        .number("processes", program.processes);
+    if (fields.info) {
+      json.number_text("bytes_sent", whole_number(program.bytesSent))
+          .number_text("bytes_received", whole_number(program.bytesReceived));
+    }
+    if (fields.info && fields.rates) {
+      json.number_text("rate_in", whole_number(program.rateIn))
+          .number_text("rate_out", whole_number(program.rateOut));
+    }
+    json.end_object();
   }
   json.end_array().end_object();
   return out + '\n';

@@ -1,15 +1,18 @@
-// --summary: the endpoints counted by protocol and family, by TCP state and by program, as a
-// small table for people or one JSON object for scripts.
+// --summary: the endpoints counted by protocol and family, by TCP state and by program (with -i
+// the programs' bytes, and while watching their rates), as a small table for people or one JSON
+// object for scripts.
 #pragma once
 
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
 
 #include "command/endpoints.hpp"
+#include "command/fields.hpp"
 
 namespace qv {
 
@@ -17,6 +20,12 @@ struct ProgramCount {
   std::string program;  // empty: sockets without a visible owner
   std::size_t endpoints = 0;
   std::size_t processes = 0;  // distinct owning pids (none for the unowned)
+  // Sums over those of the program's endpoints that have the figure (TCP connections with
+  // counters; rates while watching); nullopt when none has.
+  std::optional<std::uint64_t> bytesSent;
+  std::optional<std::uint64_t> bytesReceived;
+  std::optional<double> rateIn;
+  std::optional<double> rateOut;
 };
 
 struct Summary {
@@ -32,12 +41,15 @@ inline constexpr std::size_t kSummaryPrograms = 10;
 Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount = kSummaryPrograms);
 
 // Three aligned tables, a blank line between them: protocol by family with totals, TCP states
-// that occur in the listing's order, and the programs.
-std::string summary_text(const Summary& summary);
+// that occur in the listing's order, and the programs, with their bytes and rates as the fields
+// ask.
+std::string summary_text(const Summary& summary, FieldSet fields = {});
 
 // One line: {"total":N,"tcp":{"ipv4":N,"ipv6":N,"total":N},"udp":{...},
 // "tcp_states":{"Established":N,...},"programs":[{"program":"sshd","endpoints":N,"processes":N},
-// ...]}; a program without a visible owner is null.
-std::string summary_json(const Summary& summary);
+// ...]}; a program without a visible owner is null. With -i each program has "bytes_sent" and
+// "bytes_received", and while watching "rate_in" and "rate_out" (bytes per second), null when
+// unknown.
+std::string summary_json(const Summary& summary, FieldSet fields = {});
 
 }  // namespace qv

@@ -98,7 +98,9 @@ void set_rates(std::span<const Endpoint> previous, std::span<Endpoint> current,
     Endpoint& endpoint = current[i];
     endpoint.rateIn = endpoint.rateOut = std::nullopt;
     if (seconds <= 0 || i >= diff.previousIndex.size() || !diff.previousIndex[i]) continue;
-    const auto& before = previous[*diff.previousIndex[i]].socket.traffic;
+    const os::SocketRow& previousSocket = previous[*diff.previousIndex[i]].socket;
+    if (!same_socket(previousSocket, endpoint.socket)) continue;
+    const auto& before = previousSocket.traffic;
     const auto& now = endpoint.socket.traffic;
     if (!before || !now || backwards(before->bytesReceived, now->bytesReceived) ||
         backwards(before->bytesSent, now->bytesSent)) {
@@ -107,6 +109,10 @@ void set_rates(std::span<const Endpoint> previous, std::span<Endpoint> current,
     endpoint.rateIn = rate(before->bytesReceived, now->bytesReceived);
     endpoint.rateOut = rate(before->bytesSent, now->bytesSent);
   }
+}
+
+bool same_socket(const os::SocketRow& before, const os::SocketRow& now) {
+  return before.identity == 0 || now.identity == 0 || before.identity == now.identity;
 }
 
 bool state_changed(const Endpoint& before, const Endpoint& now) {

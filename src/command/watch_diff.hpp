@@ -28,10 +28,15 @@ WatchDiff diff_endpoints(std::span<const Endpoint> previous, std::span<const End
 
 // Sets each current endpoint's rates in and out from the change of its byte counters since the
 // previous refresh, `seconds` before. An endpoint new since then, or without counters, has none;
-// counters that went backwards belong to another connection on the same addresses, which has
+// another socket on the same addresses (another identity, or counters that went backwards) has
 // none either.
 void set_rates(std::span<const Endpoint> previous, std::span<Endpoint> current,
                const WatchDiff& diff, double seconds);
+
+// Whether two endpoints the diff matched are one socket as far as the platform tells: the diff
+// matches TCP connections by their addresses, and a connection opened again on the same pair is
+// another socket, with counters started afresh.
+bool same_socket(const os::SocketRow& before, const os::SocketRow& now);
 
 // Whether a matched TCP endpoint is in another state than before.
 bool state_changed(const Endpoint& before, const Endpoint& now);

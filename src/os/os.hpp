@@ -8,6 +8,7 @@
 #include <optional>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace os {
@@ -124,6 +125,11 @@ struct SocketKinds {
 // nullopt when no table at all could be read. A platform may remember owners between calls, so
 // that a repeated call costs less than the first.
 std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds);
+
+// Why the last socket_table call could not give the counters it was asked for, in a few words
+// for the user; empty when nothing stood in the way. Windows keeps them only for connections
+// whose statistics an elevated process switched on.
+std::string_view traffic_notice();
 
 // A process opened with query-information and read-memory rights.
 struct ProcessHandle {

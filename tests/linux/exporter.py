@@ -1,6 +1,7 @@
 #!/usr/bin/env python3
 """quorvane --serve in a private network namespace (root), as Prometheus and its users meet it.
-"prometheus": promtool accepts the exposition of a busy namespace, and a real Prometheus server
+"prometheus": promtool accepts the exposition of a busy namespace, bytes sent through a
+connection show in the byte counters and stay when it closes, and a real Prometheus server
 scraping the exporter every second agrees with ss on the endpoints by state, sees a listener
 opened between two scrapes, and counts a hundred 100 ms connections opened and closed.
 "http": fifty concurrent scrapes, a scrape while a hundred idle clients hold connections, bad
@@ -219,6 +220,40 @@ def short_connections(listener, count, parallel, lifetime):
     return accepted
 
 
+def traffic_totals():
+    """This program's quorvane_traffic_bytes_total by direction, from one scrape."""
+    program = os.path.basename(os.readlink("/proc/self/exe"))
+    totals = {}
+    for line in get()[2].splitlines():
+        if line.startswith("quorvane_traffic_bytes_total{") and f'program="{program}"' in line:
+            totals[line.split('direction="')[1].split('"')[0]] = int(line.split()[-1])
+    return totals
+
+
+def traffic_counters(listener):
+    """A megabyte through a connection of this program's shows in its byte counters both ways,
+    and they keep it once the connection has closed."""
+    size = 1_000_000
+    before = traffic_totals()
+    sender = socket.create_connection(listener.getsockname()[:2])
+    receiver, _ = listener.accept()
+    sender.sendall(b"x" * size)
+    received = 0
+    while received < size:
+        received += len(receiver.recv(1 << 16))
+    time.sleep(0.5)
+    during = traffic_totals()
+    sender.close()
+    receiver.close()
+    time.sleep(0.5)
+    after = traffic_totals()
+    moved = {d: during.get(d, 0) - before.get(d, 0) for d in ("in", "out")}
+    check(moved["in"] >= size and moved["out"] >= size and
+          all(after.get(d, 0) >= during.get(d, 0) for d in ("in", "out")),
+          f"a megabyte each way in the byte counters, kept after the close: before {before}, "
+          f"during {during}, after {after}")
+
+
 def prometheus_test(quorvane):
     # Closed connections leave no TIME-WAIT behind, so that ss and a scrape a moment apart see
     # the same endpoints.
@@ -235,6 +270,7 @@ def prometheus_test(quorvane):
     status, kind, text = get(accept="application/openmetrics-text;version=1.0.0")
     check(status == 200 and kind == OPENMETRICS and text.endswith("\n# EOF\n"),
           f"OpenMetrics scrape: {status} {kind}\n{text[-200:]}")
+    traffic_counters(held[0])
 
     with tempfile.TemporaryDirectory() as tmp:
         prometheus = Prometheus(tmp)

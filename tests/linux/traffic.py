@@ -3,9 +3,11 @@
 makes and counts itself: a sender paced at a known rate (totals and the watched rate), an idle
 connection, a receiver that does not read (its queue as ss shows it), a listener whose backlog is
 full, a path that drops segments at random (retransmissions), a rate limit on loopback (the
-watched rate at the limit), the connection log's close event with the totals, and the busiest
-connections first with --sort rate --top 3.
+watched rate at the limit), the connection log's close event with the totals and its traffic
+events at their spacing, the summary's totals and rates per program, and the busiest connections
+first with --sort rate --top 3.
 Usage: traffic.py QUORVANE"""
+import datetime
 import json
 import socket
 import statistics
@@ -112,6 +114,11 @@ def within(value, goal, share):
     return abs(value - goal) <= goal * share
 
 
+def json_lines(process):
+    process.terminate()
+    return [json.loads(line) for line in process.communicate()[0].splitlines()]
+
+
 def paced_and_idle(quorvane):
     client, accepted, _server = pair(7001)
     reader = threading.Thread(target=drain, args=(accepted,), daemon=True)
@@ -119,6 +126,12 @@ def paced_and_idle(quorvane):
     idle_client, _idle_accepted, _idle_server = pair(7002)
     log = subprocess.Popen([quorvane, "-n", "-i", "-t", "--watch", "0.5", "--format", "json",
                             "--port", "7001"], stdout=subprocess.PIPE, text=True)
+    traffic_log = subprocess.Popen([quorvane, "-n", "-t", "--watch", "0.2", "--format", "json",
+                                    "--log-traffic", "1", "--port", "7001", "--port", "7002"],
+                                   stdout=subprocess.PIPE, text=True)
+    summaries = subprocess.Popen([quorvane, "-n", "-i", "-t", "--summary", "--watch", WATCH,
+                                  "--format", "json", "--port", "7001"],
+                                 stdout=subprocess.PIPE, text=True)
     counted = {}
     sender = threading.Thread(
         target=lambda: counted.update(sent=send_paced(client, PACED_RATE, PACED_SECONDS)))
@@ -129,6 +142,19 @@ def paced_and_idle(quorvane):
     client_port = client.getsockname()[1]
     rows = records(quorvane, "--port", "7001")
     sent = counted["sent"]
+    # Both ends are this program's: it sent and received the paced bytes.
+    summary = records(quorvane, "--summary", "--port", "7001")
+    programs = summary[0]["programs"] if len(summary) == 1 else []
+    check(len(programs) == 1 and programs[0]["bytes_sent"] == sent and
+          programs[0]["bytes_received"] == sent and "rate_in" not in programs[0],
+          f"the summary's totals for the program, {sent} bytes each way: {summary}")
+    watched_programs = [s["programs"][0] for s in json_lines(summaries)[2:-1] if s["programs"]]
+    if check(watched_programs, "the watched summary has the program's rates"):
+        median_out = statistics.median(p["rate_out"] for p in watched_programs)
+        check(within(median_out, PACED_RATE, 0.2),
+              f"the summary watched the program at {median_out:.0f} B/s out, paced at "
+              f"{PACED_RATE}: {watched_programs}")
+    traffic_events(json_lines(traffic_log), client_port, idle_client.getsockname()[1])
     out = one(rows, client_port, 7001)
     into = one(rows, 7001, client_port)
     if check(out and into, f"both ends of the paced connection listed: {rows}"):
@@ -160,6 +186,24 @@ def paced_and_idle(quorvane):
     closes = [e for e in events if e["event"] == "close" and e["local_port"] == client_port]
     check(len(closes) == 1 and within(closes[0]["bytes_sent"], sent, 0.0) if closes else False,
           f"the close event carries the {sent} bytes sent: {closes}")
+
+
+def traffic_events(events, client_port, idle_port):
+    """The log's traffic events for the paced sender come about once a second with its rate; the
+    idle connection has none."""
+    paced = [e for e in events if e["event"] == "traffic" and e["local_port"] == client_port]
+    idle = [e for e in events if e["event"] == "traffic" and idle_port in
+            (e["local_port"], e["remote_port"])]
+    times = [datetime.datetime.fromisoformat(e["time"].replace("Z", "+00:00")).timestamp()
+             for e in paced]
+    spacing = [b - a for a, b in zip(times, times[1:])]
+    check(len(paced) >= PACED_SECONDS - 2 and all(1.0 <= gap <= 1.5 for gap in spacing),
+          f"traffic events of the paced sender a second apart: {spacing}")
+    if paced:
+        median_out = statistics.median(e["rate_out"] for e in paced[1:-1] or paced)
+        check(within(median_out, PACED_RATE, 0.2) and paced[-1]["bytes_sent"] > 0,
+              f"its traffic events at {median_out:.0f} B/s, paced at {PACED_RATE}: {paced}")
+    check(not idle, f"no traffic events for the idle connection: {idle}")
 
 
 def busiest(quorvane):

@@ -133,10 +133,19 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   const std::string summary =
       "--summary is a table or, with --format json, one object: it does not go with --template "
       "or --format csv";
+  const std::string logTraffic =
+      "--log-traffic adds to the connection log: it goes with --watch and --format json, without "
+      "--summary";
   const struct {
     std::vector<std::string> arguments;
     std::string reason;
   } cases[] = {
+      {{"--log-traffic", "5", "--format", "json"}, logTraffic},
+      {{"--log-traffic", "5", "--watch"}, logTraffic},
+      {{"--log-traffic=5", "--watch", "--format=csv"}, logTraffic},
+      {{"--log-traffic=5", "--watch", "--format=json", "--summary"}, logTraffic},
+      {{"--log-traffic=0.05", "--watch", "--format=json"},
+       "--log-traffic needs a number of seconds from 0.1 to 86400, not '0.05'"},
       {{"--template=%lip", "--format=json"}, templateText},
       {{"--format=csv", "--template=%lip"}, templateText},
       {{"--meter", "--format", "json"}, meterFormat},
@@ -155,6 +164,7 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   // Near misses that do go together.
   EXPECT_TRUE(options({"--meter", "--format", "text", "--template", "%lip", "-4"}).meter);
   EXPECT_TRUE(options({"--summary", "--format", "json", "--state", "listen"}).summary);
+  EXPECT_EQ(options({"--watch", "--format=json", "--log-traffic", "2.5"}).logTrafficSeconds, 2.5);
   // Help and version show neither listing, so they go with anything.
   EXPECT_TRUE(options({"--help", "--meter", "--format", "json"}).help);
   EXPECT_TRUE(options({"--version", "--summary", "--template", "x"}).version);

@@ -1,4 +1,5 @@
-// --summary: what is counted where, the programs' order and cut, and both layouts.
+// --summary: what is counted where, the programs' order and cut, the programs' traffic, and both
+// layouts.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -102,6 +103,45 @@ TEST(CommandSummary, Json) {
       << unowned;
   EXPECT_NE(qv::summary_json(qv::summarize(machine())).find("\"program\":\"avahi\\u001b\""),
             std::string::npos);
+}
+
+// Bytes and rates add up over the program's endpoints that have them; a program none of whose
+// endpoints has a figure shows it unknown, not 0.
+TEST(CommandSummary, TrafficPerProgram) {
+  std::vector<qv::Endpoint> endpoints = machine();
+  const auto count = [&](std::size_t i, std::uint64_t sent, std::uint64_t received, double in) {
+    endpoints[i].socket.traffic = test_endpoint::traffic(sent, received);
+    endpoints[i].rateIn = in;
+    endpoints[i].rateOut = 0.0;
+  };
+  count(2, 1500, 2'000'000, 1000.4);  // nginx
+  count(3, 500, 0, 2000);             // nginx
+  count(4, 7, 9, 0.5);                // curl; its other connection has no counters
+  const qv::Summary summary = qv::summarize(endpoints, 3);
+  EXPECT_EQ(summary.programs[0].bytesSent, 2000U);
+  EXPECT_EQ(summary.programs[0].bytesReceived, 2'000'000U);
+  EXPECT_EQ(summary.programs[1].rateIn, 0.5);
+  EXPECT_FALSE(summary.programs[2].bytesSent || summary.programs[2].rateIn);  // dnsmasq: UDP
+  const std::string text = qv::summary_text(summary, {.info = true, .rates = true});
+  EXPECT_TRUE(
+      text.ends_with("Program  Endpoints  Processes    Sent  Received        In    Out\n"
+                     "nginx            4          3  2.0 kB    2.0 MB  3.0 kB/s  0 B/s\n"
+                     "curl             2          2     7 B       9 B     0 B/s  0 B/s\n"
+                     "dnsmasq          2          1       -         -         -      -\n"))
+      << text;
+  EXPECT_EQ(qv::summary_text(summary, {.info = true}).find("In"), std::string::npos);
+  const std::string json = qv::summary_json(summary, {.info = true, .rates = true});
+  EXPECT_NE(json.find("{\"program\":\"nginx\",\"endpoints\":4,\"processes\":3,"
+                      "\"bytes_sent\":2000,\"bytes_received\":2000000,\"rate_in\":3000,"
+                      "\"rate_out\":0}"),
+            std::string::npos)
+      << json;
+  EXPECT_NE(json.find("\"program\":\"dnsmasq\",\"endpoints\":2,\"processes\":1,"
+                      "\"bytes_sent\":null,\"bytes_received\":null,\"rate_in\":null,"
+                      "\"rate_out\":null}"),
+            std::string::npos)
+      << json;
+  EXPECT_EQ(qv::summary_json(summary, {.info = true}).find("rate_in"), std::string::npos);
 }
 
 }  // namespace

@@ -1,9 +1,10 @@
-// The connection log: open, close and state events from refresh to refresh, their times and
-// lifetimes, and the RFC 3339 time text.
+// The connection log: open, close, state and traffic events from refresh to refresh, their times,
+// lifetimes and rates, and the RFC 3339 time text.
 #include "command/connection_log.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <string>
 #include <vector>
 
@@ -49,6 +50,12 @@ std::vector<std::string> events(qv::ConnectionLog& log, std::vector<qv::Endpoint
         text += where;
         text += " from " + std::to_string(os::state_index(event.oldState));
         text += " to " + std::to_string(os::state_index(event.endpoint->socket.tcpState));
+        break;
+      case qv::LogEventKind::kTraffic:
+        text = "traffic ";
+        text += where;
+        text += " in " + std::to_string(std::llround(event.endpoint->rateIn.value_or(-1)));
+        text += " out " + std::to_string(std::llround(event.endpoint->rateOut.value_or(-1)));
         break;
     }
     texts.push_back(text);
@@ -106,6 +113,47 @@ TEST(ConnectionLog, SocketsSharingAnAddressEachHaveTheirOwnLife) {
   connection.socket.tcpState = TcpState::timeWait;
   EXPECT_EQ(events(log, {connection}, 5000),
             std::vector<std::string>{"state 1 @5000 from 5 to 11"});
+}
+
+// A connection whose counters moved is reported once the interval has passed since its last
+// report (or since it was first seen, or last found idle), with its rates over that time; an
+// idle one, one without counters and one opened again on the same addresses are not.
+TEST(ConnectionLog, TrafficEventsForBusyConnectionsAtMostOncePerInterval) {
+  const auto counted = [](std::uint16_t port, std::uint64_t received, std::uint64_t sent,
+                          std::uint64_t identity = 0) {
+    qv::Endpoint e = loopback_tcp(port);
+    e.socket.traffic = test_endpoint::traffic(sent, received);
+    e.socket.identity = identity;
+    return e;
+  };
+  qv::ConnectionLog log;
+  log.trafficSeconds = 1.0;
+  const qv::Endpoint uncounted = loopback_tcp(4);
+  events(log, {counted(1, 0, 0), counted(2, 50, 50), uncounted, counted(3, 0, 0, 30)}, 0);
+  EXPECT_TRUE(
+      events(log, {counted(1, 400, 0), counted(2, 50, 50), uncounted, counted(3, 100, 0, 30)}, 500)
+          .empty());
+  EXPECT_EQ(
+      events(log, {counted(1, 1000, 200), counted(2, 50, 50), uncounted, counted(3, 10, 0, 31)},
+             1000),
+      std::vector<std::string>{"traffic 1 @1000 in 1000 out 200"});
+  EXPECT_TRUE(events(log,
+                     {counted(1, 1500, 200), counted(2, 50, 50), uncounted, counted(3, 100, 0, 31)},
+                     1500)
+                  .empty());
+  // Port 2 was found idle at 1000 and has moved since: its rate is over the second since then.
+  EXPECT_EQ(
+      events(log, {counted(1, 3000, 200), counted(2, 100, 50), uncounted, counted(3, 2010, 0, 31)},
+             2000),
+      (std::vector<std::string>{"traffic 1 @2000 in 2000 out 0", "traffic 2 @2000 in 50 out 0",
+                                "traffic 3 @2000 in 2000 out 0"}));
+  const auto busy = qv::log_refresh(log, {counted(1, 6000, 200)}, at(3000));
+  ASSERT_EQ(busy.size(), 4U);  // three closes, then the traffic
+  std::string line;
+  qv::append_log_event(line, busy[3]);
+  EXPECT_TRUE(line.starts_with(R"({"event":"traffic","time":"2027-01-15T08:00:03.000Z",)")) << line;
+  EXPECT_NE(line.find(R"("bytes_sent":200,"bytes_received":6000,)"), std::string::npos) << line;
+  EXPECT_NE(line.find(R"("rate_in":3000,"rate_out":0})"), std::string::npos) << line;
 }
 
 TEST(ConnectionLog, UdpEndpointsHaveNoStateEvents) {

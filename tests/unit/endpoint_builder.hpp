@@ -51,4 +51,12 @@ inline qv::Endpoint listener(std::uint16_t port, std::uint64_t identity) {
   return e;
 }
 
+// A TCP socket's counters with its byte totals only.
+inline os::TcpTraffic traffic(std::uint64_t sent, std::uint64_t received) {
+  os::TcpTraffic counters{};
+  counters.bytesSent = sent;
+  counters.bytesReceived = received;
+  return counters;
+}
+
 }  // namespace test_endpoint

@@ -50,7 +50,8 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
                 .local = {{}, 53},
                 .program = "dnsmasq"}),
   };
-  snapshot.connectionsByProgram["nginx"] = {7, 5};
+  snapshot.connectionsByProgram["nginx"] = {7, 5, 300, 1200};
+  snapshot.connectionsByProgram["idle"] = {1, 0};  // no counters seen: no traffic series
   snapshot.refreshSeconds = 0.25;
 
   const std::string om = qv::exposition_text(snapshot, "1.2", ExpositionFormat::openMetrics);
@@ -68,6 +69,9 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
           "# TYPE quorvane_connections_opened counter",
           R"(quorvane_connections_opened_total{program="nginx"} 7)",
           R"(quorvane_connections_closed_total{program="nginx"} 5)",
+          "# TYPE quorvane_traffic_bytes counter",
+          R"(quorvane_traffic_bytes_total{program="nginx",direction="in"} 1200)",
+          R"(quorvane_traffic_bytes_total{program="nginx",direction="out"} 300)",
           "# UNIT quorvane_scrape_duration_seconds seconds",
           "quorvane_scrape_duration_seconds 0.25",
           "# TYPE quorvane_build info",
@@ -87,6 +91,7 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
   EXPECT_TRUE(has_line(text, "# TYPE quorvane_connections_opened_total counter")) << text;
   EXPECT_TRUE(has_line(text, "# TYPE quorvane_build_info gauge")) << text;
   EXPECT_EQ(text.find("# EOF"), std::string::npos);
+  EXPECT_EQ(text.find("program=\"idle\",direction"), std::string::npos);
   EXPECT_EQ(text.find("# UNIT"), std::string::npos);
 }
 
@@ -112,6 +117,38 @@ TEST(ExporterCounting, OpensAndClosesByTheProgramThatOpened) {
   qv::count_connections(counters, third, {});
   EXPECT_EQ(counters.byProgram.size(), 1U);
   EXPECT_TRUE(counters.countedAs.empty());
+  EXPECT_FALSE(counters.byProgram["web"].bytesSent);  // no counters seen: none made up
+}
+
+// The byte totals only ever grow: each refresh adds what every connection moved since the one
+// before, so a connection that closes takes nothing away, and one opened again on the same
+// addresses counts from its own zero.
+TEST(ExporterCounting, TrafficTotalsNeverGoBack) {
+  const auto counted = [](std::uint16_t port, std::uint64_t sent, std::uint64_t received,
+                          std::uint64_t identity) {
+    qv::Endpoint e = tcp(port, 80, TcpState::established, "curl");
+    e.socket.traffic = test_endpoint::traffic(sent, received);
+    e.socket.identity = identity;
+    return e;
+  };
+  qv::ConnectionCounters counters;
+  std::vector<qv::Endpoint> previous;
+  std::vector<std::uint64_t> totals;
+  for (const std::vector<qv::Endpoint>& current : {
+           std::vector{counted(1, 100, 1000, 1)},
+           std::vector{counted(1, 150, 3000, 1), counted(2, 10, 20, 2)},
+           // 1 closed and opened again on the same addresses between the refreshes.
+           std::vector{counted(2, 30, 20, 2), counted(1, 5, 7, 3)},
+           std::vector{tcp(2, 80, TcpState::timeWait), counted(1, 5, 7, 3)},  // no counters
+           std::vector{counted(1, 105, 7, 3)},
+       }) {
+    qv::count_connections(counters, previous, current);
+    previous = current;
+    totals.push_back(*counters.byProgram["curl"].bytesSent);
+    totals.push_back(*counters.byProgram["curl"].bytesReceived);
+  }
+  EXPECT_EQ(totals,
+            (std::vector<std::uint64_t>{100, 1000, 160, 3020, 185, 3027, 185, 3027, 285, 3027}));
 }
 
 TEST(ExporterNegotiation, AsTheClientLibrariesChoose) {

@@ -70,10 +70,15 @@ TEST(WatchRates, FromTheCountersChangeOfTheSameConnectionOnly) {
     e.socket.traffic->bytesSent = out;
     return e;
   };
-  const std::vector previous{counted(1, 1000, 0), counted(2, 5000, 5000), counted(3, 0, 0),
-                             counted(4, 0, 0), loopback_tcp(5)};
+  std::vector previous{counted(1, 1000, 0), counted(2, 5000, 5000), counted(3, 0, 0),
+                       counted(4, 0, 0),    loopback_tcp(5),        counted(7, 100, 100)};
   std::vector current{counted(1, 3000, 0),  counted(2, 100, 6000), counted(3, 0, 0),
-                      counted(6, 500, 500), loopback_tcp(5),       counted(4, 0, 0)};
+                      counted(6, 500, 500), loopback_tcp(5),       counted(4, 0, 0),
+                      counted(7, 900, 900)};
+  // Port 7's pair closed and opened again between the refreshes: another socket, however its
+  // new counters compare with the old ones.
+  previous[5].socket.identity = 70;
+  current[6].socket.identity = 71;
   current[2].socket.traffic->bytesSent.reset();  // a kernel that does not count what it sent
   current[5].rateIn = 7;                         // left over from before: replaced
   qv::set_rates(previous, current, qv::diff_endpoints(previous, current), 2.0);
@@ -86,6 +91,7 @@ TEST(WatchRates, FromTheCountersChangeOfTheSameConnectionOnly) {
   EXPECT_FALSE(current[3].rateIn || current[3].rateOut);  // new since
   EXPECT_FALSE(current[4].rateIn || current[4].rateOut);  // no counters (UDP, Windows)
   EXPECT_EQ(current[5].rateIn, 0.0);
+  EXPECT_FALSE(current[6].rateIn || current[6].rateOut);
 }
 
 TEST(WatchRates, SortedBusiestFirstThoseWithoutRatesLast) {

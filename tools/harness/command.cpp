@@ -1,6 +1,7 @@
 // Scenario "command": quorvane.exe, run as a user runs it, lists this process's own IPv4 and IPv6
-// endpoints with its pid, names a program whose file name is not ASCII exactly, in UTF-8, and its
-// --meter view agrees with what the DLL's ListPorts shows for the same settings. Meant for a
+// endpoints with its pid, with -i their statistics or why there are none, names a program whose
+// file name is not ASCII exactly, in UTF-8, and its --meter view agrees with what the DLL's
+// ListPorts shows for the same settings. Meant for a
 // private network namespace whose DNS server names 127.0.0.1.
 // Usage: harness command QUORVANE.exe
 #include <winsock2.h>
@@ -138,33 +139,44 @@ void open_datagrams(SocketSet& sockets, int family, std::vector<Expected>& expec
 struct RunResult {
   DWORD status = 1;
   std::string out;
+  std::string errors;  // its standard error, when asked for
 };
 
-// Runs a program with its standard output in a pipe and waits for it to end.
-RunResult run_program(const std::string& commandLine) {
+void read_to_end(HANDLE reader, std::string& into) {
+  char chunk[4096];
+  DWORD got = 0;
+  while (ReadFile(reader, chunk, sizeof chunk, &got, nullptr) && got > 0) into.append(chunk, got);
+}
+
+// Runs a program with its standard output in a pipe, and its standard error in another when
+// asked (read after the output: it must stay within a pipe's buffer), and waits for it to end.
+RunResult run_program(const std::string& commandLine, bool captureErrors = false) {
   RunResult result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE reader = nullptr;
   HANDLE writer = nullptr;
+  HANDLE errorReader = nullptr;
+  HANDLE errorWriter = GetStdHandle(STD_ERROR_HANDLE);
   if (!CreatePipe(&reader, &writer, &inherit, 0)) return result;
   SetHandleInformation(reader, HANDLE_FLAG_INHERIT, 0);
+  if (captureErrors && CreatePipe(&errorReader, &errorWriter, &inherit, 0)) {
+    SetHandleInformation(errorReader, HANDLE_FLAG_INHERIT, 0);
+  }
   STARTUPINFOA startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdOutput = writer;
-  startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+  startup.hStdError = errorWriter;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
   PROCESS_INFORMATION process{};
   std::string line = commandLine;
   const bool started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                       nullptr, &startup, &process) != 0;
   CloseHandle(writer);
+  if (errorReader != nullptr) CloseHandle(errorWriter);
   if (started) {
-    char chunk[4096];
-    DWORD got = 0;
-    while (ReadFile(reader, chunk, sizeof chunk, &got, nullptr) && got > 0) {
-      result.out.append(chunk, got);
-    }
+    read_to_end(reader, result.out);
+    if (errorReader != nullptr) read_to_end(errorReader, result.errors);
     WaitForSingleObject(process.hProcess, INFINITE);
     GetExitCodeProcess(process.hProcess, &result.status);
     CloseHandle(process.hThread);
@@ -173,6 +185,7 @@ RunResult run_program(const std::string& commandLine) {
     std::printf("  CreateProcess(%s) error %lu\n", commandLine.c_str(), GetLastError());
   }
   CloseHandle(reader);
+  if (errorReader != nullptr) CloseHandle(errorReader);
   return result;
 }
 
@@ -249,6 +262,37 @@ void check_json_listing(const std::string& quorvane, const std::vector<Expected>
     ok(own || (!endpoint.ownerKnown && unknown), "%s: got owner %s %s, expected %s %s",
        what.c_str(), ownerPid.c_str(), ownerProgram.c_str(), pid.c_str(), program.c_str());
   }
+  if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
+}
+
+// With -i: no queues (Windows keeps none for us), and for the IPv4 connection either its bytes
+// from the connection's statistics or, where they cannot be had (Wine has none; Windows switches
+// them on for an elevated process only), null and one line on standard error saying why.
+void check_info_listing(const std::string& quorvane, int port) {
+  const RunResult run = run_program("\"" + quorvane + "\" -i -t --format json", true);
+  ok(run.status == 0, "quorvane -i --format json: got status %lu", run.status);
+  const std::string* connection = nullptr;
+  const std::vector<std::string> objects = entries(run.out, '\n');
+  for (const std::string& object : objects) {
+    if (json_value(object, "remote_port") == std::to_string(port) &&
+        json_value(object, "family") == "ipv4") {
+      connection = &object;
+    }
+  }
+  if (!ok(connection != nullptr, "-i: the IPv4 client is not listed")) return;
+  ok(json_value(*connection, "recv_queue").empty() && json_value(*connection, "send_queue").empty(),
+     "-i: queues are null on Windows");
+  const bool counted = !json_value(*connection, "bytes_sent").empty();
+  const std::vector<std::string> said = entries(run.errors, '\n');
+  if (counted) {
+    ok(said.empty(), "-i with statistics: nothing on standard error, got '%s'", run.errors.c_str());
+  } else {
+    ok(said.size() == 1 && said[0].starts_with("quorvane: ") &&
+           said[0].find("statistics") != std::string::npos,
+       "-i without statistics: one line saying why, got '%s'", run.errors.c_str());
+    ok(json_value(*connection, "rtt_ms").empty(), "-i without statistics: no round trip either");
+  }
+  std::printf("-i: connection statistics %s\n", counted ? "read" : "unavailable");
   if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
 }
 
@@ -453,7 +497,8 @@ int command(int argc, char** argv) {
   std::vector<Expected> expected;
   {
     SocketSet sockets;
-    open_connection(sockets, AF_INET, false, AF_INET, expected, "IPv4 connection");
+    const int ipv4Port =
+        open_connection(sockets, AF_INET, false, AF_INET, expected, "IPv4 connection");
     const int ipv6Port =
         open_connection(sockets, AF_INET6, false, AF_INET6, expected, "IPv6 connection");
     const int dualPort =
@@ -462,6 +507,7 @@ int command(int argc, char** argv) {
     open_datagrams(sockets, AF_INET6, expected, "IPv6 UDP socket");
     check_json_listing(argv[0], expected);
     check_text_listing(argv[0], ipv6Port, dualPort);
+    check_info_listing(argv[0], ipv4Port);
     check_non_ascii_program(argv[0]);
     check_meter_view(argv[0]);
   }

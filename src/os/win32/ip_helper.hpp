@@ -2,11 +2,14 @@
 // every Windows version, and the read of a table whose size is only known by asking.
 #pragma once
 
-// Order matters: winsock2 before windows, both before the IP Helper.
+// Order matters: winsock2 before windows, both before the IP Helper, which declares the IPv6 and
+// statistics functions only after ws2ipdef.
 // clang-format off
 #include <winsock2.h>
+#include <ws2ipdef.h>
 #include <windows.h>
 #include <iphlpapi.h>
+#include <tcpestats.h>
 // clang-format on
 
 #include <cstddef>
@@ -20,14 +23,22 @@ using AllocateAndGetTable = DWORD(WINAPI*)(PVOID* table, BOOL sort, HANDLE heap,
                                            DWORD family);
 using GetExtendedTable = DWORD(WINAPI*)(PVOID table, PDWORD bytes, BOOL sort, ULONG family,
                                         int tableClass, ULONG reserved);
+using GetTcpEStats = decltype(&GetPerTcpConnectionEStats);
+using GetTcp6EStats = decltype(&GetPerTcp6ConnectionEStats);
+using SetTcpEStats = decltype(&SetPerTcpConnectionEStats);
+using SetTcp6EStats = decltype(&SetPerTcp6ConnectionEStats);
 
 // Any of them may be missing: the XP pair after XP (and in Wine, for UDP), the extended pair
-// before XP SP2.
+// before XP SP2, the per-connection statistics before Vista (and in Wine).
 struct IpHelper {
   AllocateAndGetTable allocateTcp;
   AllocateAndGetTable allocateUdp;
   GetExtendedTable extendedTcp;
   GetExtendedTable extendedUdp;
+  GetTcpEStats getTcpEStats;
+  GetTcp6EStats getTcp6EStats;
+  SetTcpEStats setTcpEStats;
+  SetTcp6EStats setTcp6EStats;
 };
 
 const IpHelper& ip_helper();

@@ -30,6 +30,10 @@ const IpHelper& ip_helper() {
         bound<AllocateAndGetTable>(module, "AllocateAndGetUdpExTableFromStack"),
         bound<GetExtendedTable>(module, "GetExtendedTcpTable"),
         bound<GetExtendedTable>(module, "GetExtendedUdpTable"),
+        bound<GetTcpEStats>(module, "GetPerTcpConnectionEStats"),
+        bound<GetTcp6EStats>(module, "GetPerTcp6ConnectionEStats"),
+        bound<SetTcpEStats>(module, "SetPerTcpConnectionEStats"),
+        bound<SetTcp6EStats>(module, "SetPerTcp6ConnectionEStats"),
     };
   }();
   return functions;

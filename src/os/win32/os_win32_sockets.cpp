@@ -1,6 +1,9 @@
 // Windows: the command's socket table, every TCP and UDP endpoint of IPv4 and IPv6 with its owner,
-// read through GetExtendedTcpTable / GetExtendedUdpTable (the IPv6 tables need Vista or later).
+// read through GetExtendedTcpTable / GetExtendedUdpTable (the IPv6 tables need Vista or later), and
+// on request each connection's bytes and round trips from its extended statistics.
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <cstring>
 #include <set>
 
@@ -79,22 +82,140 @@ void mark_dual_stack(std::vector<SocketRow>& rows, std::size_t firstIpv6) {
   }
 }
 
+// What kept the statistics of the last table's connections from being read, worst last.
+enum class StatisticsProblem { none, notPermitted, missing };
+
+// Written and read by the thread that lists sockets; atomic all the same, since nothing stops
+// a second one.
+std::atomic<StatisticsProblem> lastProblem{StatisticsProblem::none};
+
+// The connection states that have extended statistics: those with a peer, before Time Wait.
+bool has_statistics(TcpState state) {
+  switch (state) {
+    case TcpState::synSent:
+    case TcpState::synReceived:
+    case TcpState::established:
+    case TcpState::finWait1:
+    case TcpState::finWait2:
+    case TcpState::closeWait:
+    case TcpState::closing:
+    case TcpState::lastAck:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// One kind of a connection's statistics into rod. Collection is off until someone switches it
+// on, which takes an elevated process; once on, it counts from then.
+template <typename Rw, typename Rod, typename TcpRow, typename Get, typename Set>
+bool read_statistics(Get get, Set set, TcpRow& row, TCP_ESTATS_TYPE type, Rod& rod,
+                     StatisticsProblem& problem) {
+  Rw rw{};
+  const auto read = [&] {
+    return get(&row, type, reinterpret_cast<PUCHAR>(&rw), 0, sizeof rw, nullptr, 0, 0,
+               reinterpret_cast<PUCHAR>(&rod), 0, sizeof rod) == NO_ERROR;
+  };
+  if (!read()) return false;
+  if (rw.EnableCollection) return true;
+  Rw enable{};
+  enable.EnableCollection = TRUE;
+  const ULONG status = set(&row, type, reinterpret_cast<PUCHAR>(&enable), 0, sizeof enable, 0);
+  if (status != NO_ERROR) {
+    if (status == ERROR_ACCESS_DENIED) problem = std::max(problem, StatisticsProblem::notPermitted);
+    return false;
+  }
+  return read() && rw.EnableCollection;
+}
+
+// Bytes from the data statistics and round trips (milliseconds) and retransmissions from the
+// path statistics; nullopt when neither could be read.
+template <typename TcpRow, typename Get, typename Set>
+std::optional<TcpTraffic> connection_traffic(Get get, Set set, TcpRow row,
+                                             StatisticsProblem& problem) {
+  std::optional<TcpTraffic> traffic;
+  TCP_ESTATS_DATA_ROD_v0 data{};
+  if (read_statistics<TCP_ESTATS_DATA_RW_v0>(get, set, row, TcpConnectionEstatsData, data,
+                                             problem)) {
+    traffic.emplace();
+    traffic->bytesSent = data.DataBytesOut;
+    traffic->bytesReceived = data.DataBytesIn;
+  }
+  TCP_ESTATS_PATH_ROD_v0 path{};
+  if (read_statistics<TCP_ESTATS_PATH_RW_v0>(get, set, row, TcpConnectionEstatsPath, path,
+                                             problem)) {
+    if (!traffic) traffic.emplace();
+    // Milliseconds here, microseconds in the row; all ones where there is no sample yet.
+    const auto microseconds = [](ULONG ms) -> std::optional<std::uint32_t> {
+      if (ms == ULONG_MAX || ms > UINT32_MAX / 1000) return std::nullopt;
+      return static_cast<std::uint32_t>(ms * 1000);
+    };
+    traffic->rttUs = microseconds(path.SmoothedRtt);
+    traffic->rttVarUs = microseconds(path.RttVar);
+    traffic->minRttUs = microseconds(path.MinRtt);
+    traffic->bytesRetrans = path.BytesRetrans;
+    traffic->retransmits = path.PktsRetrans;
+  }
+  return traffic;
+}
+
+// Each connection's statistics in rows (those of one table, from first on), with the table's row
+// for the asking; a missing function is said as such.
+template <typename Row, typename Get, typename Set, typename AskingRow>
+void add_traffic(std::vector<SocketRow>& rows, std::size_t first, const std::vector<Row>& table,
+                 Get get, Set set, AskingRow asking, StatisticsProblem& problem) {
+  for (std::size_t i = 0; i < table.size(); ++i) {
+    SocketRow& row = rows[first + i];
+    if (!has_statistics(row.tcpState)) continue;
+    if (get == nullptr || set == nullptr) {
+      problem = StatisticsProblem::missing;
+      return;
+    }
+    row.traffic = connection_traffic(get, set, asking(table[i]), problem);
+  }
+}
+
+MIB_TCPROW asking_row(const MIB_TCPROW_OWNER_PID& r) {
+  MIB_TCPROW row{};
+  row.dwState = r.dwState;
+  row.dwLocalAddr = r.dwLocalAddr;
+  row.dwLocalPort = r.dwLocalPort;
+  row.dwRemoteAddr = r.dwRemoteAddr;
+  row.dwRemotePort = r.dwRemotePort;
+  return row;
+}
+
+MIB_TCP6ROW asking_row(const MIB_TCP6ROW_OWNER_PID& r) {
+  MIB_TCP6ROW row{};
+  row.State = static_cast<MIB_TCP_STATE>(r.dwState);
+  std::memcpy(&row.LocalAddr, r.ucLocalAddr, sizeof r.ucLocalAddr);
+  row.dwLocalScopeId = r.dwLocalScopeId;
+  row.dwLocalPort = r.dwLocalPort;
+  std::memcpy(&row.RemoteAddr, r.ucRemoteAddr, sizeof r.ucRemoteAddr);
+  row.dwRemoteScopeId = r.dwRemoteScopeId;
+  row.dwRemotePort = r.dwRemotePort;
+  return row;
+}
+
 // How many of the wanted tables were asked for, and how many could be read.
 struct Reading {
   int asked = 0;
   int read = 0;
 };
 
+// Adds a table's rows; gives the table, for more from its rows, when it could be read.
 template <typename Row, typename Convert>
-void add_table(std::vector<SocketRow>& rows, Reading& reading, win32::GetExtendedTable get,
-               ULONG family, int tableClass, Convert convert) {
+std::optional<std::vector<Row>> add_table(std::vector<SocketRow>& rows, Reading& reading,
+                                          win32::GetExtendedTable get, ULONG family, int tableClass,
+                                          Convert convert) {
   ++reading.asked;
-  const auto table = win32::extended_rows<Row>(get, family, tableClass);
-  if (!table) return;
+  auto table = win32::extended_rows<Row>(get, family, tableClass);
+  if (!table) return std::nullopt;
   ++reading.read;
   const std::size_t first = rows.size();
   for (const Row& row : *table) rows.push_back(convert(row));
   if (family == AF_INET6) mark_dual_stack(rows, first);
+  return table;
 }
 
 }  // namespace
@@ -103,21 +224,35 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
   const win32::IpHelper& ip = win32::ip_helper();
   std::vector<SocketRow> rows;
   Reading reading;
+  StatisticsProblem problem = StatisticsProblem::none;
   // Scope ids are left out: an endpoint is named by its address and port.
   if (kinds.tcp && kinds.ipv4) {
-    add_table<MIB_TCPROW_OWNER_PID>(
+    const std::size_t first = rows.size();
+    const auto table = add_table<MIB_TCPROW_OWNER_PID>(
         rows, reading, ip.extendedTcp, AF_INET, TCP_TABLE_OWNER_PID_ALL, [](const auto& r) {
           return tcp_row(kFamilyIpv4, ipv4_address(r.dwLocalAddr), r.dwLocalPort,
                          ipv4_address(r.dwRemoteAddr), r.dwRemotePort, r.dwState, r.dwOwningPid);
         });
+    if (table && kinds.traffic) {
+      add_traffic(
+          rows, first, *table, ip.getTcpEStats, ip.setTcpEStats,
+          [](const MIB_TCPROW_OWNER_PID& r) { return asking_row(r); }, problem);
+    }
   }
   if (kinds.tcp && kinds.ipv6) {
-    add_table<MIB_TCP6ROW_OWNER_PID>(
+    const std::size_t first = rows.size();
+    const auto table = add_table<MIB_TCP6ROW_OWNER_PID>(
         rows, reading, ip.extendedTcp, AF_INET6, TCP_TABLE_OWNER_PID_ALL, [](const auto& r) {
           return tcp_row(kFamilyIpv6, ipv6_address(r.ucLocalAddr), r.dwLocalPort,
                          ipv6_address(r.ucRemoteAddr), r.dwRemotePort, r.dwState, r.dwOwningPid);
         });
+    if (table && kinds.traffic) {
+      add_traffic(
+          rows, first, *table, ip.getTcp6EStats, ip.setTcp6EStats,
+          [](const MIB_TCP6ROW_OWNER_PID& r) { return asking_row(r); }, problem);
+    }
   }
+  lastProblem = problem;
   if (kinds.udp && kinds.ipv4) {
     add_table<MIB_UDPROW_OWNER_PID>(
         rows, reading, ip.extendedUdp, AF_INET, UDP_TABLE_OWNER_PID, [](const auto& r) {
@@ -132,6 +267,20 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
   }
   if (reading.asked != 0 && reading.read == 0) return std::nullopt;
   return rows;
+}
+
+std::string_view traffic_notice() {
+  switch (lastProblem.load()) {
+    case StatisticsProblem::missing:
+      return "this system keeps no per-connection TCP statistics: bytes and round trips are "
+             "unknown";
+    case StatisticsProblem::notPermitted:
+      return "switching on a connection's TCP statistics takes an elevated process (Run as "
+             "administrator): bytes and round trips are unknown where they are off";
+    case StatisticsProblem::none:
+      break;
+  }
+  return {};
 }
 
 }  // namespace os
