@@ -23,9 +23,11 @@ bool winsock_started() {
 
 }  // namespace
 
-// getservbyport and getservbyname keep their answer per thread; it is copied at once.
+// Winsock's getservbyport and getservbyname keep their answer per thread, so unlike POSIX's they
+// are safe from any thread; the answer is copied at once.
 std::optional<std::string> service_name(std::uint16_t port, Protocol protocol) {
   if (!winsock_started()) return std::nullopt;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): per-thread answer, see above.
   const servent* entry = getservbyport(static_cast<int>(htons(port)), protocol_text(protocol));
   if (entry == nullptr || entry->s_name == nullptr || *entry->s_name == '\0') return std::nullopt;
   return std::string(entry->s_name);
@@ -33,6 +35,7 @@ std::optional<std::string> service_name(std::uint16_t port, Protocol protocol) {
 
 std::optional<std::uint16_t> service_port(const std::string& name, Protocol protocol) {
   if (!winsock_started()) return std::nullopt;
+  // NOLINTNEXTLINE(concurrency-mt-unsafe): per-thread answer, see above.
   const servent* entry = getservbyname(name.c_str(), protocol_text(protocol));
   if (entry == nullptr) return std::nullopt;
   return ntohs(static_cast<u_short>(entry->s_port));
