@@ -1,10 +1,11 @@
 # bash completion for quorvane: its options, the values of those with a fixed set, file names
-# after --settings, that file's section names after --section, and process ids after --pid.
+# after --settings, that file's section names after --section, process ids after --pid and the
+# named network namespaces after --netns.
 
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
-  --serve-interval -h --help -V --version'
+  --serve-interval -A --all-namespaces --netns -h --help -V --version'
 _quorvane_formats='text json csv'
 _quorvane_sort_keys='rate bytes rtt port pid program state'
 _quorvane_states='established syn-sent syn-recv fin-wait-1 fin-wait-2 time-wait closed close

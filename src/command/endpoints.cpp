@@ -70,8 +70,13 @@ void look_up_host_names(std::vector<Endpoint>& endpoints, std::size_t parallelLo
   }
 }
 
-std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request) {
-  auto rows = os::socket_table(request.kinds);
+std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request,
+                                                       os::NamespaceShortfall* shortfall) {
+  os::NamespaceShortfall unread;
+  auto rows = request.namespaces
+                  ? os::namespace_socket_table(request.kinds, *request.namespaces, unread)
+                  : os::socket_table(request.kinds);
+  if (shortfall != nullptr) *shortfall = std::move(unread);
   if (!rows) return std::nullopt;
   std::vector<Endpoint> endpoints;
   endpoints.reserve(rows->size());

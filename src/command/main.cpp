@@ -175,7 +175,8 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event, options.info);
+      qv::append_log_event(lines, event, options.info,
+                           options.allNamespaces || !options.netns.empty());
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -206,8 +207,16 @@ std::uint32_t look_up_limit_ms(bool first, Clock::time_point started,
       std::clamp<std::int64_t>(kFirstListingLookUpMs - spent.count(), 0, kFirstListingLookUpMs));
 }
 
+// Said once, however many refreshes meet namespaces they cannot read.
+void say_shortfall(const os::NamespaceShortfall& shortfall, bool& said) {
+  if (shortfall.count == 0 || said) return;
+  said = true;
+  std::fprintf(stderr, "quorvane: could not read %zu network namespace%s: %s\n", shortfall.count,
+               shortfall.count == 1 ? "" : "s", shortfall.reason.c_str());
+}
+
 int run_command(const qv::Options& options, const qv::InstanceSettings& record,
-                Clock::time_point started) {
+                const std::optional<os::NamespaceScope>& namespaces, Clock::time_point started) {
   qv::ListingStyle style;
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
@@ -225,6 +234,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
+  style.fields.namespaces = namespaces.has_value();
+  request.namespaces = namespaces;
+  bool shortfallSaid = false;
   // The counters cost a larger dump: asked for only when something shows them.
   const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
@@ -236,7 +248,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // One refresh: the endpoints the options keep, with the names found in time.
   const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     const Clock::time_point read = Clock::now();
-    auto endpoints = qv::collect_endpoints(request);
+    os::NamespaceShortfall shortfall;
+    auto endpoints = qv::collect_endpoints(request, &shortfall);
+    say_shortfall(shortfall, shortfallSaid);
     if (!endpoints) return std::nullopt;
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
@@ -323,9 +337,21 @@ int run(int argc, char** argv) {
     }
   }
   if (options.serveAddress) return qv::run_exporter(options, QV_VERSION);
+  std::optional<os::NamespaceScope> namespaces;
+  if (options.allNamespaces || !options.netns.empty()) {
+    // --netns picks among every namespace: with -A or without, the ones it names.
+    namespaces.emplace().every = options.netns.empty();
+    for (const std::string& value : options.netns) {
+      std::string reason;
+      auto file = os::find_network_namespace(value, reason);
+      if (!file) return fail(reason);
+      namespaces->files.push_back(*std::move(file));
+    }
+  }
   qv::console::exit_on_interrupt(130);
   qv::InstanceSettings record = load_record(options);
-  return options.meter ? run_meter(options, record) : run_command(options, record, started);
+  return options.meter ? run_meter(options, record)
+                       : run_command(options, record, namespaces, started);
 }
 
 }  // namespace

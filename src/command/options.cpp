@@ -24,6 +24,11 @@ const char kUsage[] =
     "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
     "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
     "                        received; while watching, the rates in and out\n"
+    "  -A, --all-namespaces  every network namespace's endpoints (containers' too), each with its\n"
+    "                        namespace\n"
+    "      --netns NAME|PATH|PID\n"
+    "                        the endpoints of this network namespace only: a name under\n"
+    "                        /run/netns, a namespace file, or a process's (may be repeated)\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -86,10 +91,11 @@ enum LongOnly : int {
   kSort,
   kTop,
   kServe,
-  kServeInterval
+  kServeInterval,
+  kNetns
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHVi";
+constexpr char kShortOptions[] = "+:46tulnaphHViA";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -121,6 +127,8 @@ constexpr option kLongOptions[] = {
     {"top", required_argument, nullptr, kTop},
     {"serve", required_argument, nullptr, kServe},
     {"serve-interval", required_argument, nullptr, kServeInterval},
+    {"all-namespaces", no_argument, nullptr, 'A'},
+    {"netns", required_argument, nullptr, kNetns},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -172,6 +180,10 @@ std::optional<std::string> conflict_of(const Options& options) {
   if (options.summary && (options.outputTemplate || options.format == OutputFormat::csv)) {
     return "--summary is a table or, with --format json, one object: it does not go with "
            "--template or --format csv";
+  }
+  if ((options.allNamespaces || !options.netns.empty()) &&
+      (options.meter || options.serveAddress)) {
+    return "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
   }
   if (options.serveAddress &&
       (options.watchSeconds || options.meter || options.summary || options.settingsFile ||
@@ -316,6 +328,12 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       }
       case kNoColor:
         options.noColor = true;
+        break;
+      case 'A':
+        options.allNamespaces = true;
+        break;
+      case kNetns:
+        options.netns.emplace_back(optarg);
         break;
       case kServe: {
         auto address = parse_serve_address(optarg);

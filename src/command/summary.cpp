@@ -28,10 +28,22 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
 }
 
+// Namespaces are few, so a look along the list finds one's count soon enough.
+void count_namespace(std::vector<NamespaceCount>& counts, const os::SocketRow& socket) {
+  for (NamespaceCount& count : counts) {
+    if (count.inode == socket.netnsInode) {
+      ++count.endpoints;
+      return;
+    }
+  }
+  counts.push_back({socket.netnsName, socket.netnsInode, 1});
+}
+
 }  // namespace
 
-Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
+Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount, bool byNamespace) {
   Summary summary;
+  summary.byNamespace = byNamespace;
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
@@ -44,6 +56,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
+    if (byNamespace) count_namespace(summary.namespaces, socket);
   }
   for (const auto& [program, counts] : byProgram) {
     summary.programs.push_back({program, counts.first, counts.second.size()});
@@ -93,6 +106,16 @@ std::string summary_text(const Summary& summary) {
   std::string out = aligned_table(kKindColumns, kinds, true);
   if (!states.empty()) out += '\n' + aligned_table(kStateColumns, states, true);
   if (!programs.empty()) out += '\n' + aligned_table(kProgramColumns, programs, true);
+
+  static constexpr std::array<TableColumn, 2> kNamespaceColumns = {
+      {{"Netns"}, {"Endpoints", Align::right}}};
+  std::vector<std::vector<std::string>> namespaces;
+  for (const NamespaceCount& count : summary.namespaces) {
+    namespaces.push_back(
+        {terminal_safe(place_text({}, count.netns, count.inode), UnsafeText::escape),
+         std::to_string(count.endpoints)});
+  }
+  if (!namespaces.empty()) out += '\n' + aligned_table(kNamespaceColumns, namespaces, true);
   return out;
 }
 
@@ -120,7 +143,20 @@ std::string summary_json(const Summary& summary) {
         .number("processes", program.processes)
         .end_object();
   }
-  json.end_array().end_object();
+  json.end_array();
+  if (summary.byNamespace) {
+    json.begin_array("namespaces");
+    for (const NamespaceCount& count : summary.namespaces) {
+      json.begin_object()
+          .text("netns",
+                count.netns.empty() ? std::nullopt : std::optional<std::string_view>(count.netns))
+          .number("netns_inode", count.inode)
+          .number("endpoints", count.endpoints)
+          .end_object();
+    }
+    json.end_array();
+  }
+  json.end_object();
   return out + '\n';
 }
 

@@ -118,6 +118,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   const std::string summary =
       "--summary is a table or, with --format json, one object: it does not go with --template "
       "or --format csv";
+  const std::string namespaces =
+      "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
   const struct {
     std::vector<std::string> arguments;
     std::string reason;
@@ -133,6 +135,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       {{"--meter", "--program", "sshd"}, meterFilters},
       {{"--summary", "--template", "%lip"}, summary},
       {{"--summary", "--format", "csv"}, summary},
+      {{"-A", "--meter"}, namespaces},
+      {{"--netns", "web", "--serve", "9100"}, namespaces},
   };
   for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
   // Near misses that do go together.
@@ -156,6 +160,13 @@ TEST(CommandViewOptions, FiltersRepeatAndGather) {
   EXPECT_TRUE(o.summary);
   EXPECT_TRUE(qv::filter_is_empty(options({}).filter));
   EXPECT_FALSE(options({}).summary);
+  // Namespaces: -A bundles as kubectl users type it; --netns gathers its values as given.
+  const qv::Options spread = options({"-tlA", "--netns", "web", "--netns=/proc/1/ns/net"});
+  EXPECT_TRUE(spread.allNamespaces && spread.listeningOnly);
+  EXPECT_EQ(spread.netns, (std::vector<std::string>{"web", "/proc/1/ns/net"}));
+  EXPECT_TRUE(options({"--all-namespaces"}).allNamespaces);
+  EXPECT_FALSE(options({}).allNamespaces);
+  EXPECT_EQ(reason({"--netns"}), "--netns needs a value");
 }
 
 TEST(CommandViewOptions, HeaderSwitches) {
