@@ -371,7 +371,7 @@ def every_namespace(binary, holder_program):
         records, status, errors = json_records(binary, ["-A"])
         check(status == 0 and errors == "", f"-A: exit {status} {errors!r}")
         for what, place, inode, name in places:
-            check(same_as_ss(f"-A {what}", records, place, inode, name) >= 3, f"-A {what}: empty")
+            check(same_as_ss(f"-A {what}", records, place, inode, name) > 0, f"-A {what}: empty")
         host = os.stat("/proc/self/ns/net").st_ino
         check(any(r["netns_inode"] == host for r in records), "-A: not the caller's namespace")
 
