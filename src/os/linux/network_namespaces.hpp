@@ -37,9 +37,6 @@ std::vector<Namespace> merge_sightings(std::vector<Sighting> sightings);
 // anything holding a slash, else the name under /run/netns.
 std::string namespace_file_path(std::string_view value);
 
-// The inode of the caller's network namespace; 0 when it cannot be read.
-std::uint64_t current_inode();
-
 // The named namespaces (/run/netns, /run/docker/netns) and the caller's own; with processes,
 // also every namespace a process of the machine is in, as far as this user may look.
 std::vector<Namespace> find_namespaces(bool processes);
