@@ -163,9 +163,9 @@ int run_listings(const qv::Options& options, List&& list) {
 }
 
 // The connection log: refresh (which gives the endpoints) until interrupted, writing each
-// refresh's events, one line each, flushed line by line.
+// refresh's events, one line each, flushed line by line; with namespaces, each endpoint's too.
 template <typename Refresh>
-int run_log(const qv::Options& options, Refresh&& refresh) {
+int run_log(const qv::Options& options, bool namespaces, Refresh&& refresh) {
   qv::ConnectionLog log;
   std::string lines;
   for (bool first = true;; first = false) {
@@ -175,8 +175,7 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event, options.info,
-                           options.allNamespaces || !options.netns.empty());
+      qv::append_log_event(lines, event, options.info, namespaces);
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -234,7 +233,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
-  style.fields.namespaces = namespaces.has_value();
+  // Windows lists its one stack as usual, without a column that would say nothing.
+  style.fields.namespaces = namespaces.has_value() && os::kNetworkNamespaces;
   request.namespaces = namespaces;
   bool shortfallSaid = false;
   // The counters cost a larger dump: asked for only when something shows them.
@@ -274,7 +274,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   };
   // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
   const bool watching = options.watchSeconds.has_value() && !options.summary;
-  if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
+  if (watching && options.format == qv::OutputFormat::json)
+    return run_log(options, style.fields.namespaces, refresh);
   if (watching && options.format == qv::OutputFormat::text && qv::console::stdout_redraws()) {
     // Nothing in the command sets the environment, so reading it races with nothing.
     const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)

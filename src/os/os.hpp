@@ -182,8 +182,10 @@ std::string process_name(std::uint32_t pid);
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kNetworkNamespaces = false;  // one network stack for the machine
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr bool kNetworkNamespaces = true;
 #endif
 
 // Host names come as the resolver gives them: ANSI text on Windows (DnsQuery_A), on Linux the
