@@ -1,13 +1,13 @@
 # bash completion for quorvane: its options, the values of those with a fixed set, file names
-# after --settings, that file's section names after --section, process ids after --pid and
-# service names after --port.
+# after --settings, that file's section names after --section, process ids after --pid,
+# service names after --port and the named network namespaces after --netns.
 
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
   -r --resolve -s --summary --address --local --remote --not-state --not-port --not-address
   --not-local --not-remote --not-pid --not-program
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
-  --serve-interval -h --help -V --version
+  --serve-interval -A --all-namespaces --netns -h --help -V --version
   --log-traffic'
 _quorvane_formats='text json csv'
 _quorvane_sort_keys='rate bytes rtt port pid program state'

@@ -1,5 +1,6 @@
 # fish completion for quorvane: its options, the values of those with a fixed set, file names
-# after --settings, that file's section names after --section, and process ids after --pid.
+# after --settings, that file's section names after --section, process ids after --pid and the
+# named network namespaces after --netns.
 
 # The section names of the settings file given earlier on the line.
 function __quorvane_sections
@@ -63,5 +64,7 @@ complete -c quorvane -l sort -x -a 'rate bytes rtt port pid program state' -d 'O
 complete -c quorvane -l top -x -d 'The first N endpoints only'
 complete -c quorvane -l serve -x -d 'Serve metrics to Prometheus over HTTP at [ADDRESS:]PORT'
 complete -c quorvane -l serve-interval -x -d 'Refresh the metrics every SECONDS'
+complete -c quorvane -s A -l all-namespaces -d "Every network namespace's endpoints"
+complete -c quorvane -l netns -x -a '(path basename /run/netns/* 2>/dev/null)' -d 'Endpoints of this network namespace'
 complete -c quorvane -s h -l help -d 'Show the options'
 complete -c quorvane -s V -l version -d 'Show the version'

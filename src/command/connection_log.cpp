@@ -114,7 +114,7 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
+void append_log_event(std::string& out, const LogEvent& event, bool traffic, bool namespaces) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state", "traffic"};
   JsonWriter json(out);
   json.begin_object()
@@ -130,8 +130,9 @@ void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
   } else if (event.kind == LogEventKind::kState) {
     json.text("old_state", state_name(event.oldState));
   }
-  write_json_members(json, *event.endpoint,
-                     {.info = traffic || event.kind == LogEventKind::kTraffic});
+  write_json_members(
+      json, *event.endpoint,
+      {.info = traffic || event.kind == LogEventKind::kTraffic, .namespaces = namespaces});
   json.end_object();
   out += '\n';
 }

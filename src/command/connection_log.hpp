@@ -68,8 +68,9 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time);
 
 // One event as a line of JSON: "event" ("open", "close", "state", "traffic") and "time", then
 // "duration" in seconds (close) or "old_state" (state), then the endpoint's record fields, and
-// with traffic its traffic fields (a close event's are the last totals seen). A traffic event
-// always has them.
-void append_log_event(std::string& out, const LogEvent& event, bool traffic = false);
+// with traffic its traffic fields (a close event's are the last totals seen), and with namespaces
+// the endpoint's network namespace. A traffic event always has its traffic fields.
+void append_log_event(std::string& out, const LogEvent& event, bool traffic = false,
+                      bool namespaces = false);
 
 }  // namespace qv

@@ -111,6 +111,13 @@ std::string remote_endpoint_text(const os::SocketRow& socket,
   return host_and_port(socket, socket.remote.address, {}, port);
 }
 
+std::string place_text(std::string_view containerName, std::string_view netnsName,
+                       std::uint64_t netnsInode) {
+  if (!containerName.empty()) return std::string(containerName);
+  if (!netnsName.empty()) return std::string(netnsName);
+  return "net:[" + std::to_string(netnsInode) + "]";
+}
+
 void append_csv_field(std::string& out, std::string_view text) {
   if (text.find_first_of(",\"\r\n") == std::string_view::npos) {
     out += text;

@@ -32,6 +32,12 @@ std::string local_endpoint_text(const os::SocketRow& socket,
 std::string remote_endpoint_text(const os::SocketRow& socket,
                                  const std::optional<std::string>& service = std::nullopt);
 
+// Where a socket lives, for people: the name of the container holding it where one is known
+// (empty: none), else its network namespace's name (empty: none), else the namespace as /proc's
+// links name it, "net:[4026531840]".
+std::string place_text(std::string_view containerName, std::string_view netnsName,
+                       std::uint64_t netnsInode);
+
 // A field of RFC 4180 CSV: quoted (quotes doubled) when it holds a comma, a quote, CR or LF.
 void append_csv_field(std::string& out, std::string_view text);
 

@@ -95,8 +95,13 @@ void name_services(std::vector<Endpoint>& endpoints, ServiceNames& names) {
   }
 }
 
-std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request) {
-  auto rows = os::socket_table(request.kinds);
+std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request,
+                                                       os::NamespaceShortfall* shortfall) {
+  os::NamespaceShortfall unread;
+  auto rows = request.namespaces
+                  ? os::namespace_socket_table(request.kinds, *request.namespaces, unread)
+                  : os::socket_table(request.kinds);
+  if (shortfall != nullptr) *shortfall = std::move(unread);
   if (!rows) return std::nullopt;
   std::vector<Endpoint> endpoints;
   endpoints.reserve(rows->size());

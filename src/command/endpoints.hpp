@@ -42,11 +42,16 @@ struct Endpoint {
 struct CollectRequest {
   os::SocketKinds kinds;
   bool listeningOnly = false;  // listening TCP sockets and unconnected UDP sockets only
+  // Set: the endpoints of these network namespaces, each with its namespace (-A, --netns);
+  // unset: the caller's own namespace only, as ss reads it.
+  std::optional<os::NamespaceScope> namespaces = std::nullopt;
 };
 
 // One collection: the platform's table in its order, program names read once per process.
-// nullopt when the platform could give no table at all.
-std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request);
+// nullopt when the platform could give no table at all. The namespaces that could not be read
+// are counted in shortfall, where one is given.
+std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request,
+                                                       os::NamespaceShortfall* shortfall = nullptr);
 
 // Fills in the host names of the endpoints with a remote end: one query per distinct address, at
 // most parallelLookUps at once, within the time limit. A name not answered by then stays

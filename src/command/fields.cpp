@@ -2,6 +2,7 @@
 #include "command/fields.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -68,9 +69,17 @@ Value rate_for_people(const std::optional<double>& bytesPerSecond) {
 }
 
 constexpr FieldGroup kInfo = FieldGroup::info;
+constexpr FieldGroup kNamespaces = FieldGroup::namespaces;
 
 // clang-format off
 const EndpointField kFields[] = {
+    // Where the endpoint lives, first, as the listing of several namespaces is read by it; no
+    // container name is known yet, so the namespace says where. Windows has no namespaces.
+    {.heading = "Netns", .kind = FieldKind::name, .group = kNamespaces,
+     .value = [](const Endpoint& e) {
+       return present_if(e.socket.netnsInode != 0,
+                         place_text({}, e.socket.netnsName, e.socket.netnsInode));
+     }},
     {.key = "protocol",
      .value = [](const Endpoint& e) -> Value {
        return std::string(protocol_key(e.socket.protocol));
@@ -169,6 +178,17 @@ const EndpointField kFields[] = {
        if (!remote(e)) return std::nullopt;
        return e.hostName ? *e.hostName : address_text(e.socket.family, e.socket.remote.address);
      }},
+    // The inode's placeholder goes first, so that %ns does not take its beginning.
+    {.key = "netns_inode", .placeholder = "%nsino", .absentInTemplate = kNone,
+     .kind = FieldKind::number, .group = kNamespaces,
+     .value = [](const Endpoint& e) {
+       return present_if(e.socket.netnsInode != 0, std::to_string(e.socket.netnsInode));
+     }},
+    {.key = "netns", .placeholder = "%ns", .absentInTemplate = kNone, .kind = FieldKind::name,
+     .group = kNamespaces,
+     .value = [](const Endpoint& e) {
+       return present_if(!e.socket.netnsName.empty(), e.socket.netnsName);
+     }},
     // --info: the kernel's figures, for scripts exactly and for people readably.
     {.key = "recv_queue", .heading = "Recv-Q", .placeholder = "%rq", .kind = FieldKind::number,
      .align = Align::right, .group = kInfo,
@@ -219,6 +239,8 @@ bool in_set(const EndpointField& field, FieldSet set) {
       return set.info;
     case FieldGroup::rates:
       return set.info && set.rates;
+    case FieldGroup::namespaces:
+      return set.namespaces;
   }
   return false;
 }
@@ -327,10 +349,16 @@ std::string human_bytes(double bytes) {
 }
 
 std::span<const TableColumn> endpoint_columns(FieldSet set) {
-  static const std::vector<TableColumn> plain = make_columns({});
-  static const std::vector<TableColumn> info = make_columns({true, false});
-  static const std::vector<TableColumn> rates = make_columns({true, true});
-  return !set.info ? plain : set.rates ? rates : info;
+  // Every combination of the switches that matter, made once.
+  static const auto kSets = [] {
+    std::array<std::vector<TableColumn>, 6> sets;
+    for (std::size_t i = 0; i < sets.size(); ++i) {
+      sets[i] = make_columns({.info = i % 3 != 0, .rates = i % 3 == 2, .namespaces = i >= 3});
+    }
+    return sets;
+  }();
+  const std::size_t kind = !set.info ? 0 : set.rates ? 2 : 1;
+  return kSets[kind + (set.namespaces ? 3 : 0)];
 }
 
 std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set) {
@@ -377,7 +405,8 @@ void append_expansion(std::string& out, std::string_view outputTemplate, bool no
 
 bool template_needs_traffic(std::string_view outputTemplate) {
   return std::any_of(std::begin(kFields), std::end(kFields), [&](const EndpointField& field) {
-    return field.group != FieldGroup::always && !field.placeholder.empty() &&
+    const bool counters = field.group == FieldGroup::info || field.group == FieldGroup::rates;
+    return counters && !field.placeholder.empty() &&
            outputTemplate.find(field.placeholder) != std::string_view::npos;
   });
 }

@@ -24,13 +24,15 @@ enum class FieldKind {
   numbers   // numbers separated by spaces: a JSON array of numbers
 };
 
-// Which outputs show a field: always, with --info, or with --info while watching (the rates).
-enum class FieldGroup { always, info, rates };
+// Which outputs show a field: always, with --info, with --info while watching (the rates), or
+// when the listing spans network namespaces (-A, --netns).
+enum class FieldGroup { always, info, rates, namespaces };
 
 // The fields an output shows.
 struct FieldSet {
   bool info = false;
   bool rates = false;
+  bool namespaces = false;
 };
 
 struct EndpointField {

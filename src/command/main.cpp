@@ -162,9 +162,9 @@ int run_listings(const qv::Options& options, List&& list) {
 }
 
 // The connection log: refresh (which gives the endpoints) until interrupted, writing each
-// refresh's events, one line each, flushed line by line.
+// refresh's events, one line each, flushed line by line; with namespaces, each endpoint's too.
 template <typename Refresh>
-int run_log(const qv::Options& options, Refresh&& refresh) {
+int run_log(const qv::Options& options, bool namespaces, Refresh&& refresh) {
   qv::ConnectionLog log;
   log.trafficSeconds = options.logTrafficSeconds.value_or(0);
   std::string lines;
@@ -175,7 +175,7 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event, options.info);
+      qv::append_log_event(lines, event, options.info, namespaces);
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -206,8 +206,16 @@ std::uint32_t look_up_limit_ms(bool first, Clock::time_point started,
       std::clamp<std::int64_t>(kFirstListingLookUpMs - spent.count(), 0, kFirstListingLookUpMs));
 }
 
+// Said once, however many refreshes meet namespaces they cannot read.
+void say_shortfall(const os::NamespaceShortfall& shortfall, bool& said) {
+  if (shortfall.count == 0 || said) return;
+  said = true;
+  std::fprintf(stderr, "quorvane: could not read %zu network namespace%s: %s\n", shortfall.count,
+               shortfall.count == 1 ? "" : "s", shortfall.reason.c_str());
+}
+
 int run_command(const qv::Options& options, const qv::InstanceSettings& record,
-                Clock::time_point started) {
+                const std::optional<os::NamespaceScope>& namespaces, Clock::time_point started) {
   qv::ListingStyle style;
   style.format = options.format;
   style.noLeadingZeros = record.noLeadingZeros == 1;
@@ -225,6 +233,10 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   qv::CollectRequest request;
   request.kinds = options.kinds;
   request.listeningOnly = options.listeningOnly;
+  // Windows lists its one stack as usual, without a column that would say nothing.
+  style.fields.namespaces = namespaces.has_value() && os::kNetworkNamespaces;
+  request.namespaces = namespaces;
+  bool shortfallSaid = false;
   // The counters cost a larger dump: asked for only when something shows them.
   const bool traffic = options.info || options.logTrafficSeconds ||
                        (options.sort && qv::sort_needs_traffic(*options.sort)) ||
@@ -239,7 +251,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // One refresh: the endpoints the options keep, with the names found in time.
   const auto refresh = [&](bool first) -> std::optional<std::vector<qv::Endpoint>> {
     const Clock::time_point read = Clock::now();
-    auto endpoints = qv::collect_endpoints(request);
+    os::NamespaceShortfall shortfall;
+    auto endpoints = qv::collect_endpoints(request, &shortfall);
+    say_shortfall(shortfall, shortfallSaid);
     if (!endpoints) return std::nullopt;
     // Why the counters are missing, said once: every refresh would have the same reason.
     if (const std::string_view notice = os::traffic_notice();
@@ -270,7 +284,8 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   };
   // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
   const bool watching = options.watchSeconds.has_value() && !options.summary;
-  if (watching && options.format == qv::OutputFormat::json) return run_log(options, refresh);
+  if (watching && options.format == qv::OutputFormat::json)
+    return run_log(options, style.fields.namespaces, refresh);
   if (watching && options.format == qv::OutputFormat::text && qv::console::stdout_redraws()) {
     // Nothing in the command sets the environment, so reading it races with nothing.
     const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)
@@ -333,9 +348,21 @@ int run(int argc, char** argv) {
     }
   }
   if (options.serveAddress) return qv::run_exporter(options, QV_VERSION);
+  std::optional<os::NamespaceScope> namespaces;
+  if (options.allNamespaces || !options.netns.empty()) {
+    // --netns picks among every namespace: with -A or without, the ones it names.
+    namespaces.emplace().every = options.netns.empty();
+    for (const std::string& value : options.netns) {
+      std::string reason;
+      auto file = os::find_network_namespace(value, reason);
+      if (!file) return fail(reason);
+      namespaces->files.push_back(*std::move(file));
+    }
+  }
   qv::console::exit_on_interrupt(130);
   qv::InstanceSettings record = load_record(options);
-  return options.meter ? run_meter(options, record) : run_command(options, record, started);
+  return options.meter ? run_meter(options, record)
+                       : run_command(options, record, namespaces, started);
 }
 
 }  // namespace

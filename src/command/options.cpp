@@ -27,6 +27,11 @@ const char kUsage[] =
     "  -r, --resolve         accepted for habit's sake: names are looked up anyway unless -n\n"
     "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
     "                        received; while watching, the rates in and out\n"
+    "  -A, --all-namespaces  every network namespace's endpoints (containers' too), each with its\n"
+    "                        namespace\n"
+    "      --netns NAME|PATH|PID\n"
+    "                        the endpoints of this network namespace only: a name under\n"
+    "                        /run/netns, a namespace file, or a process's (may be repeated)\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -107,13 +112,14 @@ enum LongOnly : int {
   kServe,
   kServeInterval,
   kLogTraffic,
+  kNetns,
   // The same filters, refusing: kNot + the filter's value.
   kNot = 512,
   // ss's options for what quorvane does not do, by long name only.
   kVsock = 1024,
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHVisrxw0SdMomK";
+constexpr char kShortOptions[] = "+:46tulnaphHVisrxw0SdMomKA";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -167,6 +173,8 @@ constexpr option kLongOptions[] = {
     {"serve", required_argument, nullptr, kServe},
     {"serve-interval", required_argument, nullptr, kServeInterval},
     {"log-traffic", required_argument, nullptr, kLogTraffic},
+    {"all-namespaces", no_argument, nullptr, 'A'},
+    {"netns", required_argument, nullptr, kNetns},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -273,6 +281,10 @@ std::optional<std::string> conflict_of(const Options& options) {
       (!options.watchSeconds || options.format != OutputFormat::json || options.summary)) {
     return "--log-traffic adds to the connection log: it goes with --watch and --format json, "
            "without --summary";
+  }
+  if ((options.allNamespaces || !options.netns.empty()) &&
+      (options.meter || options.serveAddress)) {
+    return "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
   }
   if (options.serveAddress &&
       (options.watchSeconds || options.meter || options.summary || options.settingsFile ||
@@ -417,6 +429,12 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       }
       case kNoColor:
         options.noColor = true;
+        break;
+      case 'A':
+        options.allNamespaces = true;
+        break;
+      case kNetns:
+        options.netns.emplace_back(optarg);
         break;
       case kServe: {
         auto address = parse_serve_address(optarg);

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <variant>
+#include <vector>
 
 #include "command/exporter.hpp"
 #include "command/filters.hpp"
@@ -36,6 +37,8 @@ struct Options {
   // --header or --no-header (-H); unset: each layout's own habit (a terminal's table and CSV
   // have a header, rows in a pipe none).
   std::optional<bool> header;
+  bool allNamespaces = false;                // -A: every network namespace of the machine
+  std::vector<std::string> netns;            // --netns: these namespaces only, as given
   std::optional<ServeAddress> serveAddress;  // set: run as an exporter that Prometheus scrapes
   double serveIntervalSeconds = 1.0;         // the exporter's refresh interval
 };

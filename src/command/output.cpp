@@ -35,7 +35,7 @@ bool style_needs_host(const ListingStyle& style, std::span<const Endpoint> endpo
 
 std::string listing_text(std::span<const Endpoint> endpoints, const ListingStyle& style) {
   if (style.summary) {
-    const Summary summary = summarize(endpoints);
+    const Summary summary = summarize(endpoints, kSummaryPrograms, style.fields.namespaces);
     return style.format == OutputFormat::json ? summary_json(summary, style.fields)
                                               : summary_text(summary, style.fields);
   }

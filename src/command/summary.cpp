@@ -54,15 +54,27 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
   return summary.byProtocolAndFamily[protocol][0] + summary.byProtocolAndFamily[protocol][1];
 }
 
+// Namespaces are few, so a look along the list finds one's count soon enough.
+void count_namespace(std::vector<NamespaceCount>& counts, const os::SocketRow& socket) {
+  for (NamespaceCount& count : counts) {
+    if (count.inode == socket.netnsInode) {
+      ++count.endpoints;
+      return;
+    }
+  }
+  counts.push_back({socket.netnsName, socket.netnsInode, 1});
+}
+
 }  // namespace
 
-Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
+Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount, bool byNamespace) {
   Summary summary;
   struct Counted {
     ProgramCount count;
     std::set<std::uint32_t> pids;
   };
   std::map<std::string, Counted> byProgram;
+  summary.byNamespace = byNamespace;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const bool tcp = socket.protocol == os::Protocol::tcp;
@@ -80,6 +92,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     }
     add(count.rateIn, endpoint.rateIn);
     add(count.rateOut, endpoint.rateOut);
+    if (byNamespace) count_namespace(summary.namespaces, socket);
   }
   for (auto& [program, counted] : byProgram) {
     counted.count.program = program;
@@ -144,6 +157,16 @@ std::string summary_text(const Summary& summary, FieldSet fields) {
     out +=
         '\n' + aligned_table(std::span(programColumns).first(programColumnCount), programs, true);
   }
+
+  static constexpr std::array<TableColumn, 2> kNamespaceColumns = {
+      {{"Netns"}, {"Endpoints", Align::right}}};
+  std::vector<std::vector<std::string>> namespaces;
+  for (const NamespaceCount& count : summary.namespaces) {
+    namespaces.push_back(
+        {terminal_safe(place_text({}, count.netns, count.inode), UnsafeText::escape),
+         std::to_string(count.endpoints)});
+  }
+  if (!namespaces.empty()) out += '\n' + aligned_table(kNamespaceColumns, namespaces, true);
   return out;
 }
 
@@ -180,7 +203,20 @@ std::string summary_json(const Summary& summary, FieldSet fields) {
     }
     json.end_object();
   }
-  json.end_array().end_object();
+  json.end_array();
+  if (summary.byNamespace) {
+    json.begin_array("namespaces");
+    for (const NamespaceCount& count : summary.namespaces) {
+      json.begin_object()
+          .text("netns",
+                count.netns.empty() ? std::nullopt : std::optional<std::string_view>(count.netns))
+          .number("netns_inode", count.inode)
+          .number("endpoints", count.endpoints)
+          .end_object();
+    }
+    json.end_array();
+  }
+  json.end_object();
   return out + '\n';
 }
 

@@ -28,28 +28,39 @@ struct ProgramCount {
   std::optional<double> rateOut;
 };
 
+struct NamespaceCount {
+  std::string netns;  // the namespace's name; empty when it has none
+  std::uint64_t inode = 0;
+  std::size_t endpoints = 0;
+};
+
 struct Summary {
   std::size_t total = 0;
   // [0] TCP, [1] UDP; within each [0] IPv4, [1] IPv6.
   std::array<std::array<std::size_t, 2>, 2> byProtocolAndFamily{};
   std::array<std::size_t, os::kTcpStateCount> tcpByState{};  // by os::state_index
   std::vector<ProgramCount> programs;                        // most endpoints first, then by name
+  // Counted only when the listing spans network namespaces; in the order they first appear.
+  bool byNamespace = false;
+  std::vector<NamespaceCount> namespaces;
 };
 
 inline constexpr std::size_t kSummaryPrograms = 10;
 
-Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount = kSummaryPrograms);
+Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount = kSummaryPrograms,
+                  bool byNamespace = false);
 
 // Three aligned tables, a blank line between them: protocol by family with totals, TCP states
 // that occur in the listing's order, and the programs, with their bytes and rates as the fields
-// ask.
+// ask; by namespace, a fourth of them.
 std::string summary_text(const Summary& summary, FieldSet fields = {});
 
 // One line: {"total":N,"tcp":{"ipv4":N,"ipv6":N,"total":N},"udp":{...},
 // "tcp_states":{"Established":N,...},"programs":[{"program":"sshd","endpoints":N,"processes":N},
 // ...]}; a program without a visible owner is null. With -i each program has "bytes_sent" and
 // "bytes_received", and while watching "rate_in" and "rate_out" (bytes per second), null when
-// unknown.
+// unknown. By namespace, "namespaces" follows: [{"netns":"web","netns_inode":N,"endpoints":N},...],
+// a namespace without a name null.
 std::string summary_json(const Summary& summary, FieldSet fields = {});
 
 }  // namespace qv

@@ -16,7 +16,7 @@ namespace {
 constexpr std::size_t kNoIndex = static_cast<std::size_t>(-1);
 
 // The identity's fields packed into bytes, so that hashing and comparing are plain memory work.
-using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2 + 8>;
+using EndpointKey = std::array<char, 1 + 1 + 16 + 2 + 16 + 2 + 8 + 8>;
 
 // What tells a socket from others on its addresses. A TCP connection is one of a kind on its two
 // ends, and the kernel gives it a new cookie as it moves into Time Wait (or out of SYN Received),
@@ -38,6 +38,9 @@ EndpointKey key_of(const os::SocketRow& row) {
   }
   const std::uint64_t discriminator = socket_discriminator(row);
   std::memcpy(at, &discriminator, sizeof discriminator);
+  at += sizeof discriminator;
+  // The same two ends may be in use in two network namespaces at once.
+  std::memcpy(at, &row.netnsInode, sizeof row.netnsInode);
   return key;
 }
 

@@ -110,6 +110,10 @@ struct SocketRow {
   // name ("lo"; empty when none, or when the device has gone since).
   std::uint32_t interfaceIndex = 0;
   std::string interfaceName{};
+  // The network namespace the socket lives in, filled in by namespace_socket_table only: its
+  // inode, and its name under /run/netns or /run/docker/netns (empty when it has none).
+  std::uint64_t netnsInode = 0;
+  std::string netnsName{};
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.
@@ -130,6 +134,31 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds);
 // for the user; empty when nothing stood in the way. Windows keeps them only for connections
 // whose statistics an elevated process switched on.
 std::string_view traffic_notice();
+// Which network namespaces a table covers: every one the machine has, or the namespace files
+// that find_network_namespace gave (each read once, however many of them name it).
+struct NamespaceScope {
+  bool every = false;
+  std::vector<std::string> files;
+};
+
+// The namespaces of the scope that could not be read (not entered, or gone), and why the first of
+// them could not, in the system's words.
+struct NamespaceShortfall {
+  std::size_t count = 0;
+  std::string reason;
+};
+
+// socket_table over the scope's namespaces, each row carrying its namespace, the owners found in
+// one pass for all of them; nullopt when no namespace at all could be read. The calling thread
+// stays in its own namespace. A platform without namespaces reads its one table.
+std::optional<std::vector<SocketRow>> namespace_socket_table(SocketKinds kinds,
+                                                             const NamespaceScope& scope,
+                                                             NamespaceShortfall& shortfall);
+
+// The namespace file named by a value as ss -N and ip netns exec take it: a name under
+// /run/netns, the path of a namespace file, or a process id whose namespace to read. nullopt,
+// with the reason in one line, when it names no network namespace (or the platform has none).
+std::optional<std::string> find_network_namespace(const std::string& value, std::string& reason);
 
 // A process opened with query-information and read-memory rights.
 struct ProcessHandle {
@@ -158,8 +187,10 @@ std::string process_name(std::uint32_t pid);
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';
+inline constexpr bool kNetworkNamespaces = false;  // one network stack for the machine
 #else
 inline constexpr char kPathSeparator = '/';
+inline constexpr bool kNetworkNamespaces = true;
 #endif
 
 // Host names come as the resolver gives them: ANSI text on Windows (DnsQuery_A), on Linux the

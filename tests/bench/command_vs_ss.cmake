@@ -5,3 +5,8 @@
 qv_add_python_test(bench_command_vs_ss ${CMAKE_CURRENT_LIST_DIR}/command_vs_ss.py
   ARGS $<TARGET_FILE:quorvane> $<TARGET_FILE:socket_holder>
   PROPERTIES LABELS bench TIMEOUT 900 RUN_SERIAL ON)
+
+# quorvane -A over 20 namespaces of 500 endpoints against ss run in each of them one after another.
+qv_add_python_test(bench_namespaces_vs_ss ${CMAKE_CURRENT_LIST_DIR}/command_vs_ss.py
+  ARGS namespaces $<TARGET_FILE:quorvane> $<TARGET_FILE:socket_holder>
+  PROPERTIES LABELS bench TIMEOUT 900 RUN_SERIAL ON)

@@ -14,8 +14,11 @@ in connected TCP pairs with their listener, half bound UDP sockets). Two measure
 The timing loop runs inside the namespace (this script again, as "inside ..."), so that the cost
 of entering the namespace is in neither side. Ratios measured in one run are the figures;
 absolute times are noise on a shared machine.
-Usage: command_vs_ss.py QUORVANE SOCKET_HOLDER [ROUNDS]
+The namespaces mode instead makes 20 namespaces of 500 endpoints each and times `quorvane -A -n`
+against `ip netns exec NS ss -tuanp` run in each of them one after another, by turns.
+Usage: command_vs_ss.py [namespaces] QUORVANE SOCKET_HOLDER [ROUNDS]
 """
+import contextlib
 import json
 import os
 import statistics
@@ -201,10 +204,45 @@ def main():
     return 0 if met else 1
 
 
+NAMESPACES = 20
+NAMESPACE_ENDPOINTS = 500
+NAMESPACES_GOAL = 0.5
+
+
+def namespaces_main(quorvane, holder, rounds):
+    """-A over every namespace against ss in each of them, one after another: wall times of
+    fresh processes, by turns, medians and their ratio."""
+    with contextlib.ExitStack() as stack:
+        spaces = [stack.enter_context(Namespace(f"qvbns{k}x")) for k in range(NAMESPACES)]
+        pairs = NAMESPACE_ENDPOINTS // 3
+        udp = NAMESPACE_ENDPOINTS - 2 * pairs - 1
+        for k, ns in enumerate(spaces):
+            address = "127.0.0.1" if k % 2 == 0 else "::1"
+            ns.run(["sysctl", "-qw", "net.ipv4.ip_local_port_range=1024 65000"], check=True)
+            ns.holder(holder).do(f"many-tcp {address} 20000 {pairs}",
+                                 f"many-udp {address} 30000 {udp}")
+        listed = sum(len(ns.run(["ss", "-tuanH"], check=True, capture_output=True)
+                         .stdout.splitlines()) for ns in spaces)
+        ours, theirs = [], []
+        for _ in range(rounds):
+            ours.append(run_timed([quorvane, "-A", "-n"])[0])
+            theirs.append(sum(run_timed(ns.command(SS))[0] for ns in spaces))
+    mine, ss = statistics.median(ours), statistics.median(theirs)
+    print(f"`quorvane -A -n` against `ip netns exec NS {' '.join(SS)}` in each of {NAMESPACES} "
+          f"namespaces one after another (wall time, medians of {rounds} alternating rounds)")
+    print(f"{'endpoints':>9} {'ss ms':>8} {'-A ms':>8} {'ratio':>6} {'goal':>6}")
+    print(f"{listed:>9} {ss * 1000:>8.1f} {mine * 1000:>8.1f} {mine / ss:>5.2f}x "
+          f"{'<=':>3}{NAMESPACES_GOAL:.1f}x", flush=True)
+    return 0 if mine / ss <= NAMESPACES_GOAL else 1
+
+
 if __name__ == "__main__":
     if sys.argv[1] == "inside":
         mode, rounds, what = sys.argv[2], int(sys.argv[3]), json.loads(sys.argv[4])
         print(json.dumps(inside_one_shot(rounds, what) if mode == "one-shot"
                          else inside_refresh(what, rounds)))
+    elif sys.argv[1] == "namespaces":
+        sys.exit(namespaces_main(sys.argv[2], sys.argv[3],
+                                 int(sys.argv[4]) if len(sys.argv) > 4 else 11))
     else:
         sys.exit(main())

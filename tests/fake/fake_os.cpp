@@ -108,6 +108,19 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
   return rows;
 }
 
+// One namespace, as on Windows.
+std::optional<std::vector<SocketRow>> namespace_socket_table(SocketKinds kinds,
+                                                             const NamespaceScope& /*scope*/,
+                                                             NamespaceShortfall& shortfall) {
+  shortfall = {};
+  return socket_table(kinds);
+}
+
+std::optional<std::string> find_network_namespace(const std::string& value, std::string& reason) {
+  reason = "--netns " + value + ": no such namespace";
+  return std::nullopt;
+}
+
 std::vector<std::optional<std::string>> query_ptr_names(std::span<const std::string> queryNames,
                                                         std::size_t parallel,
                                                         std::uint32_t timeLimitMs) {

@@ -1,17 +1,21 @@
 #!/usr/bin/env python3
 """The quorvane command's views in a private network namespace with a known socket set: the
 filters alone and combined against ss with the same filter, --summary's counts against ss, and
-the aligned table on a pseudo-terminal against the plain rows of a pipe."""
+the aligned table on a pseudo-terminal against the plain rows of a pipe. Then every namespace at
+once (-A) and chosen ones (--netns) across five namespaces of every kind, against ss inside each,
+and -A as an ordinary user."""
+import contextlib
 import json
 import os
 import pty
 import re
 import shutil
+import subprocess
 import sys
 
 from checks import check, finish
-from netns import Namespace
-from ss_listing import records
+from netns import Holder, Namespace
+from ss_listing import program_of, records, split_end
 
 # ss's state filter words, each with the name the listing gives that state.
 STATE_WORDS = [
@@ -306,6 +310,158 @@ def table(ns, binary, everything):
           f"--header in a pipe: {lines[:2]}")
 
 
+class Entered:
+    """A namespace held only by a process (unshare -n), entered by pid as ss users do."""
+
+    def __init__(self, pid):
+        self.pid = pid
+
+    def run(self, args, **options):
+        return subprocess.run(["nsenter", "-t", str(self.pid), "-n"] + list(args), **options)
+
+
+@contextlib.contextmanager
+def anonymous_holder(holder_program, docker_name=None):
+    """A socket holder in a namespace of its own that nothing names; with docker_name, that
+    namespace bind-mounted under /run/docker/netns as Docker keeps its containers'."""
+    holder = Holder(["unshare", "-n", "sh", "-c", 'ip link set lo up && exec "$0"',
+                     holder_program])
+    made = not os.path.isdir("/run/docker/netns")
+    mounted = f"/run/docker/netns/{docker_name}" if docker_name else None
+    try:
+        holder.do("udp 127.0.0.1 7199")  # answered once lo is up and the holder runs
+        if mounted:
+            os.makedirs("/run/docker/netns", exist_ok=True)
+            open(mounted, "w").close()
+            subprocess.run(["mount", "--bind", f"/proc/{holder.pid}/ns/net", mounted], check=True)
+        yield holder
+    finally:
+        holder.stop()
+        if mounted:
+            subprocess.run(["umount", mounted], stderr=subprocess.DEVNULL)
+            with contextlib.suppress(OSError):
+                os.remove(mounted)
+            if made:
+                with contextlib.suppress(OSError):
+                    os.removedirs("/run/docker/netns")
+
+
+def json_records(binary, args, user=None):
+    """quorvane's JSON records for args, its exit status and its stderr."""
+    prefix = ["setpriv", f"--reuid={user}", "--regid=nogroup", "--clear-groups"] if user else []
+    run = subprocess.run(prefix + [binary, "-n", "--format", "json"] + args, capture_output=True,
+                         text=True, timeout=60)
+    return [json.loads(line) for line in run.stdout.splitlines()], run.returncode, run.stderr
+
+
+def ss_keys(place):
+    """ss's endpoints inside a namespace: (protocol, local, remote, state) -> owners' pids."""
+    found = {}
+    for record in records(place, ["-tua"]):
+        key = (record.protocol, split_end(record.local), split_end(record.remote), record.state)
+        check(key not in found, f"ss lists {key} twice")
+        found[key] = record.pids
+    return found
+
+
+def json_key(record):
+    def end(side):
+        address = record[f"{side}_address"]
+        return (None, None) if address is None else (address, record[f"{side}_port"])
+    return (record["protocol"], end("local"), end("remote"), record["state"])
+
+
+def same_as_ss(what, records, place, inode, name):
+    """The records of one namespace are ss's inside it, each once, with its owners and name."""
+    mine = [r for r in records if r["netns_inode"] == inode]
+    got = {}
+    for record in mine:
+        key = json_key(record)
+        check(key not in got, f"{what}: {key} twice")
+        got[key] = record
+        check(record["netns"] == name, f"{what} {key}: netns {record['netns']!r}, want {name!r}")
+        if record["pid"] is not None:
+            check(record["program"] == program_of(record["pid"]).decode(),
+                  f"{what} {key}: program {record['program']!r} of {record['pid']}")
+    want = ss_keys(place)
+    check(set(got) == set(want), f"{what}: only quorvane {sorted(set(got) - set(want))}, "
+          f"only ss {sorted(set(want) - set(got))}")
+    for key in set(got) & set(want):
+        check(set(got[key]["pids"]) == want[key], f"{what} {key}: pids {got[key]['pids']}, "
+              f"ss {sorted(want[key])}")
+    return len(mine)
+
+
+def busy(holder, ipv6=False):
+    """A listener, a connection to it and UDP sockets: the same ends in every namespace."""
+    holder.do("listen 127.0.0.1 7001", "connect 127.0.0.1 127.0.0.1 7001", "udp 0.0.0.0 7100",
+              "accept")
+    if ipv6:
+        holder.do("listen6 ::1 7002 v6only", "connect6 ::1 ::1 7002", "accept")
+
+
+def every_namespace(binary, holder_program):
+    pid = os.getpid()
+    with Namespace("qvnsa") as a, Namespace("qvnsb") as b, Namespace("qvnsc") as c, \
+            anonymous_holder(holder_program) as hidden, \
+            anonymous_holder(holder_program, f"qvdock{pid}") as docked:
+        busy(a.holder(holder_program))
+        busy(b.holder(holder_program), ipv6=True)
+        c.holder(holder_program).do("udp 127.0.0.1 7300")
+        busy(hidden)
+        busy(docked)
+        places = [(ns.name, ns, os.stat(f"/run/netns/{ns.name}").st_ino, ns.name)
+                  for ns in (a, b, c)]
+        places += [("anonymous", Entered(hidden.pid), os.stat(f"/proc/{hidden.pid}/ns/net").st_ino,
+                    None),
+                   ("docker", Entered(docked.pid), os.stat(f"/proc/{docked.pid}/ns/net").st_ino,
+                    f"qvdock{pid}")]
+        records, status, errors = json_records(binary, ["-A"])
+        check(status == 0 and errors == "", f"-A: exit {status} {errors!r}")
+        for what, place, inode, name in places:
+            check(same_as_ss(f"-A {what}", records, place, inode, name) > 0, f"-A {what}: empty")
+        host = os.stat("/proc/self/ns/net").st_ino
+        check(any(r["netns_inode"] == host for r in records), "-A: not the caller's namespace")
+
+        # --netns by name, path and pid, alone and together with -A: exactly those namespaces.
+        inodes = {what: inode for what, _, inode, _ in places}
+        for args, wanted in [
+                (["--netns", a.name], [a.name]),
+                (["--netns", f"/run/docker/netns/qvdock{pid}"], ["docker"]),
+                (["--netns", str(hidden.pid), "-A", "--netns", b.name], ["anonymous", b.name]),
+                (["--netns", a.name, "--netns", str(a.holders[0].pid)], [a.name])]:
+            chosen, status, errors = json_records(binary, args)
+            check(status == 0 and errors == "", f"{args}: exit {status} {errors!r}")
+            check({r["netns_inode"] for r in chosen} == {inodes[w] for w in wanted},
+                  f"{args}: namespaces {sorted({r['netns_inode'] for r in chosen})}")
+            for what, place, inode, name in places:
+                if what in wanted:
+                    same_as_ss(f"{args} {what}", chosen, place, inode, name)
+        for value in [f"qvnone{pid}", "/etc/hostname", "999999999", "", f"/proc/{pid}/ns/mnt"]:
+            _, status, errors = json_records(binary, ["--netns", value])
+            check(status == 2 and errors.count("\n") == 1 and "--netns" in errors,
+                  f"--netns {value!r}: exit {status} {errors!r}")
+
+        # The table's first column says where; the summary counts each namespace.
+        run = subprocess.run([binary, "-n", "-A", "--port", "7001"], capture_output=True,
+                             text=True, timeout=60)
+        wheres = {line.split("\t")[0] for line in run.stdout.splitlines()}
+        check({a.name, b.name, f"qvdock{pid}", f"net:[{inodes['anonymous']}]"} <= wheres,
+              f"-A table: {sorted(wheres)}")
+        summary_line, _, _ = json_records(binary, ["-A", "--summary"])
+        counts = {n["netns_inode"]: n["endpoints"] for n in summary_line[0]["namespaces"]}
+        for what, _, inode, _ in places:
+            check(counts.get(inode) == sum(1 for r in records if r["netns_inode"] == inode),
+                  f"-A --summary {what}: {counts.get(inode)}")
+
+        # An ordinary user lists its own namespace and says once what it could not enter.
+        mine, status, errors = json_records(binary, ["-A"], user="nobody")
+        check(status == 0 and errors.count("\n") == 1 and "could not read" in errors and
+              "network namespaces" in errors, f"-A as nobody: exit {status} {errors!r}")
+        check(mine and all(r["netns_inode"] == host for r in mine),
+              f"-A as nobody: {sorted({r['netns_inode'] for r in mine})}")
+
+
 def e2e(binary, holder_program):
     with Namespace("qvviews") as ns:
         peer_program = os.path.join(ns.tmp, "qv-peer")
@@ -345,6 +501,7 @@ def e2e(binary, holder_program):
              "connect6 ::1 ::1 443")
         a.do("accept")
         ss_habits(ns, binary)
+    every_namespace(binary, holder_program)
     finish()
 
 

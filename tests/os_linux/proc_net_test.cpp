@@ -1,10 +1,13 @@
-// The kernel's socket tables and fd links, replayed from captured text.
+// The kernel's socket tables and fd links, replayed from captured text; the network namespaces
+// met under /proc and /run, merged.
 #include "os/linux/proc_net.hpp"
 
 #include <gtest/gtest.h>
 
 #include <array>
 #include <cstring>
+
+#include "os/linux/network_namespaces.hpp"
 
 namespace {
 
@@ -157,6 +160,41 @@ TEST(SocketLines, Ipv6TablesGiveSixteenByteAddressesAndSkipIpv4Lines) {
   os::linux_net::parse_socket_lines(kTcp6, ipv4);
   ASSERT_EQ(ipv4.size(), 1U);
   EXPECT_EQ(ipv4[0].inode, 7U);
+}
+
+TEST(NetworkNamespaces, OneEachCurrentFirstNamedByNameEnteredThroughAFile) {
+  using os::linux_netns::Seen;
+  const auto merged = os::linux_netns::merge_sightings({
+      {30, Seen::process, "/proc/9/ns/net", ""},
+      {20, Seen::docker, "/run/docker/netns/1a2b", "1a2b"},
+      {20, Seen::process, "/proc/8/ns/net", ""},
+      {10, Seen::current, "", ""},
+      {10, Seen::process, "/proc/1/ns/net", ""},
+      {40, Seen::named, "/run/netns/web", "web"},
+      {40, Seen::docker, "/run/docker/netns/ffee", "ffee"},
+      {40, Seen::named, "/run/netns/api", "api"},
+      {5, Seen::process, "/proc/7/ns/net", ""},
+  });
+  ASSERT_EQ(merged.size(), 5U);
+  EXPECT_TRUE(merged[0].current);
+  EXPECT_EQ(merged[0].inode, 10U);
+  EXPECT_EQ(merged[0].name, "");
+  // /run/netns's name before Docker's, the first in byte order; a named file before a pid's.
+  EXPECT_EQ(merged[1].name, "1a2b");
+  EXPECT_EQ(merged[1].path, "/run/docker/netns/1a2b");
+  EXPECT_EQ(merged[2].name, "api");
+  EXPECT_EQ(merged[2].path, "/run/netns/api");
+  // The rest by inode.
+  EXPECT_EQ(merged[3].inode, 5U);
+  EXPECT_EQ(merged[4].inode, 30U);
+  EXPECT_EQ(merged[4].path, "/proc/9/ns/net");
+  EXPECT_EQ(os::linux_netns::merge_sightings({{5, Seen::process, "/proc/7/ns/net", ""}}).size(),
+            1U);
+
+  EXPECT_EQ(os::linux_netns::namespace_file_path("1234"), "/proc/1234/ns/net");
+  EXPECT_EQ(os::linux_netns::namespace_file_path("web"), "/run/netns/web");
+  EXPECT_EQ(os::linux_netns::namespace_file_path("./web"), "./web");
+  EXPECT_EQ(os::linux_netns::namespace_file_path("12a"), "/run/netns/12a");
 }
 
 }  // namespace

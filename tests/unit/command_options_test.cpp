@@ -136,6 +136,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   const std::string logTraffic =
       "--log-traffic adds to the connection log: it goes with --watch and --format json, without "
       "--summary";
+  const std::string namespaces =
+      "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
   const struct {
     std::vector<std::string> arguments;
     std::string reason;
@@ -159,6 +161,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       {{"--meter", "-s"}, meterFilters},
       {{"--summary", "--template", "%lip"}, summary},
       {{"--summary", "--format", "csv"}, summary},
+      {{"-A", "--meter"}, namespaces},
+      {{"--netns", "web", "--serve", "9100"}, namespaces},
   };
   for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
   // Near misses that do go together.
@@ -196,6 +200,13 @@ TEST(CommandViewOptions, FiltersRepeatAndGather) {
   EXPECT_EQ(ss.filter.refused.remoteAddresses.size(), 1U);
   EXPECT_EQ(ss.filter.refused.programs, (std::vector<std::string>{"sshd"}));
   EXPECT_TRUE(ss.filter.remoteAddresses.empty() && ss.filter.programs.empty());
+  // Namespaces: -A bundles as kubectl users type it; --netns gathers its values as given.
+  const qv::Options spread = options({"-tlA", "--netns", "web", "--netns=/proc/1/ns/net"});
+  EXPECT_TRUE(spread.allNamespaces && spread.listeningOnly);
+  EXPECT_EQ(spread.netns, (std::vector<std::string>{"web", "/proc/1/ns/net"}));
+  EXPECT_TRUE(options({"--all-namespaces"}).allNamespaces);
+  EXPECT_FALSE(options({}).allNamespaces);
+  EXPECT_EQ(reason({"--netns"}), "--netns needs a value");
 }
 
 TEST(CommandViewOptions, HeaderSwitches) {

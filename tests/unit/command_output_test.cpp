@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "collector/collector.hpp"
+#include "command/endpoint_text.hpp"
 #include "command/meter_view.hpp"
 #include "command/output.hpp"
 #include "common/text.hpp"
@@ -103,6 +104,21 @@ TEST(TextRow, FieldsAsSsWritesThemNamesEscapedDashForNothing) {
   qv::append_json_record(out, named);
   EXPECT_NE(out.find(R"("local_port":80,"local_service":"http",)"), std::string::npos) << out;
   EXPECT_NE(out.find(R"("remote_port":51234,"remote_service":null,)"), std::string::npos) << out;
+  // Across namespaces a first column says where: the namespace's name, else its inode.
+  bound.socket.netnsInode = 4026532001;
+  scoped.socket.netnsInode = 4026532002;
+  scoped.socket.netnsName = "web\x1b";
+  out.clear();
+  qv::append_text_row(out, bound, {.namespaces = true});
+  qv::append_text_row(out, scoped, {.namespaces = true});
+  EXPECT_EQ(out,
+            "net:[4026532001]\tUDP\t0.0.0.0%lo:53\t0.0.0.0:*\t-\t-\t-\t-\n"
+            "web\\033\tTCP\t[fe80::1234]%eth\\n0:8080\t[::]:*\tListening\t7\tjava\t-\n");
+  EXPECT_EQ(qv::endpoint_header_line({.namespaces = true}),
+            "Netns\tProto\tLocal\tRemote\tState\tPID\tProgram\tHost\n");
+  // The hook for a container's name: it goes before the namespace's.
+  EXPECT_EQ(qv::place_text("db", "web", 4026532002), "db");
+  EXPECT_EQ(qv::place_text({}, {}, 4026532002), "net:[4026532002]");
 }
 
 TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
@@ -117,6 +133,12 @@ TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
             "::ffff:127.0.0.2|");
   // The template's own control characters are its own: untouched.
   EXPECT_EQ(expansion("%lpt\t%rpt\n", connection()), "80\t51234\n");
+  // A namespace's placeholders: %ns does not take the beginning of %nsino; absent, a dash.
+  qv::Endpoint inside = connection();
+  inside.socket.netnsInode = 4026532001;
+  inside.socket.netnsName = "web\n";
+  EXPECT_EQ(expansion("%nsino %ns %nsx|", inside), "4026532001 web\\n web\\nx|");
+  EXPECT_EQ(expansion("%nsino %ns|", connection()), "- -|");
 }
 
 TEST(CommandTemplate, TheMetersRulesWithoutItsCut) {
@@ -227,6 +249,14 @@ TEST(Records, TrafficFieldsWithInfoNullWhereUnknown) {
                      R"("retransmits":1,"rtt_ms":1.25,"rtt_var_ms":0.052,"min_rtt_ms":null,)"
                      R"("cwnd":10,"delivery_rate":2000000,"rate_in":1000,"rate_out":1234567)"),
             std::string::npos)
+      << out;
+  // The namespace's fields follow the host's, when the listing spans namespaces.
+  qv::Endpoint inside = unowned_udp();
+  inside.socket.netnsInode = 4026532001;
+  out.clear();
+  qv::append_json_record(out, inside, {.namespaces = true});
+  EXPECT_TRUE(out.ends_with(R"("host":null,"netns_inode":4026532001,"netns":null})"
+                            "\n"))
       << out;
   out.clear();
   qv::append_json_record(out, unowned_udp(), {.info = true});

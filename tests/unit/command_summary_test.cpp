@@ -144,4 +144,31 @@ TEST(CommandSummary, TrafficPerProgram) {
   EXPECT_EQ(qv::summary_json(summary, {.info = true}).find("rate_in"), std::string::npos);
 }
 
+TEST(CommandSummary, ByNamespaceInTheOrderMet) {
+  std::vector<qv::Endpoint> endpoints = machine();
+  for (std::size_t i = 0; i < endpoints.size(); ++i) {
+    os::SocketRow& socket = endpoints[i].socket;
+    socket.netnsInode = i < 6 ? 4026531840 : 4026532500 + i % 2;
+    if (i % 2 == 0 && i >= 6) socket.netnsName = "web\n";
+  }
+  const qv::Summary summary = qv::summarize(endpoints, 1, true);
+  ASSERT_EQ(summary.namespaces.size(), 3U);
+  EXPECT_EQ(summary.namespaces[0].endpoints, 6U);
+  EXPECT_EQ(summary.namespaces[1].netns, "web\n");
+  EXPECT_EQ(summary.namespaces[1].endpoints + summary.namespaces[2].endpoints, 4U);
+  const std::string text = qv::summary_text(summary);
+  EXPECT_NE(text.find("Netns             Endpoints\nnet:[4026531840]          6\n"
+                      "web\\n                     2\nnet:[4026532501]          2\n"),
+            std::string::npos)
+      << text;
+  EXPECT_NE(qv::summary_json(summary).find(
+                "\"namespaces\":[{\"netns\":null,\"netns_inode\":4026531840,\"endpoints\":6},"
+                "{\"netns\":\"web\\n\",\"netns_inode\":4026532500,\"endpoints\":2},"),
+            std::string::npos)
+      << qv::summary_json(summary);
+  // Not asked for: no count, however many namespaces the endpoints come from.
+  EXPECT_TRUE(qv::summarize(endpoints).namespaces.empty());
+  EXPECT_EQ(qv::summary_json(qv::summarize(endpoints)).find("namespaces"), std::string::npos);
+}
+
 }  // namespace

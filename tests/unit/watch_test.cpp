@@ -37,8 +37,10 @@ std::vector<std::string> shown(const std::vector<qv::Endpoint>& previous,
 
 TEST(WatchDiff, MatchesByIdentityAlone) {
   const qv::Endpoint base = loopback_tcp(80, 5000);
-  std::vector<qv::Endpoint> others(6, base);
+  std::vector<qv::Endpoint> others(7, base);
   others[0].socket.protocol = os::Protocol::udp;
+  // The same two ends in another network namespace are another connection.
+  others[6].socket.netnsInode = 4026532000;
   others[1].socket.family = os::kFamilyIpv6;
   others[2].socket.local.address[3] = 2;
   others[3].socket.local.port = 81;

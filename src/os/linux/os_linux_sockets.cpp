@@ -1,17 +1,24 @@
 // Linux: the command's socket table, every TCP and UDP socket of both families, from netlink
 // sock_diag as ss reads it, or from /proc/net where netlink cannot be had; owners kept between
-// calls.
+// calls. Other network namespaces are read by threads that enter them and then end.
+#include <fcntl.h>
 #include <linux/netlink.h>
 #include <net/if.h>
 #include <netinet/in.h>
+#include <sched.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "os/linux/descriptor.hpp"
+#include "os/linux/network_namespaces.hpp"
 #include "os/linux/proc_net.hpp"
 #include "os/linux/process_sockets.hpp"
 #include "os/linux/sock_diag.hpp"
@@ -28,8 +35,10 @@ namespace {
 // The kernel fills one datagram of a dump per read, at most 32 KiB of messages in Linux 6.
 constexpr std::size_t kDatagramBytes = std::size_t{128} * 1024;
 
+// One reader's buffers: the shared ones of the caller's namespace, or a namespace thread's own.
 struct Buffers {
   std::mutex mutex;  // one reader of the shared buffers at a time
+  std::uint32_t sequence = 0;
   std::vector<std::uint8_t> datagram = std::vector<std::uint8_t>(kDatagramBytes);
   std::string text;
   std::vector<linux_net::SocketLine> lines;
@@ -70,16 +79,16 @@ bool receive_dump(int fd, std::uint32_t sequence, Protocol protocol,
 
 // One dump on a netlink socket of its own, so that a dump abandoned half way leaves nothing behind
 // for the next.
-bool read_netlink(int family, int protocol, bool traffic, std::vector<std::uint8_t>& datagram,
+bool read_netlink(int family, int protocol, bool traffic, Buffers& state,
                   std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   const Descriptor diag(::socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_SOCK_DIAG));
   if (diag.get() < 0) return false;
   // Room for several datagrams queued at once; the kernel adds the next only once half is free.
   const int room = 1 << 20;
   ::setsockopt(diag.get(), SOL_SOCKET, SO_RCVBUF, &room, sizeof room);
-  static std::uint32_t sequence = 0;  // under the buffers' lock
+  const std::uint32_t sequence = ++state.sequence;
   const auto request = linux_diag::dump_request(
-      static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(protocol), ++sequence, traffic);
+      static_cast<std::uint8_t>(family), static_cast<std::uint8_t>(protocol), sequence, traffic);
   sockaddr_nl kernel{};
   kernel.nl_family = AF_NETLINK;
   ssize_t sent;
@@ -88,7 +97,7 @@ bool read_netlink(int family, int protocol, bool traffic, std::vector<std::uint8
                     sizeof kernel);
   } while (sent < 0 && errno == EINTR);
   if (sent != static_cast<ssize_t>(sizeof request)) return false;
-  return receive_dump(diag.get(), sequence, protocol_of(protocol), datagram, rows, inodes);
+  return receive_dump(diag.get(), sequence, protocol_of(protocol), state.datagram, rows, inodes);
 }
 
 template <typename Line>
@@ -116,8 +125,10 @@ void add_lines(const std::vector<Line>& lines, int protocol, std::vector<SocketR
 bool read_proc(int family, int protocol, Buffers& state, std::vector<SocketRow>& rows,
                std::vector<std::uint64_t>& inodes) {
   const bool tcp = protocol == IPPROTO_TCP;
-  const char* path = family == AF_INET6 ? (tcp ? "/proc/net/tcp6" : "/proc/net/udp6")
-                                        : (tcp ? "/proc/net/tcp" : "/proc/net/udp");
+  // The thread's own view: a namespace thread has left the process's namespace.
+  const char* path = family == AF_INET6
+                         ? (tcp ? "/proc/thread-self/net/tcp6" : "/proc/thread-self/net/udp6")
+                         : (tcp ? "/proc/thread-self/net/tcp" : "/proc/thread-self/net/udp");
   if (!read_file(path, state.text)) return false;
   if (family == AF_INET6) {
     linux_net::parse_socket_lines(state.text, state.lines6);
@@ -134,7 +145,7 @@ bool read_locked(Source source, int family, int protocol, bool traffic, Buffers&
   const std::size_t rowsBefore = rows.size();
   const std::size_t inodesBefore = inodes.size();
   const bool read = source == Source::netlink
-                        ? read_netlink(family, protocol, traffic, state.datagram, rows, inodes)
+                        ? read_netlink(family, protocol, traffic, state, rows, inodes)
                         : read_proc(family, protocol, state, rows, inodes);
   if (!read) {
     rows.resize(rowsBefore);
@@ -168,13 +179,10 @@ std::string interface_name(std::uint32_t index,
   return named.emplace_back(index, found != nullptr ? found : "").second;
 }
 
-// nullopt: only the named source, or netlink first and /proc where it fails.
-std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKinds kinds) {
-  Owners& state = owners();
-  std::lock_guard lock(state.mutex);
-  std::vector<SocketRow> rows;
-  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
-  state.inodes.clear();
+// Reads the wanted kinds in the calling thread's namespace: only the named source, or netlink
+// first and /proc where it fails. False when none of the tables asked for could be read.
+bool read_kinds(std::optional<Source> only, SocketKinds kinds, Buffers& state,
+                std::vector<SocketRow>& rows, std::vector<std::uint64_t>& inodes) {
   bool asked = false;
   bool any = false;
   for (const int protocol : {IPPROTO_TCP, IPPROTO_UDP}) {
@@ -183,29 +191,165 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
       if (!(family == AF_INET ? kinds.ipv4 : kinds.ipv6)) continue;
       asked = true;
       const auto read_from = [&](Source source) {
-        return read_sockets(source, family, protocol, rows, state.inodes, kinds.traffic);
+        std::lock_guard lock(state.mutex);
+        return read_locked(source, family, protocol, kinds.traffic, state, rows, inodes);
       };
       const bool read =
           only ? read_from(*only) : read_from(Source::netlink) || read_from(Source::proc);
       any = any || read;
     }
   }
-  if (asked && !any) return std::nullopt;
+  return !asked || any;
+}
+
+// Device indexes are the namespace's own: named by a thread inside it. Few sockets are tied to a
+// device, so each index is named once per table.
+void name_interfaces(std::span<SocketRow> rows) {
+  std::vector<std::pair<std::uint32_t, std::string>> interfaces;
+  for (SocketRow& row : rows) {
+    if (row.interfaceIndex != 0) row.interfaceName = interface_name(row.interfaceIndex, interfaces);
+  }
+}
+
+// The holders of every row's socket (inodes in state.inodes, row by row), from one pass over the
+// processes whatever namespaces the rows come from: socket inodes are unique to the machine.
+void find_owners(Owners& state, std::vector<SocketRow>& rows) {
   linux_proc::ProcReader proc;
   proc.list_processes(state.processes);
   state.book.refresh(state.processes, state.inodes, linux_owners::Clock::now(),
                      {[&proc](std::uint32_t pid, auto& inodes) { proc.read_sockets(pid, inodes); },
                       [&proc](std::uint32_t pid) { return proc.parent_of(pid); }});
-  // Few sockets are tied to a device: each index is named once per table.
-  std::vector<std::pair<std::uint32_t, std::string>> interfaces;
   for (std::size_t i = 0; i < rows.size(); ++i) {
     SocketRow& row = rows[i];
     const auto holders = state.book.holders(state.inodes[i]);
     row.owningPids.assign(holders.begin(), holders.end());
     row.owningPid = holders.empty() ? 0 : holders.front();
-    if (row.interfaceIndex != 0) row.interfaceName = interface_name(row.interfaceIndex, interfaces);
   }
   state.lastRows = rows.size();
+}
+
+std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKinds kinds) {
+  Owners& state = owners();
+  std::lock_guard lock(state.mutex);
+  std::vector<SocketRow> rows;
+  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
+  state.inodes.clear();
+  if (!read_kinds(only, kinds, buffers(), rows, state.inodes)) return std::nullopt;
+  name_interfaces(rows);
+  find_owners(state, rows);
+  return rows;
+}
+
+// One namespace's sockets and their inodes, or why they could not be read.
+struct NamespaceRead {
+  const linux_netns::Namespace* where = nullptr;
+  std::vector<SocketRow> rows;
+  std::vector<std::uint64_t> inodes;
+  bool read = false;
+  int error = 0;  // errno of the failure; 0 with nothing read: the namespace has gone
+};
+
+bool gone(int error) { return error == ENOENT || error == ESRCH; }
+
+// Runs on a thread that ends afterwards: once it has entered another namespace it is never used
+// for the caller's own.
+void read_entered(NamespaceRead& read, SocketKinds kinds) {
+  const Descriptor file(::open(read.where->path.c_str(), O_RDONLY | O_CLOEXEC));
+  struct stat status {};
+  if (file.get() < 0 || ::fstat(file.get(), &status) != 0) {
+    read.error = gone(errno) ? 0 : errno;
+    return;
+  }
+  // A process's pid may have passed to a process of another namespace since it was found.
+  if (status.st_ino != read.where->inode) return;
+  if (::setns(file.get(), CLONE_NEWNET) != 0) {
+    read.error = errno;
+    return;
+  }
+  Buffers own;
+  read.read = read_kinds(std::nullopt, kinds, own, read.rows, read.inodes);
+  if (!read.read) read.error = errno != 0 ? errno : EIO;
+  name_interfaces(read.rows);
+}
+
+// The namespaces that the --netns files name, with the names and the current one's flag that the
+// machine's namespaces give them; each once.
+std::vector<linux_netns::Namespace> chosen_namespaces(const std::vector<std::string>& files,
+                                                      NamespaceShortfall& shortfall) {
+  const std::vector<linux_netns::Namespace> known = linux_netns::find_namespaces(false);
+  std::vector<linux_netns::Namespace> chosen;
+  for (const std::string& file : files) {
+    std::string reason;
+    const auto inode = linux_netns::namespace_inode(file, reason);
+    if (!inode) {
+      if (shortfall.count++ == 0) shortfall.reason = reason;
+      continue;
+    }
+    const auto same = [&](const linux_netns::Namespace& n) { return n.inode == *inode; };
+    if (std::any_of(chosen.begin(), chosen.end(), same)) continue;
+    const auto found = std::find_if(known.begin(), known.end(), same);
+    chosen.push_back(found != known.end() ? *found
+                                          : linux_netns::Namespace{*inode, false, file, {}});
+  }
+  return chosen;
+}
+
+// At most this many namespaces are read at once: each dump keeps a core busy in the kernel.
+std::size_t namespace_readers(std::size_t namespaces) {
+  const std::size_t cores = std::max(2U, std::thread::hardware_concurrency());
+  return std::min(namespaces, std::min<std::size_t>(cores, 8));
+}
+
+std::optional<std::vector<SocketRow>> namespaces_table(SocketKinds kinds,
+                                                       const NamespaceScope& scope,
+                                                       NamespaceShortfall& shortfall) {
+  shortfall = {};
+  Owners& state = owners();
+  std::lock_guard lock(state.mutex);
+  const std::vector<linux_netns::Namespace> namespaces =
+      scope.every ? linux_netns::find_namespaces(true) : chosen_namespaces(scope.files, shortfall);
+  std::vector<NamespaceRead> reads(namespaces.size());
+  std::vector<NamespaceRead*> entered;
+  for (std::size_t i = 0; i < namespaces.size(); ++i) {
+    reads[i].where = &namespaces[i];
+    if (!namespaces[i].current) entered.push_back(&reads[i]);
+  }
+  std::atomic<std::size_t> next{0};
+  std::vector<std::thread> readers;
+  for (std::size_t i = namespace_readers(entered.size()); i > 0; --i) {
+    readers.emplace_back([&] {
+      for (std::size_t at; (at = next.fetch_add(1)) < entered.size();) {
+        read_entered(*entered[at], kinds);
+      }
+    });
+  }
+  // The caller's own namespace meanwhile, here, through the shared buffers.
+  for (NamespaceRead& read : reads) {
+    if (!read.where->current) continue;
+    read.read = read_kinds(std::nullopt, kinds, buffers(), read.rows, read.inodes);
+    if (!read.read) read.error = errno != 0 ? errno : EIO;
+    name_interfaces(read.rows);
+  }
+  for (std::thread& reader : readers) reader.join();
+
+  std::vector<SocketRow> rows;
+  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
+  state.inodes.clear();
+  bool any = false;
+  for (NamespaceRead& read : reads) {
+    if (read.error != 0 && shortfall.count++ == 0) {
+      shortfall.reason = std::strerror(read.error);  // NOLINT(concurrency-mt-unsafe)
+    }
+    any = any || read.read;
+    for (SocketRow& row : read.rows) {
+      row.netnsInode = read.where->inode;
+      row.netnsName = read.where->name;
+      rows.push_back(std::move(row));
+    }
+    state.inodes.insert(state.inodes.end(), read.inodes.begin(), read.inodes.end());
+  }
+  if (!any) return std::nullopt;
+  find_owners(state, rows);
   return rows;
 }
 
@@ -230,5 +374,23 @@ std::optional<std::vector<SocketRow>> socket_table(SocketKinds kinds) {
 
 // sock_diag gives every TCP socket's counters to anyone who asks.
 std::string_view traffic_notice() { return {}; }
+std::optional<std::vector<SocketRow>> namespace_socket_table(SocketKinds kinds,
+                                                             const NamespaceScope& scope,
+                                                             NamespaceShortfall& shortfall) {
+  return linux_sockets::namespaces_table(kinds, scope, shortfall);
+}
+
+std::optional<std::string> find_network_namespace(const std::string& value, std::string& reason) {
+  if (value.empty()) {
+    reason = "--netns needs a namespace's name, path or process id";
+    return std::nullopt;
+  }
+  std::string path = linux_netns::namespace_file_path(value);
+  if (!linux_netns::namespace_inode(path, reason)) {
+    reason = "--netns " + value + ": " + reason;
+    return std::nullopt;
+  }
+  return path;
+}
 
 }  // namespace os

@@ -283,4 +283,18 @@ std::string_view traffic_notice() {
   return {};
 }
 
+// Windows has one network stack: every namespace is the machine's.
+std::optional<std::vector<SocketRow>> namespace_socket_table(SocketKinds kinds,
+                                                             const NamespaceScope& /*scope*/,
+                                                             NamespaceShortfall& shortfall) {
+  shortfall = {};
+  return socket_table(kinds);
+}
+
+std::optional<std::string> find_network_namespace(const std::string& /*value*/,
+                                                  std::string& reason) {
+  reason = "--netns: network namespaces are Linux's alone";
+  return std::nullopt;
+}
+
 }  // namespace os
