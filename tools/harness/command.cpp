@@ -279,7 +279,10 @@ void check_info_listing(const std::string& quorvane, int port) {
       connection = &object;
     }
   }
-  if (!ok(connection != nullptr, "-i: the IPv4 client is not listed")) return;
+  if (connection == nullptr) {
+    ok(false, "-i: the IPv4 client is not listed");
+    return;
+  }
   ok(json_value(*connection, "recv_queue").empty() && json_value(*connection, "send_queue").empty(),
      "-i: queues are null on Windows");
   const bool counted = !json_value(*connection, "bytes_sent").empty();
