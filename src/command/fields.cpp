@@ -69,6 +69,7 @@ Value rate_for_people(const std::optional<double>& bytesPerSecond) {
 
 constexpr FieldGroup kInfo = FieldGroup::info;
 
+// Every field, in the order of the JSON members, CSV fields and columns.
 // clang-format off
 const EndpointField kFields[] = {
     {.key = "protocol",
@@ -283,8 +284,6 @@ void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const
 }
 
 }  // namespace
-
-std::span<const EndpointField> endpoint_fields() { return kFields; }
 
 const EndpointField& endpoint_field(std::string_view key) {
   return *std::find_if(std::begin(kFields), std::end(kFields),
