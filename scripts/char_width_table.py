@@ -69,7 +69,6 @@ def main():
     entries = [f"{{0x{first:04X}, 0x{last:04X}, {cells}}}," for first, last, cells in ranges]
     for i in range(0, len(entries), 4):
         print(" ".join(entries[i:i + 4]))
-    print("// clang-format on")
 
 
 if __name__ == "__main__":

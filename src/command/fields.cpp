@@ -71,6 +71,7 @@ Value rate_for_people(const std::optional<double>& bytesPerSecond) {
 constexpr FieldGroup kInfo = FieldGroup::info;
 constexpr FieldGroup kNamespaces = FieldGroup::namespaces;
 
+// Every field, in the order of the JSON members, CSV fields and columns.
 // clang-format off
 const EndpointField kFields[] = {
     // Where the endpoint lives, first, as the listing of several namespaces is read by it; no
@@ -322,8 +323,6 @@ void expand_endpoint(std::string_view outputTemplate, bool noLeadingZeros, const
 }
 
 }  // namespace
-
-std::span<const EndpointField> endpoint_fields() { return kFields; }
 
 const EndpointField& endpoint_field(std::string_view key) {
   return *std::find_if(std::begin(kFields), std::end(kFields),

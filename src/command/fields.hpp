@@ -50,9 +50,6 @@ struct EndpointField {
   std::optional<std::string> (*value)(const Endpoint&) = nullptr;
 };
 
-// Every field, in the order of the JSON members, CSV fields and columns.
-std::span<const EndpointField> endpoint_fields();
-
 // The field of that JSON key; every key names one.
 const EndpointField& endpoint_field(std::string_view key);
 // A value as the text rows' and the table's cells write it: names escaped, "-" for nothing.

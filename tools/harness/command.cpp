@@ -15,6 +15,7 @@
 
 #include "harness.hpp"
 #include "scenarios.hpp"
+#include "sockets.hpp"
 
 namespace harness {
 
@@ -23,22 +24,6 @@ namespace {
 // Fields joined by ",", each endpoint closed by ";": the meter's view in both programs.
 constexpr char kMeterTemplate[] = "%ptt,%lip,%lpt,%rip,%rpt,%stat,%pid,%nm,%hn;";
 constexpr DWORD kPatienceMs = 120000;
-
-// Every socket the scenario opens, closed when it ends.
-struct SocketSet {
-  std::vector<SOCKET> all;
-  SocketSet() = default;
-  SocketSet(const SocketSet&) = delete;
-  SocketSet& operator=(const SocketSet&) = delete;
-  ~SocketSet() {
-    for (const SOCKET s : all) closesocket(s);
-  }
-  SOCKET open(int family, int type) {
-    const SOCKET s = socket(family, type, 0);
-    if (s != INVALID_SOCKET) all.push_back(s);
-    return s;
-  }
-};
 
 sockaddr_storage loopback(int family, int port) {
   sockaddr_storage where{};
@@ -58,16 +43,6 @@ sockaddr_storage loopback(int family, int port) {
 
 int length_of(const sockaddr_storage& where) {
   return where.ss_family == AF_INET ? sizeof(sockaddr_in) : sizeof(sockaddr_in6);
-}
-
-int port_of(SOCKET s) {
-  sockaddr_storage where{};
-  int length = sizeof where;
-  getsockname(s, reinterpret_cast<sockaddr*>(&where), &length);
-  const u_short port = where.ss_family == AF_INET
-                           ? reinterpret_cast<const sockaddr_in&>(where).sin_port
-                           : reinterpret_cast<const sockaddr_in6&>(where).sin6_port;
-  return ntohs(port);
 }
 
 // An endpoint of this process as the listing must show it.
@@ -103,8 +78,8 @@ int open_connection(SocketSet& sockets, int family, bool dualStack, int clientFa
   const sockaddr_storage target = loopback(clientFamily, port);
   const bool connected =
       connect(client, reinterpret_cast<const sockaddr*>(&target), length_of(target)) == 0;
-  const SOCKET accepted = connected ? accept(listener, nullptr, nullptr) : INVALID_SOCKET;
-  if (accepted != INVALID_SOCKET) sockets.all.push_back(accepted);
+  const SOCKET accepted =
+      connected ? sockets.adopt(accept(listener, nullptr, nullptr)) : INVALID_SOCKET;
   if (!ok(accepted != INVALID_SOCKET && send(client, "q", 1, 0) == 1 &&
               send(accepted, "v", 1, 0) == 1,
           "%s: connection carrying data, error %d", what, WSAGetLastError())) {

@@ -12,6 +12,7 @@
 #include "dialog/filter_output_controls.hpp"
 #include "harness.hpp"
 #include "scenarios.hpp"
+#include "sockets.hpp"
 
 namespace harness {
 
@@ -125,50 +126,41 @@ void check_description(const Plugin& plugin) {
 // The harness's own endpoints, for the listing to show: a TCP connection and a UDP socket on
 // loopback. Wine learns a socket's owner only once the process has sent on it, so both carry data.
 struct OwnSockets {
-  SOCKET listener = INVALID_SOCKET;
-  SOCKET client = INVALID_SOCKET;
+  // Started before the first socket, cleaned up after the last one is closed.
+  struct Winsock {
+    Winsock() {
+      WSADATA data;
+      WSAStartup(MAKEWORD(2, 2), &data);
+    }
+    Winsock(const Winsock&) = delete;
+    Winsock& operator=(const Winsock&) = delete;
+    ~Winsock() { WSACleanup(); }
+  } winsock;
+  SocketSet sockets;
+  SOCKET listener = sockets.open(AF_INET, SOCK_STREAM);
+  SOCKET client = sockets.open(AF_INET, SOCK_STREAM);
   SOCKET server = INVALID_SOCKET;
-  SOCKET datagram = INVALID_SOCKET;
+  SOCKET datagram = sockets.open(AF_INET, SOCK_DGRAM);
   unsigned tcpPort = 0;  // the client's end
   unsigned udpPort = 0;
   bool carried = false;
 
   OwnSockets() {
-    WSADATA data;
-    WSAStartup(MAKEWORD(2, 2), &data);
     sockaddr_in loopback{};
     loopback.sin_family = AF_INET;
     loopback.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     auto* address = reinterpret_cast<sockaddr*>(&loopback);
-    listener = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    client = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-    datagram = socket(AF_INET, SOCK_DGRAM, IPPROTO_UDP);
     if (bind(listener, address, sizeof loopback) != 0 || listen(listener, 1) != 0) return;
-    loopback.sin_port = htons(static_cast<u_short>(bound_port(listener)));
+    loopback.sin_port = htons(static_cast<u_short>(port_of(listener)));
     if (connect(client, address, sizeof loopback) != 0) return;
-    server = accept(listener, nullptr, nullptr);
-    tcpPort = bound_port(client);
+    server = sockets.adopt(accept(listener, nullptr, nullptr));
+    tcpPort = static_cast<unsigned>(port_of(client));
     loopback.sin_port = 0;
     if (bind(datagram, address, sizeof loopback) != 0) return;
-    udpPort = bound_port(datagram);
+    udpPort = static_cast<unsigned>(port_of(datagram));
     loopback.sin_port = htons(static_cast<u_short>(udpPort));
     carried = send(client, "q", 1, 0) == 1 && send(server, "v", 1, 0) == 1 &&
               sendto(datagram, "u", 1, 0, address, sizeof loopback) == 1;
-  }
-  OwnSockets(const OwnSockets&) = delete;
-  OwnSockets& operator=(const OwnSockets&) = delete;
-  ~OwnSockets() {
-    for (const SOCKET s : {listener, client, server, datagram}) {
-      if (s != INVALID_SOCKET) closesocket(s);
-    }
-    WSACleanup();
-  }
-
-  static unsigned bound_port(SOCKET s) {
-    sockaddr_in bound{};
-    int size = sizeof bound;
-    getsockname(s, reinterpret_cast<sockaddr*>(&bound), &size);
-    return ntohs(bound.sin_port);
   }
 };
 

@@ -12,6 +12,7 @@
 
 #include "harness.hpp"
 #include "scenarios.hpp"
+#include "sockets.hpp"
 
 namespace harness {
 
@@ -19,21 +20,6 @@ namespace {
 
 // The template of both instances: fields joined by ",", each endpoint closed by ";".
 constexpr const char* kTemplate = "%ptt,%lip,%lpt,%rip,%rpt,%stat,%pid,%nm,%hn;";
-
-class Socket {
- public:
-  explicit Socket(int type) : socket_(socket(AF_INET, type, 0)) {}
-  explicit Socket(SOCKET accepted) : socket_(accepted) {}
-  ~Socket() {
-    if (socket_ != INVALID_SOCKET) closesocket(socket_);
-  }
-  Socket(const Socket&) = delete;
-  Socket& operator=(const Socket&) = delete;
-  [[nodiscard]] SOCKET get() const { return socket_; }
-
- private:
-  SOCKET socket_;
-};
 
 sockaddr_in endpoint(const char* address, int port) {
   sockaddr_in where{};
@@ -43,16 +29,9 @@ sockaddr_in endpoint(const char* address, int port) {
   return where;
 }
 
-bool bind_to(const Socket& s, const char* address, int port) {
+bool bind_to(SOCKET s, const char* address, int port) {
   const sockaddr_in where = endpoint(address, port);
-  return bind(s.get(), reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
-}
-
-int port_of(const Socket& s) {
-  sockaddr_in where{};
-  int length = sizeof where;
-  getsockname(s.get(), reinterpret_cast<sockaddr*>(&where), &length);
-  return ntohs(where.sin_port);
+  return bind(s, reinterpret_cast<const sockaddr*>(&where), sizeof where) == 0;
 }
 
 // 10.77.0.2 as its twelve-digit number.
@@ -193,22 +172,21 @@ int meter(int argc, char** argv) {
 
   // A listener, a connected pair through it, a UDP socket; Wine names the owner of a socket
   // only after the process has sent on it.
-  const Socket listener(SOCK_STREAM);
-  ok(bind_to(listener, server, 0) && listen(listener.get(), 4) == 0, "listener");
-  const Socket connection(SOCK_STREAM);
+  SocketSet sockets;
+  const SOCKET listener = sockets.open(AF_INET, SOCK_STREAM);
+  ok(bind_to(listener, server, 0) && listen(listener, 4) == 0, "listener");
+  const SOCKET connection = sockets.open(AF_INET, SOCK_STREAM);
   const sockaddr_in listening = endpoint(server, port_of(listener));
   ok(bind_to(connection, client, 0) &&
-         connect(connection.get(), reinterpret_cast<const sockaddr*>(&listening),
-                 sizeof listening) == 0,
+         connect(connection, reinterpret_cast<const sockaddr*>(&listening), sizeof listening) == 0,
      "connection");
-  const Socket accepted(accept(listener.get(), nullptr, nullptr));
-  ok(accepted.get() != INVALID_SOCKET, "accept");
-  ok(send(connection.get(), "q", 1, 0) == 1 && send(accepted.get(), "v", 1, 0) == 1, "send");
-  const Socket datagrams(SOCK_DGRAM);
+  const SOCKET accepted = sockets.adopt(accept(listener, nullptr, nullptr));
+  ok(accepted != INVALID_SOCKET, "accept");
+  ok(send(connection, "q", 1, 0) == 1 && send(accepted, "v", 1, 0) == 1, "send");
+  const SOCKET datagrams = sockets.open(AF_INET, SOCK_DGRAM);
   ok(bind_to(datagrams, "127.0.0.1", 0), "UDP socket");
   const sockaddr_in itself = endpoint("127.0.0.1", port_of(datagrams));
-  ok(sendto(datagrams.get(), "u", 1, 0, reinterpret_cast<const sockaddr*>(&itself),
-            sizeof itself) == 1,
+  ok(sendto(datagrams, "u", 1, 0, reinterpret_cast<const sockaddr*>(&itself), sizeof itself) == 1,
      "sendto");
 
   char folder[MAX_PATH];
