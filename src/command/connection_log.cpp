@@ -69,7 +69,7 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
+void append_log_event(std::string& out, const LogEvent& event, FieldSet fields) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state"};
   JsonWriter json(out);
   json.begin_object()
@@ -85,7 +85,7 @@ void append_log_event(std::string& out, const LogEvent& event, bool traffic) {
   } else if (event.kind == LogEventKind::kState) {
     json.text("old_state", state_name(event.oldState));
   }
-  write_json_members(json, *event.endpoint, {.info = traffic});
+  write_json_members(json, *event.endpoint, fields);
   json.end_object();
   out += '\n';
 }

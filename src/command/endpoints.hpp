@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "command/container_identity.hpp"
 #include "os/os.hpp"
 
 namespace qv {
@@ -32,14 +33,22 @@ struct Endpoint {
   // The name the system gives the owner besides its executable's (comm on Linux, what ss shows);
   // empty where there is none.
   std::string processName{};
+  // Who owns it, read when asked for (CollectRequest::owners): the socket's user's name (nullopt
+  // when the system has none for its uid), the owner's unit and container, and the container's
+  // name from its runtime (nullopt until one is known).
+  std::optional<std::string> userName = std::nullopt;
+  ContainerIdentity place{};
+  std::optional<std::string> containerName = std::nullopt;
 };
 
 struct CollectRequest {
   os::SocketKinds kinds;
   bool listeningOnly = false;  // listening TCP sockets and unconnected UDP sockets only
+  bool owners = false;         // user names, units and containers too
 };
 
-// One collection: the platform's table in its order, program names read once per process.
+// One collection: the platform's table in its order, program names (and owners' cgroups) read
+// once per process.
 // nullopt when the platform could give no table at all.
 std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request);
 

@@ -2,6 +2,7 @@
 #include "command/fields.hpp"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -68,6 +69,14 @@ Value rate_for_people(const std::optional<double>& bytesPerSecond) {
 }
 
 constexpr FieldGroup kInfo = FieldGroup::info;
+constexpr FieldGroup kOwners = FieldGroup::owners;
+
+Value text_if_any(const std::string& text) { return present_if(!text.empty(), text); }
+
+// A container's name from its runtime, else its id.
+Value container_name(const Endpoint& e) {
+  return e.containerName ? e.containerName : text_if_any(e.place.container);
+}
 
 // clang-format off
 const EndpointField kFields[] = {
@@ -152,6 +161,22 @@ const EndpointField kFields[] = {
        if (!remote(e)) return std::nullopt;
        return e.hostName ? *e.hostName : address_text(e.socket.family, e.socket.remote.address);
      }},
+    // --extended: who owns the endpoint; the user is the uid where the system has no name for it.
+    {.key = "uid", .placeholder = "%uid", .kind = FieldKind::number, .group = kOwners,
+     .value = [](const Endpoint& e) { return number(e.socket.ownerUid); }},
+    {.key = "user", .heading = "User", .placeholder = "%user", .kind = FieldKind::name,
+     .group = kOwners,
+     .value = [](const Endpoint& e) { return e.userName ? e.userName : number(e.socket.ownerUid); }},
+    {.key = "unit", .heading = "Unit", .placeholder = "%unit", .kind = FieldKind::name,
+     .group = kOwners, .value = [](const Endpoint& e) { return text_if_any(e.place.unit); }},
+    {.key = "container", .placeholder = "%cid", .kind = FieldKind::name, .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.container); }},
+    {.key = "container_name", .placeholder = "%ctr", .kind = FieldKind::name, .group = kOwners,
+     .value = container_name},
+    {.key = "container_runtime", .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.runtime); }},
+    {.key = "pod", .placeholder = "%pod", .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.pod); }},
     // --info: the kernel's figures, for scripts exactly and for people readably.
     {.key = "recv_queue", .heading = "Recv-Q", .placeholder = "%rq", .kind = FieldKind::number,
      .align = Align::right, .group = kInfo,
@@ -202,6 +227,8 @@ bool in_set(const EndpointField& field, FieldSet set) {
       return set.info;
     case FieldGroup::rates:
       return set.info && set.rates;
+    case FieldGroup::owners:
+      return set.owners;
   }
   return false;
 }
@@ -301,10 +328,16 @@ std::string human_bytes(double bytes) {
 }
 
 std::span<const TableColumn> endpoint_columns(FieldSet set) {
-  static const std::vector<TableColumn> plain = make_columns({});
-  static const std::vector<TableColumn> info = make_columns({true, false});
-  static const std::vector<TableColumn> rates = make_columns({true, true});
-  return !set.info ? plain : set.rates ? rates : info;
+  // Every set that differs, by info, rates (with info only) and owners.
+  static const std::array<std::vector<TableColumn>, 6> kColumns = {
+      make_columns({}),
+      make_columns({.info = true}),
+      make_columns({.info = true, .rates = true}),
+      make_columns({.owners = true}),
+      make_columns({.info = true, .owners = true}),
+      make_columns({.info = true, .rates = true, .owners = true})};
+  const std::size_t traffic = !set.info ? 0 : set.rates ? 2 : 1;
+  return kColumns[(set.owners ? 3 : 0) + traffic];
 }
 
 std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set) {
@@ -350,11 +383,26 @@ void append_expansion(std::string& out, std::string_view outputTemplate, bool no
   out += work.line;
 }
 
-bool template_needs_traffic(std::string_view outputTemplate) {
+namespace {
+
+bool template_asks_group(std::string_view outputTemplate, bool (*inGroup)(FieldGroup)) {
   return std::any_of(std::begin(kFields), std::end(kFields), [&](const EndpointField& field) {
-    return field.group != FieldGroup::always && !field.placeholder.empty() &&
+    return inGroup(field.group) && !field.placeholder.empty() &&
            outputTemplate.find(field.placeholder) != std::string_view::npos;
   });
+}
+
+}  // namespace
+
+bool template_needs_traffic(std::string_view outputTemplate) {
+  return template_asks_group(outputTemplate, [](FieldGroup group) {
+    return group == FieldGroup::info || group == FieldGroup::rates;
+  });
+}
+
+bool template_needs_owners(std::string_view outputTemplate) {
+  return template_asks_group(outputTemplate,
+                             [](FieldGroup group) { return group == FieldGroup::owners; });
 }
 
 bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints) {

@@ -64,6 +64,23 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
       if (value.empty()) return std::string("--program needs a program's file name");
       filter.programs.emplace_back(value);
       return std::nullopt;
+    case FilterKind::container:
+      if (value.empty()) return std::string("--container needs a container's name or id");
+      filter.containers.emplace_back(value);
+      return std::nullopt;
+    case FilterKind::unit:
+      if (value.empty()) return std::string("--unit needs a unit's name");
+      filter.units.emplace_back(value);
+      return std::nullopt;
+    case FilterKind::user: {
+      // A name first, as id(1) and ps take it: a user may be named in digits.
+      std::optional<std::uint32_t> uid;
+      if (!value.empty()) uid = os::user_id(std::string(value));
+      if (!uid) uid = decimal<std::uint32_t>(value);
+      if (!uid) return "--user needs a user's name or uid: there is no user " + quoted;
+      filter.users.push_back(*uid);
+      return std::nullopt;
+    }
   }
   return std::nullopt;
 }
@@ -129,8 +146,26 @@ void sort_endpoints(std::vector<Endpoint>& endpoints, SortKey key) {
 
 bool filter_is_empty(const EndpointFilter& filter) {
   return filter.states.none() && filter.ports.empty() && filter.pids.empty() &&
-         filter.programs.empty();
+         filter.programs.empty() && !filter_needs_owners(filter);
 }
+
+bool filter_needs_owners(const EndpointFilter& filter) {
+  return !filter.containers.empty() || !filter.units.empty() || !filter.users.empty();
+}
+
+namespace {
+
+bool container_matches(const std::string& wanted, const Endpoint& endpoint) {
+  const ContainerIdentity& place = endpoint.place;
+  return !place.container.empty() &&
+         (place.container.starts_with(wanted) || endpoint.containerName == wanted);
+}
+
+bool unit_matches(const std::string& wanted, const std::string& unit) {
+  return !unit.empty() && (unit == wanted || unit == wanted + ".service");
+}
+
+}  // namespace
 
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const os::SocketRow& socket = endpoint.socket;
@@ -152,7 +187,19 @@ bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint) {
   const bool programMatches =
       filter.programs.empty() || holds(filter.programs, endpoint.program) ||
       (!endpoint.processName.empty() && holds(filter.programs, endpoint.processName));
-  return stateMatches && portMatches && pidMatches && programMatches;
+  const bool containerMatches =
+      filter.containers.empty() ||
+      std::any_of(filter.containers.begin(), filter.containers.end(),
+                  [&](const std::string& wanted) { return container_matches(wanted, endpoint); });
+  const bool unitMatches =
+      filter.units.empty() ||
+      std::any_of(filter.units.begin(), filter.units.end(), [&](const std::string& wanted) {
+        return unit_matches(wanted, endpoint.place.unit);
+      });
+  const bool userMatches =
+      filter.users.empty() || (socket.ownerUid && holds(filter.users, *socket.ownerUid));
+  return stateMatches && portMatches && pidMatches && programMatches && containerMatches &&
+         unitMatches && userMatches;
 }
 
 }  // namespace qv

@@ -1,4 +1,5 @@
-// The command's endpoint filters: TCP state, port, owner's pid and program. Each kind may hold
+// The command's endpoint filters: TCP state, port, owner's pid, program, container, unit and user.
+// Each kind may hold
 // several values (any one matches); every kind that holds values must match.
 #pragma once
 
@@ -21,9 +22,13 @@ struct EndpointFilter {
   std::vector<std::uint16_t> ports;   // the local or the remote port
   std::vector<std::uint32_t> pids;    // any holder; 0: sockets without a visible owner
   std::vector<std::string> programs;  // the owner's exact file name or process name
+  // The container by name or by id, or by the start of its id (as docker takes it).
+  std::vector<std::string> containers;
+  std::vector<std::string> units;    // the owner's unit; "nginx" for nginx.service too
+  std::vector<std::uint32_t> users;  // the socket's owner, by uid
 };
 
-enum class FilterKind { state, port, pid, program };
+enum class FilterKind { state, port, pid, program, container, unit, user };
 
 // Adds one value of an option to the filter; the one-line reason when the value is not usable.
 // States are the listing's names or ss's, case, blanks, hyphens and underscores ignored
@@ -33,6 +38,8 @@ std::optional<std::string> add_filter_value(EndpointFilter& filter, FilterKind k
                                             std::string_view value);
 
 bool filter_is_empty(const EndpointFilter& filter);
+// Whether the filter asks who owns the endpoints, which only then must be read.
+bool filter_needs_owners(const EndpointFilter& filter);
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
 
 // --sort: the order of a listing, busiest (most traffic, slowest round trip) first, else by the

@@ -15,6 +15,7 @@
 
 #include "command/connection_log.hpp"
 #include "command/console.hpp"
+#include "command/container_names.hpp"
 #include "command/endpoints.hpp"
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
@@ -175,7 +176,7 @@ int run_log(const qv::Options& options, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event, options.info);
+      qv::append_log_event(lines, event, {.info = options.info, .owners = options.extended});
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -215,7 +216,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.terminal = style.aligned;
   style.header = options.header;
   style.summary = options.summary;
-  style.fields = {.info = options.info, .rates = options.info && options.watchSeconds.has_value()};
+  style.fields = {.info = options.info,
+                  .rates = options.info && options.watchSeconds.has_value(),
+                  .owners = options.extended};
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -229,6 +232,12 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   const bool traffic = options.info || (options.sort && qv::sort_needs_traffic(*options.sort)) ||
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
+  // So do the owners: a file to read per process, a name per user, a question per runtime.
+  request.owners = options.extended || options.summary || qv::filter_needs_owners(options.filter) ||
+                   (style.outputTemplate && qv::template_needs_owners(*style.outputTemplate));
+  // Nothing in the command sets the environment, so reading it races with nothing.
+  const auto containerNames = qv::make_container_name_book(qv::runtime_sockets(
+      std::getenv("DOCKER_HOST"), std::getenv("CONTAINER_HOST")));  // NOLINT(concurrency-mt-unsafe)
   const bool rates = traffic && options.watchSeconds.has_value();
   // The previous refresh's endpoints and when they were read, for the rates.
   std::vector<qv::Endpoint> rateBase;
@@ -238,6 +247,12 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
     const Clock::time_point read = Clock::now();
     auto endpoints = qv::collect_endpoints(request);
     if (!endpoints) return std::nullopt;
+    // The first listing waits for the runtimes as for host names; later ones never do, their
+    // names show once they come.
+    if (request.owners) {
+      qv::name_containers(containerNames, *endpoints,
+                          first ? look_up_limit_ms(true, started, options.watchSeconds) : 0);
+    }
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
     });

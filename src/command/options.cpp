@@ -24,6 +24,9 @@ const char kUsage[] =
     "  -n, --numeric         no reverse look-ups: hosts are shown as addresses\n"
     "  -i, --info            each socket's queues and, for TCP, round trip and bytes sent and\n"
     "                        received; while watching, the rates in and out\n"
+    "  -e, --extended        who owns each endpoint: the user and the unit as columns; in JSON\n"
+    "                        and CSV uid, user, unit, container, container_name,\n"
+    "                        container_runtime and pod\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -39,12 +42,17 @@ const char kUsage[] =
     "      --port N          endpoints whose local or remote port is N\n"
     "      --pid N           endpoints of process N (0: those without a visible owner)\n"
     "      --program NAME    endpoints of the program whose file name is NAME\n"
+    "      --container ID|NAME\n"
+    "                        endpoints of the container with this name or id (or start of it)\n"
+    "      --unit NAME       endpoints of processes in this systemd unit (nginx: nginx.service)\n"
+    "      --user NAME|UID   endpoints of sockets owned by this user\n"
     "                        (each filter may be repeated: any value matches; different\n"
     "                        filters must all match)\n"
     "      --sort KEY        order by rate, bytes, rtt (busiest first), port, pid, program or\n"
     "                        state\n"
     "      --top N           the first N endpoints only\n"
-    "      --summary         counts by protocol, family, TCP state and program instead\n"
+    "      --summary         counts by protocol, family, TCP state, program and container\n"
+    "                        instead\n"
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
     "  -H, --no-header       no header line\n"
@@ -63,6 +71,8 @@ const char kUsage[] =
     "  -V, --version         show the engine's version\n"
     "\n"
     "On a terminal the rows are an aligned table; in a pipe they are tab-separated.\n"
+    "Containers are named by Docker's API socket (DOCKER_HOST=unix://PATH, else\n"
+    "/var/run/docker.sock) and Podman's (CONTAINER_HOST, else /run/podman/podman.sock).\n"
     "Exit status: 0 listed, 1 output could not be written, 2 bad arguments or settings file,\n"
     "130 interrupted before the first listing.\n";
 
@@ -86,10 +96,13 @@ enum LongOnly : int {
   kSort,
   kTop,
   kServe,
-  kServeInterval
+  kServeInterval,
+  kContainer,
+  kUnit,
+  kUser
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHVi";
+constexpr char kShortOptions[] = "+:46tulnaphHVie";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -98,6 +111,7 @@ constexpr option kLongOptions[] = {
     {"listening", no_argument, nullptr, 'l'},
     {"numeric", no_argument, nullptr, 'n'},
     {"info", no_argument, nullptr, 'i'},
+    {"extended", no_argument, nullptr, 'e'},
     {"all", no_argument, nullptr, 'a'},
     {"processes", no_argument, nullptr, 'p'},
     {"help", no_argument, nullptr, 'h'},
@@ -111,6 +125,9 @@ constexpr option kLongOptions[] = {
     {"port", required_argument, nullptr, kPort},
     {"pid", required_argument, nullptr, kPid},
     {"program", required_argument, nullptr, kProgram},
+    {"container", required_argument, nullptr, kContainer},
+    {"unit", required_argument, nullptr, kUnit},
+    {"user", required_argument, nullptr, kUser},
     {"summary", no_argument, nullptr, kSummary},
     {"header", no_argument, nullptr, kHeader},
     {"no-header", no_argument, nullptr, 'H'},
@@ -164,6 +181,10 @@ std::optional<std::string> conflict_of(const Options& options) {
   }
   if (options.meter && options.format != OutputFormat::text) {
     return "--meter shows the meter's text listing: it does not go with --format";
+  }
+  if (options.meter && (options.extended || filter_needs_owners(options.filter))) {
+    return "--meter shows the meter's listing with its own fields and filters: it does not go "
+           "with --extended, --container, --unit or --user";
   }
   if (options.meter && (options.summary || !filter_is_empty(options.filter))) {
     return "--meter shows the meter's listing with its own filters: it does not go with "
@@ -237,6 +258,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case 'i':
         options.info = true;
         break;
+      case 'e':
+        options.extended = true;
+        break;
       case 'a':
       case 'p':
         break;
@@ -267,11 +291,17 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
       case kState:
       case kPort:
       case kPid:
-      case kProgram: {
-        const FilterKind kind = value == kState  ? FilterKind::state
-                                : value == kPort ? FilterKind::port
-                                : value == kPid  ? FilterKind::pid
-                                                 : FilterKind::program;
+      case kProgram:
+      case kContainer:
+      case kUnit:
+      case kUser: {
+        const FilterKind kind = value == kState       ? FilterKind::state
+                                : value == kPort      ? FilterKind::port
+                                : value == kPid       ? FilterKind::pid
+                                : value == kProgram   ? FilterKind::program
+                                : value == kContainer ? FilterKind::container
+                                : value == kUnit      ? FilterKind::unit
+                                                      : FilterKind::user;
         if (auto reason = add_filter_value(options.filter, kind, optarg)) return *std::move(reason);
         break;
       }

@@ -33,6 +33,7 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
 Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
   Summary summary;
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
+  std::map<std::pair<std::string, std::string>, std::size_t> byContainer;
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const bool tcp = socket.protocol == os::Protocol::tcp;
@@ -44,7 +45,17 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     auto& [count, pids] = byProgram[endpoint.program];
     ++count;
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
+    const ContainerIdentity& place = endpoint.place;
+    if (!place.container.empty()) {
+      ++byContainer[{endpoint.containerName.value_or(place.container), place.runtime}];
+    }
   }
+  for (const auto& [container, count] : byContainer) {
+    summary.containers.push_back({container.first, container.second, count});
+  }
+  std::stable_sort(
+      summary.containers.begin(), summary.containers.end(),
+      [](const ContainerCount& a, const ContainerCount& b) { return a.endpoints > b.endpoints; });
   for (const auto& [program, counts] : byProgram) {
     summary.programs.push_back({program, counts.first, counts.second.size()});
   }
@@ -93,6 +104,15 @@ std::string summary_text(const Summary& summary) {
   std::string out = aligned_table(kKindColumns, kinds, true);
   if (!states.empty()) out += '\n' + aligned_table(kStateColumns, states, true);
   if (!programs.empty()) out += '\n' + aligned_table(kProgramColumns, programs, true);
+
+  static constexpr std::array<TableColumn, 3> kContainerColumns = {
+      {{"Container"}, {"Runtime"}, {"Endpoints", Align::right}}};
+  std::vector<std::vector<std::string>> containers;
+  for (const ContainerCount& container : summary.containers) {
+    containers.push_back({terminal_safe(container.container, UnsafeText::escape), container.runtime,
+                          std::to_string(container.endpoints)});
+  }
+  if (!containers.empty()) out += '\n' + aligned_table(kContainerColumns, containers, true);
   return out;
 }
 
@@ -120,7 +140,19 @@ std::string summary_json(const Summary& summary) {
         .number("processes", program.processes)
         .end_object();
   }
-  json.end_array().end_object();
+  json.end_array();
+  if (!summary.containers.empty()) {
+    json.begin_array("containers");
+    for (const ContainerCount& container : summary.containers) {
+      json.begin_object()
+          .text("container", container.container)
+          .text("runtime", container.runtime)
+          .number("endpoints", container.endpoints)
+          .end_object();
+    }
+    json.end_array();
+  }
+  json.end_object();
   return out + '\n';
 }
 
