@@ -157,8 +157,10 @@ namespace {
 
 bool container_matches(const std::string& wanted, const Endpoint& endpoint) {
   const ContainerIdentity& place = endpoint.place;
+  // An LXC container's id is its name, of which a part names nothing.
+  const bool byPrefix = place.runtime != "lxc" && place.container.starts_with(wanted);
   return !place.container.empty() &&
-         (place.container.starts_with(wanted) || endpoint.containerName == wanted);
+         (byPrefix || place.container == wanted || endpoint.containerName == wanted);
 }
 
 bool unit_matches(const std::string& wanted, const std::string& unit) {

@@ -33,7 +33,7 @@ std::size_t protocol_total(const Summary& summary, std::size_t protocol) {
 Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount) {
   Summary summary;
   std::map<std::string, std::pair<std::size_t, std::set<std::uint32_t>>> byProgram;
-  std::map<std::pair<std::string, std::string>, std::size_t> byContainer;
+  std::map<std::string, ContainerCount> byContainer;  // by id
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const bool tcp = socket.protocol == os::Protocol::tcp;
@@ -47,12 +47,15 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount)
     for (const std::uint32_t pid : socket_holders(socket)) pids.insert(pid);
     const ContainerIdentity& place = endpoint.place;
     if (!place.container.empty()) {
-      ++byContainer[{endpoint.containerName.value_or(place.container), place.runtime}];
+      ContainerCount& count = byContainer[place.container];
+      if (count.container.empty() || endpoint.containerName) {
+        count.container = endpoint.containerName.value_or(place.container);
+      }
+      count.runtime = place.runtime;
+      ++count.endpoints;
     }
   }
-  for (const auto& [container, count] : byContainer) {
-    summary.containers.push_back({container.first, container.second, count});
-  }
+  for (auto& [id, count] : byContainer) summary.containers.push_back(std::move(count));
   std::stable_sort(
       summary.containers.begin(), summary.containers.end(),
       [](const ContainerCount& a, const ContainerCount& b) { return a.endpoints > b.endpoints; });
