@@ -4,6 +4,7 @@
 _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --numeric
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
+  -e --extended --container --unit --user
   --serve-interval -h --help -V --version'
 _quorvane_formats='text json csv'
 _quorvane_sort_keys='rate bytes rtt port pid program state'
@@ -58,6 +59,11 @@ _quorvane() {
       return ;;
     --netns)
       mapfile -t COMPREPLY < <(compgen -W "$(ls /run/netns 2>/dev/null)" -- "$cur")
+      return ;;
+    --user)
+      mapfile -t COMPREPLY < <(compgen -u -- "$cur")
+      return ;;
+    --container | --unit)
       return ;;
     --template | --port | --program | --top | --serve | --serve-interval)
       return ;;
