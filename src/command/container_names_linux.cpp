@@ -92,7 +92,8 @@ std::shared_ptr<ContainerNameBook> make_container_name_book(std::vector<RuntimeS
 
 namespace {
 
-void ask(const std::shared_ptr<ContainerNameBook>& book, std::size_t index, std::string path) {
+void ask(const std::shared_ptr<ContainerNameBook>& book, std::size_t index,
+         const std::string& path) {
   const auto answer =
       os::local_socket_exchange(path, kRequest, kQuestionTimeLimitMs, kLargestAnswer);
   const auto containers = answer ? read_container_list(*answer) : std::nullopt;
