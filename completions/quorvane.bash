@@ -7,6 +7,7 @@ _quorvane_options='-t --tcp -u --udp -4 --ipv4 -6 --ipv6 -l --listening -n --num
   --not-local --not-remote --not-pid --not-program
   -a --all -p --processes --format --template --settings --section --meter --state --port --pid
   --program --summary --header -H --no-header --watch --no-color -i --info --sort --top --serve
+  -e --extended --container --unit --user
   --serve-interval -A --all-namespaces --netns -h --help -V --version
   --log-traffic'
 _quorvane_formats='text json csv'
@@ -65,6 +66,11 @@ _quorvane() {
       return ;;
     --netns)
       mapfile -t COMPREPLY < <(compgen -W "$(ls /run/netns 2>/dev/null)" -- "$cur")
+      return ;;
+    --user)
+      mapfile -t COMPREPLY < <(compgen -u -- "$cur")
+      return ;;
+    --container | --unit)
       return ;;
     --template | --program | --top | --serve | --serve-interval | --address | --local | \
       --remote | --not-address | --not-local | --not-remote | --not-program)

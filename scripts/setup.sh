@@ -19,7 +19,7 @@ set -euo pipefail
 want=${1:-test}
 build_packages=(cmake make g++ libgtest-dev libbenchmark-dev mingw-w64 binutils-mingw-w64
   g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-win32 zip dpkg-dev file
-  libncurses-dev pkg-config libmicrohttpd-dev)
+  libncurses-dev pkg-config libmicrohttpd-dev nlohmann-json3-dev)
 test_packages=(wine wine64 wine32:i386 xvfb x11-utils dnsmasq-base qemu-user-static fonts-wine
   clang libclang-rt-14-dev clang-format clang-tidy iproute2 procps imagemagick python3 util-linux
   lintian groff man-db bash-completion zsh fish prometheus)

@@ -114,7 +114,7 @@ std::string rfc3339_utc(std::chrono::system_clock::time_point time) {
   return text;
 }
 
-void append_log_event(std::string& out, const LogEvent& event, bool traffic, bool namespaces) {
+void append_log_event(std::string& out, const LogEvent& event, FieldSet fields) {
   static constexpr std::string_view kKinds[] = {"open", "close", "state", "traffic"};
   JsonWriter json(out);
   json.begin_object()
@@ -130,9 +130,9 @@ void append_log_event(std::string& out, const LogEvent& event, bool traffic, boo
   } else if (event.kind == LogEventKind::kState) {
     json.text("old_state", state_name(event.oldState));
   }
-  write_json_members(
-      json, *event.endpoint,
-      {.info = traffic || event.kind == LogEventKind::kTraffic, .namespaces = namespaces});
+  // A traffic event is about the counters: it has them whatever else the log shows.
+  if (event.kind == LogEventKind::kTraffic) fields.info = true;
+  write_json_members(json, *event.endpoint, fields);
   json.end_object();
   out += '\n';
 }

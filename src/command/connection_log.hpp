@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "command/endpoints.hpp"
+#include "command/fields.hpp"
 
 namespace qv {
 
@@ -67,10 +68,9 @@ std::vector<LogEvent> log_refresh(ConnectionLog& log, std::vector<Endpoint> curr
 std::string rfc3339_utc(std::chrono::system_clock::time_point time);
 
 // One event as a line of JSON: "event" ("open", "close", "state", "traffic") and "time", then
-// "duration" in seconds (close) or "old_state" (state), then the endpoint's record fields, and
-// with traffic its traffic fields (a close event's are the last totals seen), and with namespaces
-// the endpoint's network namespace. A traffic event always has its traffic fields.
-void append_log_event(std::string& out, const LogEvent& event, bool traffic = false,
-                      bool namespaces = false);
+// "duration" in seconds (close) or "old_state" (state), then the endpoint's record fields of the
+// set (a close event's traffic fields are the last totals seen). A traffic event always has its
+// traffic fields.
+void append_log_event(std::string& out, const LogEvent& event, FieldSet fields = {});
 
 }  // namespace qv

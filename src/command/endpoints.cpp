@@ -17,10 +17,14 @@ struct Owner {
   std::string program;
   bool deleted = false;
   std::string processName;
+  ContainerIdentity place;
 };
 
-Owner owner_of(std::uint32_t pid) {
-  Owner owner{ProgramName(pid, os::PathText::utf8), false, os::process_name(pid)};
+Owner owner_of(std::uint32_t pid, bool places) {
+  Owner owner{ProgramName(pid, os::PathText::utf8), false, os::process_name(pid), {}};
+  if (places) {
+    if (const auto cgroups = os::process_cgroups(pid)) owner.place = container_identity(*cgroups);
+  }
   // Linux: the executable's link of a process whose file has gone ends so.
   constexpr std::string_view kDeleted = " (deleted)";
   if (owner.program.size() > kDeleted.size() && owner.program.ends_with(kDeleted)) {
@@ -111,12 +115,14 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
     if (request.listeningOnly && !listening(socket)) continue;
     Endpoint& endpoint = endpoints.emplace_back();
     endpoint.socket = socket;
+    if (request.owners && socket.ownerUid) endpoint.userName = os::user_name(*socket.ownerUid);
     if (socket.owningPid == 0) continue;
     auto [owner, added] = programs.try_emplace(socket.owningPid);
-    if (added) owner->second = owner_of(socket.owningPid);
+    if (added) owner->second = owner_of(socket.owningPid, request.owners);
     endpoint.program = owner->second.program;
     endpoint.deleted = owner->second.deleted;
     endpoint.processName = owner->second.processName;
+    endpoint.place = owner->second.place;
   }
   return endpoints;
 }

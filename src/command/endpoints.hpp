@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "command/container_identity.hpp"
 #include "os/os.hpp"
 
 namespace qv {
@@ -37,6 +38,12 @@ struct Endpoint {
   // nullopt for a port the database does not name, one in the ephemeral range, and with -n.
   std::optional<std::string> localService = std::nullopt;
   std::optional<std::string> remoteService = std::nullopt;
+  // Who owns it, read when asked for (CollectRequest::owners): the socket's user's name (nullopt
+  // when the system has none for its uid), the owner's unit and container, and the container's
+  // name from its runtime (nullopt until one is known).
+  std::optional<std::string> userName = std::nullopt;
+  ContainerIdentity place{};
+  std::optional<std::string> containerName = std::nullopt;
 };
 
 struct CollectRequest {
@@ -45,11 +52,12 @@ struct CollectRequest {
   // Set: the endpoints of these network namespaces, each with its namespace (-A, --netns);
   // unset: the caller's own namespace only, as ss reads it.
   std::optional<os::NamespaceScope> namespaces = std::nullopt;
+  bool owners = false;  // user names, units and containers too
 };
 
-// One collection: the platform's table in its order, program names read once per process.
-// nullopt when the platform could give no table at all. The namespaces that could not be read
-// are counted in shortfall, where one is given.
+// One collection: the platform's table in its order, program names (and owners' cgroups) read
+// once per process. nullopt when the platform could give no table at all. The namespaces that
+// could not be read are counted in shortfall, where one is given.
 std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& request,
                                                        os::NamespaceShortfall* shortfall = nullptr);
 

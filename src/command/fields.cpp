@@ -70,16 +70,25 @@ Value rate_for_people(const std::optional<double>& bytesPerSecond) {
 
 constexpr FieldGroup kInfo = FieldGroup::info;
 constexpr FieldGroup kNamespaces = FieldGroup::namespaces;
+constexpr FieldGroup kOwners = FieldGroup::owners;
+
+Value text_if_any(const std::string& text) { return present_if(!text.empty(), text); }
+
+// A container's name from its runtime, else its id.
+Value container_name(const Endpoint& e) {
+  return e.containerName ? e.containerName : text_if_any(e.place.container);
+}
 
 // Every field, in the order of the JSON members, CSV fields and columns.
 // clang-format off
 const EndpointField kFields[] = {
-    // Where the endpoint lives, first, as the listing of several namespaces is read by it; no
-    // container name is known yet, so the namespace says where. Windows has no namespaces.
+    // Where the endpoint lives, first, as the listing of several namespaces is read by it: its
+    // container's name, else its namespace's. Windows has no namespaces.
     {.heading = "Netns", .kind = FieldKind::name, .group = kNamespaces,
      .value = [](const Endpoint& e) {
        return present_if(e.socket.netnsInode != 0,
-                         place_text({}, e.socket.netnsName, e.socket.netnsInode));
+                         place_text(container_name(e).value_or(std::string()),
+                                    e.socket.netnsName, e.socket.netnsInode));
      }},
     {.key = "protocol",
      .value = [](const Endpoint& e) -> Value {
@@ -190,6 +199,22 @@ const EndpointField kFields[] = {
      .value = [](const Endpoint& e) {
        return present_if(!e.socket.netnsName.empty(), e.socket.netnsName);
      }},
+    // --extended: who owns the endpoint; the user is the uid where the system has no name for it.
+    {.key = "uid", .placeholder = "%uid", .absentInTemplate = kNone, .kind = FieldKind::number, .group = kOwners,
+     .value = [](const Endpoint& e) { return number(e.socket.ownerUid); }},
+    {.key = "user", .heading = "User", .placeholder = "%user", .absentInTemplate = kNone, .kind = FieldKind::name,
+     .group = kOwners,
+     .value = [](const Endpoint& e) { return e.userName ? e.userName : number(e.socket.ownerUid); }},
+    {.key = "unit", .heading = "Unit", .placeholder = "%unit", .absentInTemplate = kNone, .kind = FieldKind::name,
+     .group = kOwners, .value = [](const Endpoint& e) { return text_if_any(e.place.unit); }},
+    {.key = "container", .placeholder = "%cid", .absentInTemplate = kNone, .kind = FieldKind::name, .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.container); }},
+    {.key = "container_name", .placeholder = "%ctr", .absentInTemplate = kNone, .kind = FieldKind::name, .group = kOwners,
+     .value = container_name},
+    {.key = "container_runtime", .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.runtime); }},
+    {.key = "pod", .placeholder = "%pod", .absentInTemplate = kNone, .group = kOwners,
+     .value = [](const Endpoint& e) { return text_if_any(e.place.pod); }},
     // --info: the kernel's figures, for scripts exactly and for people readably.
     {.key = "recv_queue", .heading = "Recv-Q", .placeholder = "%rq", .kind = FieldKind::number,
      .align = Align::right, .group = kInfo,
@@ -242,6 +267,8 @@ bool in_set(const EndpointField& field, FieldSet set) {
       return set.info && set.rates;
     case FieldGroup::namespaces:
       return set.namespaces;
+    case FieldGroup::owners:
+      return set.owners;
   }
   return false;
 }
@@ -348,16 +375,20 @@ std::string human_bytes(double bytes) {
 }
 
 std::span<const TableColumn> endpoint_columns(FieldSet set) {
-  // Every combination of the switches that matter, made once.
+  // Every combination of the switches that matter, made once: info (none, counters, counters
+  // and rates) by namespaces by owners.
   static const auto kSets = [] {
-    std::array<std::vector<TableColumn>, 6> sets;
+    std::array<std::vector<TableColumn>, 12> sets;
     for (std::size_t i = 0; i < sets.size(); ++i) {
-      sets[i] = make_columns({.info = i % 3 != 0, .rates = i % 3 == 2, .namespaces = i >= 3});
+      sets[i] = make_columns({.info = i % 3 != 0,
+                              .rates = i % 3 == 2,
+                              .namespaces = (i / 3) % 2 == 1,
+                              .owners = i >= 6});
     }
     return sets;
   }();
   const std::size_t kind = !set.info ? 0 : set.rates ? 2 : 1;
-  return kSets[kind + (set.namespaces ? 3 : 0)];
+  return kSets[kind + (set.namespaces ? 3 : 0) + (set.owners ? 6 : 0)];
 }
 
 std::vector<std::string> endpoint_cells(const Endpoint& endpoint, FieldSet set) {
@@ -402,12 +433,26 @@ void append_expansion(std::string& out, std::string_view outputTemplate, bool no
   out += work.line;
 }
 
-bool template_needs_traffic(std::string_view outputTemplate) {
+namespace {
+
+bool template_asks_group(std::string_view outputTemplate, bool (*inGroup)(FieldGroup)) {
   return std::any_of(std::begin(kFields), std::end(kFields), [&](const EndpointField& field) {
-    const bool counters = field.group == FieldGroup::info || field.group == FieldGroup::rates;
-    return counters && !field.placeholder.empty() &&
+    return inGroup(field.group) && !field.placeholder.empty() &&
            outputTemplate.find(field.placeholder) != std::string_view::npos;
   });
+}
+
+}  // namespace
+
+bool template_needs_traffic(std::string_view outputTemplate) {
+  return template_asks_group(outputTemplate, [](FieldGroup group) {
+    return group == FieldGroup::info || group == FieldGroup::rates;
+  });
+}
+
+bool template_needs_owners(std::string_view outputTemplate) {
+  return template_asks_group(outputTemplate,
+                             [](FieldGroup group) { return group == FieldGroup::owners; });
 }
 
 bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints) {

@@ -25,14 +25,16 @@ enum class FieldKind {
 };
 
 // Which outputs show a field: always, with --info, with --info while watching (the rates), or
-// when the listing spans network namespaces (-A, --netns).
-enum class FieldGroup { always, info, rates, namespaces };
+// when the listing spans network namespaces (-A, --netns), or with --extended (who owns the
+// endpoint).
+enum class FieldGroup { always, info, rates, namespaces, owners };
 
 // The fields an output shows.
 struct FieldSet {
   bool info = false;
   bool rates = false;
   bool namespaces = false;
+  bool owners = false;
 };
 
 struct EndpointField {
@@ -73,6 +75,8 @@ void append_expansion(std::string& out, std::string_view outputTemplate, bool no
                       const Endpoint& endpoint, ExpansionWork& work);
 // Whether a template asks for a value of --info, which only then needs the counters.
 bool template_needs_traffic(std::string_view outputTemplate);
+// Whether a template asks for a value of --extended, which only then needs the owners read.
+bool template_needs_owners(std::string_view outputTemplate);
 // Whether the expansion of any of these endpoints would ask for %hn, which only then needs a
 // look-up (a program name may bring the placeholder in).
 bool template_needs_host(std::string_view outputTemplate, std::span<const Endpoint> endpoints);

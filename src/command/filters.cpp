@@ -148,6 +148,23 @@ std::optional<std::string> add_filter_value(FilterValues& values, FilterKind kin
       if (value.empty()) return std::string("--program needs a program's file name");
       values.programs.emplace_back(value);
       return std::nullopt;
+    case FilterKind::container:
+      if (value.empty()) return std::string("--container needs a container's name or id");
+      values.containers.emplace_back(value);
+      return std::nullopt;
+    case FilterKind::unit:
+      if (value.empty()) return std::string("--unit needs a unit's name");
+      values.units.emplace_back(value);
+      return std::nullopt;
+    case FilterKind::user: {
+      // A name first, as id(1) and ps take it: a user may be named in digits.
+      std::optional<std::uint32_t> uid;
+      if (!value.empty()) uid = os::user_id(std::string(value));
+      if (!uid) uid = decimal<std::uint32_t>(value);
+      if (!uid) return "--user needs a user's name or uid: there is no user " + quoted;
+      values.users.push_back(*uid);
+      return std::nullopt;
+    }
   }
   return std::nullopt;
 }
@@ -215,7 +232,8 @@ namespace {
 
 constexpr FilterKind kFilterKinds[] = {
     FilterKind::state,         FilterKind::port, FilterKind::address, FilterKind::localAddress,
-    FilterKind::remoteAddress, FilterKind::pid,  FilterKind::program};
+    FilterKind::remoteAddress, FilterKind::pid,  FilterKind::program, FilterKind::container,
+    FilterKind::unit,          FilterKind::user};
 
 bool holds_kind(const FilterValues& values, FilterKind kind) {
   switch (kind) {
@@ -233,6 +251,12 @@ bool holds_kind(const FilterValues& values, FilterKind kind) {
       return !values.pids.empty();
     case FilterKind::program:
       return !values.programs.empty();
+    case FilterKind::container:
+      return !values.containers.empty();
+    case FilterKind::unit:
+      return !values.units.empty();
+    case FilterKind::user:
+      return !values.users.empty();
   }
   return false;
 }
@@ -241,6 +265,18 @@ bool any_in(const std::vector<AddressRange>& ranges, std::uint8_t family,
             const std::array<std::uint8_t, 16>& address) {
   return std::any_of(ranges.begin(), ranges.end(),
                      [&](const AddressRange& range) { return in_range(range, family, address); });
+}
+
+bool container_matches(const std::string& wanted, const Endpoint& endpoint) {
+  const ContainerIdentity& place = endpoint.place;
+  // An LXC container's id is its name, of which a part names nothing.
+  const bool byPrefix = place.runtime != "lxc" && place.container.starts_with(wanted);
+  return !place.container.empty() &&
+         (byPrefix || place.container == wanted || endpoint.containerName == wanted);
+}
+
+bool unit_matches(const std::string& wanted, const std::string& unit) {
+  return !unit.empty() && (unit == wanted || unit == wanted + ".service");
 }
 
 // Whether one of the kind's values matches the endpoint.
@@ -281,6 +317,16 @@ bool kind_matches(const FilterValues& values, FilterKind kind, const Endpoint& e
     case FilterKind::program:
       return holds(values.programs, endpoint.program) ||
              (!endpoint.processName.empty() && holds(values.programs, endpoint.processName));
+    case FilterKind::container:
+      return std::any_of(
+          values.containers.begin(), values.containers.end(),
+          [&](const std::string& wanted) { return container_matches(wanted, endpoint); });
+    case FilterKind::unit:
+      return std::any_of(values.units.begin(), values.units.end(), [&](const std::string& wanted) {
+        return unit_matches(wanted, endpoint.place.unit);
+      });
+    case FilterKind::user:
+      return socket.ownerUid && holds(values.users, *socket.ownerUid);
   }
   return false;
 }
@@ -290,6 +336,14 @@ bool kind_matches(const FilterValues& values, FilterKind kind, const Endpoint& e
 bool filter_is_empty(const EndpointFilter& filter) {
   return std::none_of(std::begin(kFilterKinds), std::end(kFilterKinds), [&](FilterKind kind) {
     return holds_kind(filter, kind) || holds_kind(filter.refused, kind);
+  });
+}
+
+bool filter_needs_owners(const EndpointFilter& filter) {
+  return std::any_of(std::begin(kFilterKinds), std::end(kFilterKinds), [&](FilterKind kind) {
+    const bool ownerKind =
+        kind == FilterKind::container || kind == FilterKind::unit || kind == FilterKind::user;
+    return ownerKind && (holds_kind(filter, kind) || holds_kind(filter.refused, kind));
   });
 }
 

@@ -1,6 +1,6 @@
-// The command's endpoint filters: TCP state, port, address, owner's pid and program. Each kind may
-// hold several values (any one matches); every kind that holds values must match, and no refused
-// value (--not-port and the like) may.
+// The command's endpoint filters: TCP state, port, address, owner's pid and program, container,
+// unit and user. Each kind may hold several values (any one matches); every kind that holds values
+// must match, and no refused value (--not-port and the like) may.
 #pragma once
 
 #include <bitset>
@@ -34,15 +34,28 @@ struct FilterValues {
   std::vector<AddressRange> remoteAddresses;
   std::vector<std::uint32_t> pids;    // any holder; 0: sockets without a visible owner
   std::vector<std::string> programs;  // the owner's exact file name or process name
+  // The container by name or by id, or by the start of its id (as docker takes it).
+  std::vector<std::string> containers;
+  std::vector<std::string> units;    // the owner's unit; "nginx" for nginx.service too
+  std::vector<std::uint32_t> users;  // the socket's owner, by uid
 };
 
-// What the options keep: the values asked for, and those refused by --not-... options, which
-// leave out every endpoint that one of them matches.
 struct EndpointFilter : FilterValues {
   FilterValues refused;
 };
 
-enum class FilterKind { state, port, pid, program, address, localAddress, remoteAddress };
+enum class FilterKind {
+  state,
+  port,
+  pid,
+  program,
+  address,
+  localAddress,
+  remoteAddress,
+  container,
+  unit,
+  user
+};
 
 // Adds one value of an option to the values; the one-line reason when the value is not usable.
 // States are the listing's names or ss's, case, blanks, hyphens and underscores ignored
@@ -53,6 +66,8 @@ std::optional<std::string> add_filter_value(FilterValues& values, FilterKind kin
                                             std::string_view value);
 
 bool filter_is_empty(const EndpointFilter& filter);
+// Whether the filter asks who owns the endpoints, which only then must be read.
+bool filter_needs_owners(const EndpointFilter& filter);
 bool filter_matches(const EndpointFilter& filter, const Endpoint& endpoint);
 
 // --sort: the order of a listing, busiest (most traffic, slowest round trip) first, else by the

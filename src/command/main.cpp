@@ -14,6 +14,7 @@
 
 #include "command/connection_log.hpp"
 #include "command/console.hpp"
+#include "command/container_names.hpp"
 #include "command/endpoints.hpp"
 #include "command/meter_view.hpp"
 #include "command/options.hpp"
@@ -162,9 +163,9 @@ int run_listings(const qv::Options& options, List&& list) {
 }
 
 // The connection log: refresh (which gives the endpoints) until interrupted, writing each
-// refresh's events, one line each, flushed line by line; with namespaces, each endpoint's too.
+// refresh's events, one line each, flushed line by line, each with the fields of the set.
 template <typename Refresh>
-int run_log(const qv::Options& options, bool namespaces, Refresh&& refresh) {
+int run_log(const qv::Options& options, qv::FieldSet fields, Refresh&& refresh) {
   qv::ConnectionLog log;
   log.trafficSeconds = options.logTrafficSeconds.value_or(0);
   std::string lines;
@@ -175,7 +176,7 @@ int run_log(const qv::Options& options, bool namespaces, Refresh&& refresh) {
     if (!endpoints) return tables_failed();
     lines.clear();
     for (const qv::LogEvent& event : qv::log_refresh(log, std::move(*endpoints), now)) {
-      qv::append_log_event(lines, event, options.info, namespaces);
+      qv::append_log_event(lines, event, fields);
     }
     qv::console::note_interrupts();
     if (!write_lines(lines)) return write_failed();
@@ -223,7 +224,9 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   style.terminal = style.aligned;
   style.header = options.header;
   style.summary = options.summary;
-  style.fields = {.info = options.info, .rates = options.info && options.watchSeconds.has_value()};
+  style.fields = {.info = options.info,
+                  .rates = options.info && options.watchSeconds.has_value(),
+                  .owners = options.extended};
   if (options.outputTemplate) {
     // Given here, the template is taken whole: only the meter cuts it.
     style.outputTemplate = options.outputTemplate;
@@ -242,6 +245,14 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
                        (options.sort && qv::sort_needs_traffic(*options.sort)) ||
                        (style.outputTemplate && qv::template_needs_traffic(*style.outputTemplate));
   request.kinds.traffic = traffic;
+  // So do the owners: a file to read per process, a name per user, a question per runtime.
+  // Across namespaces too: a container's name says where an endpoint lives.
+  request.owners = options.extended || options.summary || style.fields.namespaces ||
+                   qv::filter_needs_owners(options.filter) ||
+                   (style.outputTemplate && qv::template_needs_owners(*style.outputTemplate));
+  // Nothing in the command sets the environment, so reading it races with nothing.
+  const auto containerNames = qv::make_container_name_book(qv::runtime_sockets(
+      std::getenv("DOCKER_HOST"), std::getenv("CONTAINER_HOST")));  // NOLINT(concurrency-mt-unsafe)
   const bool rates = traffic && options.watchSeconds.has_value();
   qv::ServiceNames serviceNames;
   // The previous refresh's endpoints and when they were read, for the rates.
@@ -260,6 +271,12 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
         traffic && !trafficNoticed && !notice.empty()) {
       std::fprintf(stderr, "quorvane: %.*s\n", static_cast<int>(notice.size()), notice.data());
       trafficNoticed = true;
+    }
+    // The first listing waits for the runtimes as for host names; later ones never do, their
+    // names show once they come.
+    if (request.owners) {
+      qv::name_containers(containerNames, *endpoints,
+                          first ? look_up_limit_ms(true, started, options.watchSeconds) : 0);
     }
     std::erase_if(*endpoints, [&](const qv::Endpoint& e) {
       return !qv::endpoint_listed(e, record) || !qv::filter_matches(options.filter, e);
@@ -285,7 +302,10 @@ int run_command(const qv::Options& options, const qv::InstanceSettings& record,
   // Watching endpoints (not counts): a log of their changes, or a terminal's marks on them.
   const bool watching = options.watchSeconds.has_value() && !options.summary;
   if (watching && options.format == qv::OutputFormat::json)
-    return run_log(options, style.fields.namespaces, refresh);
+    return run_log(
+        options,
+        {.info = options.info, .namespaces = style.fields.namespaces, .owners = options.extended},
+        refresh);
   if (watching && options.format == qv::OutputFormat::text && qv::console::stdout_redraws()) {
     // Nothing in the command sets the environment, so reading it races with nothing.
     const char* noColor = std::getenv("NO_COLOR");  // NOLINT(concurrency-mt-unsafe)

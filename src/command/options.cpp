@@ -32,6 +32,9 @@ const char kUsage[] =
     "      --netns NAME|PATH|PID\n"
     "                        the endpoints of this network namespace only: a name under\n"
     "                        /run/netns, a namespace file, or a process's (may be repeated)\n"
+    "  -e, --extended        who owns each endpoint: the user and the unit as columns; in JSON\n"
+    "                        and CSV uid, user, unit, container, container_name,\n"
+    "                        container_runtime and pod\n"
     "  -a, --all, -p, --processes\n"
     "                        accepted for habit's sake: every endpoint and owner is listed anyway\n"
     "      --format FORMAT   text (default), json (one object per line) or csv\n"
@@ -52,6 +55,10 @@ const char kUsage[] =
     "      --remote A[/N]    the same for the remote address only\n"
     "      --pid N           endpoints of process N (0: those without a visible owner)\n"
     "      --program NAME    endpoints of the program whose file name is NAME\n"
+    "      --container ID|NAME\n"
+    "                        endpoints of the container with this name or id (or start of it)\n"
+    "      --unit NAME       endpoints of processes in this systemd unit (nginx: nginx.service)\n"
+    "      --user NAME|UID   endpoints of sockets owned by this user\n"
     "                        (each filter may be repeated: any value matches; different\n"
     "                        filters must all match)\n"
     "      --not-state, --not-port, --not-address, --not-local, --not-remote,\n"
@@ -61,7 +68,8 @@ const char kUsage[] =
     "      --sort KEY        order by rate, bytes, rtt (busiest first), port, pid, program or\n"
     "                        state\n"
     "      --top N           the first N endpoints only\n"
-    "  -s, --summary         counts by protocol, family, TCP state and program instead\n"
+    "  -s, --summary         counts by protocol, family, TCP state, program and container\n"
+    "                        instead\n"
     "      --header          a header line in a pipe too (the terminal's table and CSV have\n"
     "                        one anyway)\n"
     "  -H, --no-header       no header line\n"
@@ -85,6 +93,8 @@ const char kUsage[] =
     "ss's options for what quorvane does not do (-x UNIX, -w raw, -0 packet, -S SCTP, -d DCCP,\n"
     "-M MPTCP sockets, -o timers, -m memory, -K closing sockets) say so and end with status 2.\n"
     "On a terminal the rows are an aligned table; in a pipe they are tab-separated.\n"
+    "Containers are named by Docker's API socket (DOCKER_HOST=unix://PATH, else\n"
+    "/var/run/docker.sock) and Podman's (CONTAINER_HOST, else /run/podman/podman.sock).\n"
     "Exit status: 0 listed, 1 output could not be written, 2 bad arguments or settings file,\n"
     "130 interrupted before the first listing.\n";
 
@@ -113,13 +123,16 @@ enum LongOnly : int {
   kServeInterval,
   kLogTraffic,
   kNetns,
+  kContainer,
+  kUnit,
+  kUser,
   // The same filters, refusing: kNot + the filter's value.
   kNot = 512,
   // ss's options for what quorvane does not do, by long name only.
   kVsock = 1024,
 };
 
-constexpr char kShortOptions[] = "+:46tulnaphHVisrxw0SdMomKA";
+constexpr char kShortOptions[] = "+:46tulnaphHVisrxw0SdMomKAe";
 constexpr option kLongOptions[] = {
     {"ipv4", no_argument, nullptr, '4'},
     {"ipv6", no_argument, nullptr, '6'},
@@ -128,6 +141,7 @@ constexpr option kLongOptions[] = {
     {"listening", no_argument, nullptr, 'l'},
     {"numeric", no_argument, nullptr, 'n'},
     {"info", no_argument, nullptr, 'i'},
+    {"extended", no_argument, nullptr, 'e'},
     {"all", no_argument, nullptr, 'a'},
     {"processes", no_argument, nullptr, 'p'},
     {"help", no_argument, nullptr, 'h'},
@@ -163,6 +177,9 @@ constexpr option kLongOptions[] = {
     {"options", no_argument, nullptr, 'o'},
     {"memory", no_argument, nullptr, 'm'},
     {"kill", no_argument, nullptr, 'K'},
+    {"container", required_argument, nullptr, kContainer},
+    {"unit", required_argument, nullptr, kUnit},
+    {"user", required_argument, nullptr, kUser},
     {"header", no_argument, nullptr, kHeader},
     {"no-header", no_argument, nullptr, 'H'},
     // The number may also follow as the next argument, which getopt_long leaves to us.
@@ -223,6 +240,12 @@ std::optional<FilterKind> filter_kind(int value) {
       return FilterKind::localAddress;
     case kRemote:
       return FilterKind::remoteAddress;
+    case kContainer:
+      return FilterKind::container;
+    case kUnit:
+      return FilterKind::unit;
+    case kUser:
+      return FilterKind::user;
     default:
       return std::nullopt;
   }
@@ -268,6 +291,10 @@ std::optional<std::string> conflict_of(const Options& options) {
   }
   if (options.meter && options.format != OutputFormat::text) {
     return "--meter shows the meter's text listing: it does not go with --format";
+  }
+  if (options.meter && (options.extended || filter_needs_owners(options.filter))) {
+    return "--meter shows the meter's listing with its own fields and filters: it does not go "
+           "with --extended, --container, --unit or --user";
   }
   if (options.meter && (options.summary || !filter_is_empty(options.filter))) {
     return "--meter shows the meter's listing with its own filters: it does not go with "
@@ -359,6 +386,9 @@ std::variant<Options, std::string> parse_options(int argc, char** argv) {
         break;
       case 'i':
         options.info = true;
+        break;
+      case 'e':
+        options.extended = true;
         break;
       case 'a':
       case 'p':

@@ -29,7 +29,8 @@ struct Options {
   os::SocketKinds kinds;  // -4 -6 -t -u: neither of a pair means both
   bool listeningOnly = false;
   bool numeric = false;            // no reverse look-ups
-  EndpointFilter filter;           // --state, --port, --pid, --program
+  EndpointFilter filter;           // --state, --port, --pid, --program, --container, --unit, --user
+  bool extended = false;           // -e: who owns each endpoint (user, unit, container)
   bool summary = false;            // counts instead of endpoints
   bool info = false;               // -i: queues, round trips, byte counters and, watching, rates
   std::optional<SortKey> sort;     // --sort

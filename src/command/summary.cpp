@@ -76,6 +76,7 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount,
   };
   std::map<std::string, Counted> byProgram;
   summary.byNamespace = byNamespace;
+  std::map<std::string, ContainerCount> byContainer;  // by id
   for (const Endpoint& endpoint : endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const bool tcp = socket.protocol == os::Protocol::tcp;
@@ -94,7 +95,20 @@ Summary summarize(std::span<const Endpoint> endpoints, std::size_t programCount,
     add(count.rateIn, endpoint.rateIn);
     add(count.rateOut, endpoint.rateOut);
     if (byNamespace) count_namespace(summary.namespaces, socket);
+    const ContainerIdentity& place = endpoint.place;
+    if (!place.container.empty()) {
+      ContainerCount& container = byContainer[place.container];
+      if (container.container.empty() || endpoint.containerName) {
+        container.container = endpoint.containerName.value_or(place.container);
+      }
+      container.runtime = place.runtime;
+      ++container.endpoints;
+    }
   }
+  for (auto& [id, count] : byContainer) summary.containers.push_back(std::move(count));
+  std::stable_sort(
+      summary.containers.begin(), summary.containers.end(),
+      [](const ContainerCount& a, const ContainerCount& b) { return a.endpoints > b.endpoints; });
   for (auto& [program, counted] : byProgram) {
     counted.count.program = program;
     counted.count.processes = counted.pids.size();
@@ -159,6 +173,15 @@ std::string summary_text(const Summary& summary, FieldSet fields) {
         '\n' + aligned_table(std::span(programColumns).first(programColumnCount), programs, true);
   }
 
+  static constexpr std::array<TableColumn, 3> kContainerColumns = {
+      {{"Container"}, {"Runtime"}, {"Endpoints", Align::right}}};
+  std::vector<std::vector<std::string>> containers;
+  for (const ContainerCount& container : summary.containers) {
+    containers.push_back({terminal_safe(container.container, UnsafeText::escape), container.runtime,
+                          std::to_string(container.endpoints)});
+  }
+  if (!containers.empty()) out += '\n' + aligned_table(kContainerColumns, containers, true);
+
   static constexpr std::array<TableColumn, 2> kNamespaceColumns = {
       {{"Netns"}, {"Endpoints", Align::right}}};
   std::vector<std::vector<std::string>> namespaces;
@@ -205,6 +228,17 @@ std::string summary_json(const Summary& summary, FieldSet fields) {
     json.end_object();
   }
   json.end_array();
+  if (!summary.containers.empty()) {
+    json.begin_array("containers");
+    for (const ContainerCount& container : summary.containers) {
+      json.begin_object()
+          .text("container", container.container)
+          .text("runtime", container.runtime)
+          .number("endpoints", container.endpoints)
+          .end_object();
+    }
+    json.end_array();
+  }
   if (summary.byNamespace) {
     json.begin_array("namespaces");
     for (const NamespaceCount& count : summary.namespaces) {

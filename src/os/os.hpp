@@ -114,6 +114,9 @@ struct SocketRow {
   // inode, and its name under /run/netns or /run/docker/netns (empty when it has none).
   std::uint64_t netnsInode = 0;
   std::string netnsName{};
+  // The user the socket belongs to (Linux: its creator's uid); nullopt where the platform does
+  // not say.
+  std::optional<std::uint32_t> ownerUid = std::nullopt;
 };
 
 // Which endpoints to ask for; the platform skips the requests that are not wanted.
@@ -184,6 +187,22 @@ std::optional<std::string> process_image_path_limited(std::uint32_t pid,
 // The name the system gives the process besides its executable's (Linux: comm, as ps and ss show
 // it); empty where the platform has none or the process has gone.
 std::string process_name(std::uint32_t pid);
+
+// The control groups a process belongs to, as the system lists them (Linux: /proc/PID/cgroup),
+// which name its service unit and container; nullopt where the process has gone or the platform
+// has none.
+std::optional<std::string> process_cgroups(std::uint32_t pid);
+// A user's name by uid, and a uid by name, from the system's user database; nullopt where there
+// is no such user (or, on Windows, no such database).
+std::optional<std::string> user_name(std::uint32_t uid);
+std::optional<std::uint32_t> user_id(const std::string& name);
+
+// One request to a local service listening on a unix stream socket (a container runtime's API):
+// connects to path, sends request and reads until the service closes the connection. nullopt
+// when nothing listens there, the exchange fails, the answer exceeds maxBytes or timeLimitMs
+// passes first.
+std::optional<std::string> local_socket_exchange(const std::string& path, std::string_view request,
+                                                 std::uint32_t timeLimitMs, std::size_t maxBytes);
 
 #ifdef _WIN32
 inline constexpr char kPathSeparator = '\\';

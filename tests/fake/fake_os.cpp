@@ -42,6 +42,11 @@ void reset() {
   m.files.clear();
   m.dnsQueries.clear();
   m.sleeps.clear();
+  m.cgroups.clear();
+  m.cgroupReads.clear();
+  m.users.clear();
+  m.localServices.clear();
+  m.localRequests.clear();
   m.openProcessHandles = 0;
   m.failAllocation = false;
   m.failThreadStart = false;
@@ -174,6 +179,41 @@ void close_process(ProcessHandle /*process*/) {
 }
 
 std::string process_name(std::uint32_t /*pid*/) { return {}; }
+
+std::optional<std::string> process_cgroups(std::uint32_t pid) {
+  std::lock_guard lock(machine().mutex);
+  ++machine().cgroupReads[pid];
+  const auto found = machine().cgroups.find(pid);
+  if (found == machine().cgroups.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::string> user_name(std::uint32_t uid) {
+  std::lock_guard lock(machine().mutex);
+  const auto found = machine().users.find(uid);
+  if (found == machine().users.end()) return std::nullopt;
+  return found->second;
+}
+
+std::optional<std::uint32_t> user_id(const std::string& name) {
+  std::lock_guard lock(machine().mutex);
+  for (const auto& [uid, userName] : machine().users) {
+    if (userName == name) return uid;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> local_socket_exchange(const std::string& path, std::string_view request,
+                                                 std::uint32_t /*timeLimitMs*/,
+                                                 std::size_t maxBytes) {
+  std::lock_guard lock(machine().mutex);
+  machine().localRequests.emplace_back(request);
+  const auto found = machine().localServices.find(path);
+  if (found == machine().localServices.end() || found->second.size() > maxBytes) {
+    return std::nullopt;
+  }
+  return found->second;
+}
 
 std::optional<std::string> process_image_path_limited(std::uint32_t pid, PathText /*text*/) {
   std::lock_guard lock(machine().mutex);

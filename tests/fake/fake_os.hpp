@@ -49,7 +49,13 @@ struct Os {
   // for them (as if still in flight at its time limit) and are there for the later ones.
   std::vector<PtrBatch> ptrBatches;
   std::set<std::string> lateAnswers;
-  std::vector<std::uint32_t> sleeps;  // every pause asked, in order
+  std::vector<std::uint32_t> sleeps;             // every pause asked, in order
+  std::map<std::uint32_t, std::string> cgroups;  // a process's cgroup listing by pid
+  std::map<std::uint32_t, int> cgroupReads;      // process_cgroups calls by pid
+  std::map<std::uint32_t, std::string> users;    // user names by uid
+  // What a local service answers, by socket path; paths not listed have nothing listening.
+  std::map<std::string, std::string> localServices;
+  std::vector<std::string> localRequests;  // every request sent, in order
   int openProcessHandles = 0;
   bool failAllocation = false;
   bool failThreadStart = false;

@@ -3,15 +3,21 @@
 filters alone and combined against ss with the same filter, --summary's counts against ss, and
 the aligned table on a pseudo-terminal against the plain rows of a pipe. Then every namespace at
 once (-A) and chosen ones (--netns) across five namespaces of every kind, against ss inside each,
-and -A as an ordinary user."""
+and -A as an ordinary user; and who owns each endpoint, with listeners placed in real cgroups laid
+out as the container runtimes and systemd lay them out, one running as nobody, and container
+runtime API sockets served by the test."""
 import contextlib
+import hashlib
 import json
 import os
 import pty
 import re
 import shutil
+import socket
 import subprocess
 import sys
+import threading
+import time
 
 from checks import check, finish
 from netns import Holder, Namespace
@@ -461,6 +467,210 @@ def every_namespace(binary, holder_program):
         check(mine and all(r["netns_inode"] == host for r in mine),
               f"-A as nobody: {sorted({r['netns_inode'] for r in mine})}")
 
+CGROUPS = "/sys/fs/cgroup"
+
+
+class Cgroups:
+    """Directories under this test's own root in cgroup hierarchies, processes moved into them;
+    on leaving, the processes moved back to each hierarchy's root and the directories removed."""
+
+    def __init__(self):
+        self.root = f"qv{os.getpid()}"
+        self.made = []  # (hierarchy, relative path), parents first
+        self.pids = []
+
+    def place(self, pid, hierarchy, path):
+        """Moves pid into hierarchy/ROOT.slice/path (v2, "unified") or hierarchy/ROOT/path."""
+        top = self.root + (".slice" if hierarchy == "unified" else "")
+        relative = top
+        for part in [""] + path.split("/"):
+            relative = os.path.join(relative, part) if part else relative
+            full = os.path.join(CGROUPS, hierarchy, relative)
+            if not os.path.isdir(full):
+                os.mkdir(full)
+                self.made.append((hierarchy, relative))
+        with open(os.path.join(CGROUPS, hierarchy, relative, "cgroup.procs"), "w") as f:
+            f.write(str(pid))
+        self.pids.append((hierarchy, pid))
+        return "/" + relative
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        for hierarchy, pid in self.pids:
+            try:
+                with open(os.path.join(CGROUPS, hierarchy, "cgroup.procs"), "w") as f:
+                    f.write(str(pid))
+            except OSError:
+                pass  # the process has gone already
+        for hierarchy, relative in reversed(self.made):
+            os.rmdir(os.path.join(CGROUPS, hierarchy, relative))
+
+
+def container_id(word):
+    return hashlib.sha256(f"{os.getpid()}-{word}".encode()).hexdigest()
+
+
+class RuntimeApi:
+    """A unix socket answering GET /containers/json as Docker's Engine API does, with the given
+    containers (id -> name); silent, it accepts and never answers."""
+
+    def __init__(self, path, containers=None):
+        self.path = path
+        self.containers = containers
+        self.requests = []
+        self.held = []
+        self.server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+        self.server.bind(path)
+        self.server.listen(16)
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.server.accept()
+            except OSError:
+                return
+            if self.containers is None:
+                self.held.append(connection)
+                continue
+            request = b""
+            while b"\r\n\r\n" not in request:
+                chunk = connection.recv(4096)
+                if not chunk:
+                    break
+                request += chunk
+            self.requests.append(request.decode(errors="replace"))
+            body = json.dumps([{"Id": i, "Names": ["/" + n], "Image": "busybox", "State": "running"}
+                               for i, n in self.containers.items()]).encode()
+            connection.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n"
+                               b"Content-Length: " + str(len(body)).encode() + b"\r\n\r\n" + body)
+            connection.close()
+
+    def close(self):
+        self.server.close()
+        for connection in self.held:
+            connection.close()
+
+
+def owner_records(ns, binary, args, env):
+    """quorvane -e --format json ARGS: the TCP listeners' records by port, and the run's seconds."""
+    began = time.monotonic()
+    run = ns.run([binary, "-n", "-t", "-l", "-e", "--format", "json"] + args, capture_output=True,
+                 text=True, timeout=60, env=env)
+    seconds = time.monotonic() - began
+    check(run.returncode == 0 and run.stderr == "",
+          f"quorvane -e {' '.join(args)}: exit {run.returncode} {run.stderr!r}")
+    records = [json.loads(line) for line in run.stdout.splitlines()]
+    return {r["local_port"]: r for r in records}, seconds
+
+
+def owners(binary, holder_program):
+    pid = os.getpid()
+    pod = "9c1a1f0e-8b2d-4e3f-a4b5-%012d" % pid
+    ids = {word: container_id(word) for word in ("docker-fs", "docker-sd", "podman", "k8s-cd",
+                                                 "k8s-crio", "k8s-fs")}
+    unit = f"qv-web-{pid}.service"
+    # port -> (hierarchy, path under the test's root, what the listing should say)
+    placements = {
+        7201: ("pids", f"docker/{ids['docker-fs']}",
+               {"container": ids["docker-fs"], "container_runtime": "docker",
+                "container_name": f"web-{pid}", "unit": None, "pod": None}),
+        7202: ("unified", f"docker-{ids['docker-sd']}.scope",
+               {"container": ids["docker-sd"], "container_runtime": "docker",
+                "container_name": f"api-{pid}", "unit": f"docker-{ids['docker-sd']}.scope"}),
+        7203: ("unified", f"user-1000.slice/user@1000.service/user.slice/"
+                          f"libpod-{ids['podman']}.scope",
+               {"container": ids["podman"], "container_runtime": "podman",
+                "container_name": f"pod-man-{pid}", "unit": f"libpod-{ids['podman']}.scope"}),
+        7204: ("unified", "kubepods.slice/kubepods-burstable.slice/kubepods-burstable-pod"
+                          f"{pod.replace('-', '_')}.slice/cri-containerd-{ids['k8s-cd']}.scope",
+               {"container": ids["k8s-cd"], "container_runtime": "containerd", "pod": pod,
+                "container_name": ids["k8s-cd"]}),
+        7205: ("systemd", f"kubepods.slice/kubepods-pod{pod.replace('-', '_')}.slice/"
+                          f"crio-{ids['k8s-crio']}.scope",
+               {"container": ids["k8s-crio"], "container_runtime": "cri-o", "pod": pod}),
+        7206: ("cpu", f"kubepods/besteffort/pod{pod}/{ids['k8s-fs']}",
+               {"container": ids["k8s-fs"], "container_runtime": "containerd", "pod": pod}),
+        7207: ("unified", unit, {"unit": unit, "container": None, "container_name": None}),
+        7208: ("pids", f"lxc/box-{pid}", {"container": f"box-{pid}", "container_runtime": "lxc",
+                                          "container_name": f"box-{pid}"}),
+    }
+    with Namespace("qvowners") as ns, Cgroups() as cgroups:
+        holders = {}
+        for port, (hierarchy, path, _) in placements.items():
+            holders[port] = ns.holder(holder_program)
+            holders[port].do(f"listen 127.0.0.1 {port}")
+            cgroups.place(holders[port].pid, hierarchy, path)
+        nobody = Holder(ns.command(["setpriv", "--reuid=65534", "--regid=65534", "--clear-groups",
+                                    holder_program]))
+        ns.holders.append(nobody)
+        nobody.do("listen 127.0.0.1 7209")
+        docker = RuntimeApi(os.path.join(ns.tmp, "docker.sock"),
+                            {ids["docker-fs"]: f"web-{pid}", ids["docker-sd"]: f"api-{pid}"})
+        podman = RuntimeApi(os.path.join(ns.tmp, "podman.sock"), {ids["podman"]: f"pod-man-{pid}"})
+        silent = RuntimeApi(os.path.join(ns.tmp, "silent.sock"))
+        env = dict(os.environ, DOCKER_HOST=f"unix://{docker.path}",
+                   CONTAINER_HOST=f"unix://{podman.path}")
+        try:
+            got, answered = owner_records(ns, binary, [], env)
+            for port, (_, _, want) in placements.items():
+                record = got.get(port, {})
+                wrong = {k: record.get(k) for k, v in want.items() if record.get(k) != v}
+                check(not wrong, f"port {port}: {wrong}, wanted {want}")
+                check(record.get("uid") == 0 and record.get("user") == "root",
+                      f"port {port}: uid {record.get('uid')} user {record.get('user')}")
+            mine = got.get(7209, {})
+            check(mine.get("uid") == 65534 and mine.get("user") == "nobody" and
+                  mine.get("container") is None, f"nobody's listener: {mine}")
+            check(len(docker.requests) == 1 and len(podman.requests) == 1 and
+                  docker.requests[0].startswith("GET /containers/json HTTP/1.0\r\n"),
+                  f"one question per runtime: {docker.requests} {podman.requests}")
+
+            # Each filter keeps exactly the endpoints it names.
+            for args, ports in [
+                    (["--container", f"web-{pid}"], {7201}),
+                    (["--container", ids["docker-sd"][:12], "--container", f"box-{pid}"],
+                     {7202, 7208}),
+                    (["--container", ids["k8s-crio"]], {7205}),
+                    (["--container", f"box-{pid}"[:-1]], set()),
+                    (["--unit", unit], {7207}),
+                    (["--unit", unit.removesuffix(".service")], {7207}),
+                    (["--user", "nobody"], {7209}),
+                    (["--user", "65534", "--user", "root", "--port", "7209"], {7209}),
+                    (["--user", "root", "--container", f"pod-man-{pid}"], {7203})]:
+                kept, _ = owner_records(ns, binary, args, env)
+                check(set(kept) == ports, f"{' '.join(args)}: ports {sorted(kept)}, want {ports}")
+
+            run = ns.run([binary, "-n", "--summary", "--format", "json"], capture_output=True,
+                         text=True, timeout=60, env=env)
+            containers = {c["container"]: (c["runtime"], c["endpoints"])
+                          for c in json.loads(run.stdout).get("containers", [])}
+            check(containers.get(f"web-{pid}") == ("docker", 1) and
+                  containers.get(ids["k8s-fs"]) == ("containerd", 1) and len(containers) == 7,
+                  f"--summary's containers: {containers}")
+            table = ns.run([binary, "-n", "-e", "--port", "7209"], capture_output=True, text=True,
+                           timeout=60, env=env).stdout.split("\t")
+            check(table[-2:] == ["nobody", "-\n"], f"-e's user and unit: {table}")
+
+            # A runtime that accepts and never answers costs the first listing about a second
+            # more than one that answers, then its containers go by their ids; one that is not
+            # there costs nothing.
+            env["DOCKER_HOST"] = f"unix://{silent.path}"
+            got, seconds = owner_records(ns, binary, [], env)
+            check(0.5 < seconds - answered < 1.5 and got.get(7201, {}).get("container_name") ==
+                  ids["docker-fs"], f"silent runtime: {seconds:.2f} s, answered {answered:.2f} s")
+            env["DOCKER_HOST"] = f"unix://{ns.tmp}/absent.sock"
+            _, seconds = owner_records(ns, binary, [], env)
+            check(seconds < answered + 0.3,
+                  f"absent runtime socket: {seconds:.2f} s, answered {answered:.2f} s")
+        finally:
+            for api in (docker, podman, silent):
+                api.close()
+            for holder in ns.holders:
+                holder.stop()
+
 
 def e2e(binary, holder_program):
     with Namespace("qvviews") as ns:
@@ -502,6 +712,7 @@ def e2e(binary, holder_program):
         a.do("accept")
         ss_habits(ns, binary)
     every_namespace(binary, holder_program)
+    owners(binary, holder_program)
     finish()
 
 

@@ -74,6 +74,8 @@ TEST(SocketLines, UdpLinesAndEmptyOrHeaderOnlyTables) {
   EXPECT_EQ(lines[0].inode, 16021U);
   EXPECT_EQ(lines[1].remotePort, 53);
   EXPECT_EQ(lines[1].inode, 52114U);
+  EXPECT_EQ(lines[0].uid, 0U);
+  EXPECT_EQ(lines[1].uid, 1000U);
 
   for (const char* text : {"", "  sl  local_address rem_address\n", "\n\n\n"}) {
     os::linux_net::parse_socket_lines(text, lines);

@@ -21,6 +21,7 @@ constexpr std::uint32_t kSequence = 7;
 struct Datagram {
   std::vector<std::uint8_t> bytes;
   std::uint32_t interfaceIndex = 0;  // of the sockets added next
+  std::uint32_t uid = 0;             // their owner
 
   void message(std::uint16_t type, const void* payload, std::size_t length,
                std::uint32_t sequence = kSequence) {
@@ -52,6 +53,7 @@ struct Datagram {
     body.idiag_rqueue = rqueue;
     body.idiag_wqueue = wqueue;
     body.id.idiag_if = interfaceIndex;
+    body.idiag_uid = uid;
     body.id.idiag_cookie[0] = inode;  // the cookie's halves: the inode, then 1
     body.id.idiag_cookie[1] = 1;
     std::vector<std::uint8_t> payload(sizeof body);
@@ -105,7 +107,9 @@ TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   d.interfaceIndex = 1;                                        // bound to a device
   d.socket(AF_INET, "127.0.0.1", 53, "0.0.0.0", 0, 10, 1001);  // LISTEN
   d.interfaceIndex = 0;
+  d.uid = 65534;
   d.socket(AF_INET6, "::", 8080, "::", 0, 10, 1002, 0);  // dual-stack listener
+  d.uid = 0;
   d.socket(AF_INET6, "::", 8443, "::", 0, 10, 1003, 1);  // v6-only listener
   d.socket(AF_INET6, "::ffff:127.0.0.1", 8080, "::ffff:127.0.0.1", 40000, 1, 1004);
   d.socket(AF_INET, "10.0.0.1", 40001, "10.0.0.2", 80, 6, 0);  // TIME_WAIT: no inode
@@ -118,6 +122,8 @@ TEST(SockDiag, SocketsOfBothFamiliesBecomeRowsWithTheirInodes) {
   EXPECT_EQ(p.rows[0].family, os::kFamilyIpv4);
   EXPECT_EQ(p.rows[0].local.address, address(AF_INET, "127.0.0.1"));
   EXPECT_EQ(p.rows[0].local.port, 53);
+  EXPECT_EQ(p.rows[0].ownerUid, 0U);
+  EXPECT_EQ(p.rows[1].ownerUid, 65534U);
   EXPECT_EQ(p.rows[0].tcpState, os::TcpState::listen);  // Listen
   EXPECT_FALSE(p.rows[0].ipv6Only);
   EXPECT_EQ(p.rows[0].interfaceIndex, 1U);

@@ -1,8 +1,10 @@
 // The command's collection over the fake OS: rows of the kinds asked for, program names read once
-// per process, reverse look-ups only when asked and once per address, the listening filter.
+// per process, reverse look-ups only when asked and once per address, the listening filter; the
+// owners' units and containers, and the containers' names from their runtimes.
 #include <gtest/gtest.h>
 
 #include "collector/reverse_lookup.hpp"
+#include "command/container_names.hpp"
 #include "command/endpoints.hpp"
 #include "endpoint_builder.hpp"
 #include "fake/fake_os.hpp"
@@ -193,3 +195,135 @@ TEST(HasRemote, AddressOrPort) {
 }
 
 }  // namespace
+
+// Who owns an endpoint, by the cgroup layouts the runtimes and systemd make.
+constexpr char kId[] = "3f4e5d6c7b8a99887766554433221100ffeeddccbbaa00112233445566778899";
+
+std::string with_id(std::string text) {
+  for (std::size_t at; (at = text.find("ID")) != std::string::npos;) text.replace(at, 2, kId);
+  return text;
+}
+
+TEST(ContainerIdentity, LayoutsOfSystemdAndTheRuntimesInEitherCgroupVersion) {
+  const std::string pod = "9c1a1f0e-8b2d-4e3f-a4b5-c6d7e8f90a1b";
+  const struct {
+    std::string listing;
+    qv::ContainerIdentity identity;
+  } cases[] = {
+      {"0::/system.slice/nginx.service\n", {"nginx.service", "", "", ""}},
+      {"12:name=systemd:/user.slice/user-1000.slice/session-3.scope\n0::/\n",
+       {"session-3.scope", "", "", ""}},
+      // Docker: cgroupfs driver (v1, any hierarchy), systemd driver.
+      {with_id("4:memory:/docker/ID\n1:name=systemd:/docker/ID\n"), {"", kId, "docker", ""}},
+      {with_id("0::/system.slice/docker-ID.scope\n"),
+       {with_id("docker-ID.scope"), kId, "docker", ""}},
+      // Podman, rootful and rootless, and the process inside the container's own subgroup.
+      {with_id("0::/machine.slice/libpod-ID.scope/container\n"),
+       {with_id("libpod-ID.scope"), kId, "podman", ""}},
+      {with_id("0::/user.slice/user-1000.slice/user@1000.service/user.slice/libpod-ID.scope\n"),
+       {with_id("libpod-ID.scope"), kId, "podman", ""}},
+      {with_id("0::/user.slice/user-1000.slice/user@1000.service/user.slice/"
+               "libpod-conmon-ID.scope\n"),
+       {with_id("libpod-conmon-ID.scope"), "", "", ""}},
+      // Kubernetes: containerd and CRI-O under the systemd driver, and the cgroupfs forms.
+      {with_id("0::/kubepods.slice/kubepods-burstable.slice/"
+               "kubepods-burstable-pod9c1a1f0e_8b2d_4e3f_a4b5_c6d7e8f90a1b.slice/"
+               "cri-containerd-ID.scope\n"),
+       {with_id("cri-containerd-ID.scope"), kId, "containerd", pod}},
+      {with_id("0::/kubepods.slice/kubepods-pod9c1a1f0e_8b2d_4e3f_a4b5_c6d7e8f90a1b.slice/"
+               "crio-ID.scope\n"),
+       {with_id("crio-ID.scope"), kId, "cri-o", pod}},
+      {with_id("3:cpu,cpuacct:/kubepods/burstable/pod" + pod + "/ID\n"),
+       {"", kId, "containerd", pod}},
+      {with_id("0::/kubepods/besteffort/pod" + pod + "/crio-ID\n"), {"", kId, "cri-o", pod}},
+      // LXC, old and new.
+      {"5:devices:/lxc/web01\n", {"", "web01", "lxc", ""}},
+      {"0::/lxc.payload.web01/system.slice/sshd.service\n", {"sshd.service", "web01", "lxc", ""}},
+      // The unified hierarchy decides over the others; a container path over a unit path.
+      {with_id("1:name=systemd:/system.slice/ssh.service\n0::/system.slice/docker-ID.scope\n"),
+       {with_id("docker-ID.scope"), kId, "docker", ""}},
+      {with_id("4:memory:/docker/ID\n0::/system.slice/ssh.service\n"), {"", kId, "docker", ""}},
+      // Look-alikes name nothing: short or upper-case ids, unknown parents, damaged lines.
+      {"0::/system.slice/docker-3f4e5d6c.scope\n", {"docker-3f4e5d6c.scope", "", "", ""}},
+      {"4:memory:/process_api/608b1f20cff304bc50468856a86b18ce\n0::/\n", {}},
+      {with_id("0::/docker/") + std::string(kId).substr(0, 63) + "G\n", {}},
+      {"garbage\n::\n0::\n", {}},
+      {"", {}},
+  };
+  for (const auto& c : cases) {
+    const qv::ContainerIdentity got = qv::container_identity(c.listing);
+    EXPECT_EQ(got, c.identity) << c.listing << " -> unit " << got.unit << " container "
+                               << got.container << " runtime " << got.runtime << " pod " << got.pod;
+  }
+}
+
+TEST_F(CommandEndpoints, OwnersReadOncePerProcessAndOnlyWhenAsked) {
+  fake::Os& m = fake::machine();
+  m.cgroups[100] = "0::/system.slice/nginx.service\n";
+  m.cgroups[200] = with_id("0::/system.slice/docker-ID.scope\n");
+  m.users[33] = "www-data";
+  for (os::SocketRow& row : *m.socketRows) row.ownerUid = row.owningPid == 100 ? 33 : 1001;
+  const auto plain = qv::collect_endpoints({});
+  ASSERT_TRUE(plain);
+  EXPECT_TRUE(m.cgroupReads.empty());
+  EXPECT_FALSE((*plain)[0].userName);
+
+  const auto owned = qv::collect_endpoints({.kinds = {}, .owners = true});
+  ASSERT_TRUE(owned);
+  EXPECT_EQ(m.cgroupReads, (std::map<std::uint32_t, int>{{100, 1}, {200, 1}}));
+  EXPECT_EQ((*owned)[0].userName, "www-data");
+  EXPECT_EQ((*owned)[0].place.unit, "nginx.service");
+  EXPECT_FALSE((*owned)[3].userName);  // uid 1001 has no name here
+  EXPECT_EQ((*owned)[3].place.container, kId);
+  EXPECT_EQ((*owned)[3].place.runtime, "docker");
+  EXPECT_EQ((*owned)[5].place, qv::ContainerIdentity{});  // no owner
+}
+
+TEST(ContainerNames, TheEngineApisListAsDockerAndPodmanAnswerIt) {
+  const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: application/json\r\n\r\n";
+  using List = std::vector<std::pair<std::string, std::string>>;
+  EXPECT_EQ(qv::read_container_list(
+                head + R"([{"Id":"aa","Names":["/web"],"Image":"nginx","Ports":[]},)"
+                       R"({"Id":"bb","Names":["/db","/web/db"]},)"
+                       R"({"Id":"cc","Names":[]},{"Names":["/lost"]},{"Id":7,"Names":["/x"]},)"
+                       R"({"Id":"dd","Names":["odd\u001b[2J"]}])"),
+            (List{{"aa", "web"}, {"bb", "db"}, {"dd", "odd\x1b[2J"}}));
+  EXPECT_EQ(qv::read_container_list(head + "[]"), List{});
+  for (const std::string& answer : {std::string("HTTP/1.0 500 Internal Server Error\r\n\r\n[]"),
+                                    head + "[{\"Id\":", head + R"({"message":"page not found"})",
+                                    std::string("[]"), std::string()}) {
+    EXPECT_FALSE(qv::read_container_list(answer)) << answer;
+  }
+  // DOCKER_HOST and CONTAINER_HOST as docker and podman take them: a unix socket only.
+  const auto sockets = qv::runtime_sockets("unix:///tmp/d.sock", "tcp://10.0.0.1:2375");
+  ASSERT_EQ(sockets.size(), 2U);
+  EXPECT_EQ(sockets[0].runtime, "docker");
+  EXPECT_EQ(sockets[0].path, "/tmp/d.sock");
+  EXPECT_EQ(sockets[1].runtime, "podman");
+  EXPECT_EQ(sockets[1].path, "/run/podman/podman.sock");
+  EXPECT_EQ(qv::runtime_sockets(nullptr, nullptr)[0].path, "/var/run/docker.sock");
+}
+
+TEST(ContainerNames, EachRuntimeAskedOnlyForItsOwnAndNotAgainOnceAnswered) {
+  fake::reset();
+  fake::Os& m = fake::machine();
+  m.localServices["/d.sock"] =
+      "HTTP/1.0 200 OK\r\n\r\n" + with_id(R"([{"Id":"ID","Names":["/web"]}])");
+  const auto book = qv::make_container_name_book({{"docker", "/d.sock"}, {"podman", "/p.sock"}});
+  std::vector<qv::Endpoint> endpoints(3);
+  endpoints[0].place = {"", kId, "docker", ""};
+  endpoints[1].place = {"", "0123", "lxc", ""};  // no API to ask
+  qv::name_containers(book, endpoints, 1000);
+  EXPECT_EQ(endpoints[0].containerName, "web");
+  EXPECT_FALSE(endpoints[1].containerName);
+  EXPECT_FALSE(endpoints[2].containerName);
+  ASSERT_EQ(m.localRequests.size(), 1U);
+  EXPECT_TRUE(m.localRequests[0].starts_with("GET /containers/json HTTP/1.0\r\n"));
+  // Known names cost no question; a runtime that did not answer is not asked again at once.
+  endpoints[1].place = {"", kId, "podman", ""};
+  endpoints[1].place.container[0] = 'a';
+  qv::name_containers(book, endpoints, 1000);
+  qv::name_containers(book, endpoints, 1000);
+  EXPECT_EQ(m.localRequests.size(), 2U);
+  EXPECT_FALSE(endpoints[1].containerName);
+}

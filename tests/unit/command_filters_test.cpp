@@ -7,6 +7,7 @@
 #include "command/filters.hpp"
 #include "command/vocabulary.hpp"
 #include "endpoint_builder.hpp"
+#include "fake/fake_os.hpp"
 #include "listing/names.hpp"
 
 namespace {
@@ -88,6 +89,12 @@ TEST(CommandFilters, BadValuesAreRefusedWithTheOptionNamed) {
       {qv::FilterKind::pid, "4294967296", "--pid"},
       {qv::FilterKind::pid, "12x", "--pid"},
       {qv::FilterKind::program, "", "--program"},
+      {qv::FilterKind::container, "", "--container"},
+      {qv::FilterKind::unit, "", "--unit"},
+      {qv::FilterKind::user, "", "--user"},
+      {qv::FilterKind::user, "nosuchuser", "--user"},
+      {qv::FilterKind::user, "12x", "--user"},
+      {qv::FilterKind::user, "4294967296", "--user"},
   };
   for (const auto& [kind, value, option] : bad) {
     qv::EndpointFilter filter;
@@ -279,6 +286,48 @@ TEST(CommandFilters, AddressesOfEitherEndOrOneInRangesOfBothFamilies) {
   EXPECT_EQ(kept(remoteAddress, "fe80::/10"), (Kept{1}));
   EXPECT_EQ(kept(address, "127.0.0.0/8", true), (Kept{1, 3}));
   EXPECT_EQ(kept(remoteAddress, "::/0", true), (Kept{0, 3}));
+}
+
+TEST(CommandFilters, ContainerUnitAndUserKeepExactlyWhatTheyName) {
+  fake::reset();
+  fake::machine().users = {{33, "www-data"}, {1000, "2024"}};  // a user may be named in digits
+  const std::string id = "3f4e5d6c7b8a99887766554433221100ffeeddccbbaa00112233445566778899";
+  std::vector<qv::Endpoint> endpoints(5);
+  endpoints[0].place = {"docker-" + id + ".scope", id, "docker", ""};
+  endpoints[0].containerName = "web";
+  endpoints[0].socket.ownerUid = 33;
+  endpoints[1].place = {"nginx.service", "", "", ""};
+  endpoints[1].socket.ownerUid = 1000;
+  endpoints[2].place = {"nginx-debug.service", "", "", ""};
+  endpoints[2].socket.ownerUid = 2024;
+  endpoints[3].place = {"", "web01", "lxc", ""};
+  endpoints[3].containerName = "web01";
+  // [4]: nothing known of its owner, which no owner filter keeps.
+  const auto kept = [&](qv::FilterKind kind, std::initializer_list<const char*> values) {
+    const qv::EndpointFilter filter = filter_of(kind, values);
+    EXPECT_TRUE(qv::filter_needs_owners(filter));
+    std::vector<std::size_t> indexes;
+    for (std::size_t i = 0; i < endpoints.size(); ++i) {
+      if (qv::filter_matches(filter, endpoints[i])) indexes.push_back(i);
+    }
+    return indexes;
+  };
+  using Kept = std::vector<std::size_t>;
+  // By name, whole id or the start of it, as docker takes them; a name is never a prefix.
+  for (const std::string& value : {std::string("web"), id, id.substr(0, 12), std::string("3f4")}) {
+    EXPECT_EQ(kept(qv::FilterKind::container, {value.c_str()}), Kept{0}) << value;
+  }
+  EXPECT_EQ(kept(qv::FilterKind::container, {"web0"}), Kept{});
+  EXPECT_EQ(kept(qv::FilterKind::container, {"web01", "3f4e"}), (Kept{0, 3}));
+  // The unit by its name, a service also without ".service"; never by a part of it.
+  EXPECT_EQ(kept(qv::FilterKind::unit, {"nginx"}), Kept{1});
+  EXPECT_EQ(kept(qv::FilterKind::unit, {"nginx.service", "nginx-debug.service"}), (Kept{1, 2}));
+  EXPECT_EQ(kept(qv::FilterKind::unit, {"ngin", "docker"}), Kept{});
+  EXPECT_EQ(kept(qv::FilterKind::unit, {("docker-" + id + ".scope").c_str()}), Kept{0});
+  // The user by name first (the user named "2024" is uid 1000), else by uid.
+  EXPECT_EQ(kept(qv::FilterKind::user, {"www-data"}), Kept{0});
+  EXPECT_EQ(kept(qv::FilterKind::user, {"2024"}), Kept{1});
+  EXPECT_EQ(kept(qv::FilterKind::user, {"33", "0"}), Kept{0});
 }
 
 }  // namespace

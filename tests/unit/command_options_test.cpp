@@ -130,6 +130,9 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   const std::string meterFilters =
       "--meter shows the meter's listing with its own filters: it does not go with --summary, "
       "--state, --port, --pid or --program";
+  const std::string meterOwners =
+      "--meter shows the meter's listing with its own fields and filters: it does not go with "
+      "--extended, --container, --unit or --user";
   const std::string summary =
       "--summary is a table or, with --format json, one object: it does not go with --template "
       "or --format csv";
@@ -163,6 +166,9 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       {{"--summary", "--format", "csv"}, summary},
       {{"-A", "--meter"}, namespaces},
       {{"--netns", "web", "--serve", "9100"}, namespaces},
+      {{"--meter", "-e"}, meterOwners},
+      {{"--meter", "--container", "web"}, meterOwners},
+      {{"--unit=ssh", "--meter"}, meterOwners},
   };
   for (const auto& c : cases) EXPECT_EQ(reason(c.arguments), c.reason);
   // Near misses that do go together.
@@ -186,6 +192,14 @@ TEST(CommandViewOptions, FiltersRepeatAndGather) {
   EXPECT_EQ(o.filter.programs, (std::vector<std::string>{"ssh", "sshd"}));
   EXPECT_TRUE(o.summary);
   EXPECT_TRUE(qv::filter_is_empty(options({}).filter));
+  const qv::Options owners = options({"-te", "--container", "web", "--unit=nginx", "--container",
+                                      "3f4e", "--user", "0", "--user=65534"});
+  EXPECT_TRUE(owners.extended);
+  EXPECT_FALSE(owners.kinds.udp);
+  EXPECT_EQ(owners.filter.containers, (std::vector<std::string>{"web", "3f4e"}));
+  EXPECT_EQ(owners.filter.units, (std::vector<std::string>{"nginx"}));
+  EXPECT_EQ(owners.filter.users, (std::vector<std::uint32_t>{0, 65534}));
+  EXPECT_FALSE(options({}).extended);
   EXPECT_FALSE(options({}).summary);
   // ss's habits: -s, -r, ranges and names of ports, addresses, and each filter refusing.
   const qv::Options ss =
@@ -235,6 +249,13 @@ TEST(CommandViewOptions, BadValuesAreOneLineReasons) {
             "--sort takes rate, bytes, rtt, port, pid, program or state, not 'busiest'");
   EXPECT_EQ(reason({"--top", "0"}), "--top needs a number of endpoints from 1, not '0'");
   EXPECT_EQ(reason({"--top=-3"}), "--top needs a number of endpoints from 1, not '-3'");
+  // Decided while parsing: an unknown user is refused before anything is listed.
+  EXPECT_EQ(reason({"--user", "no-such-user"}),
+            "--user needs a user's name or uid: there is no user 'no-such-user'");
+  EXPECT_EQ(reason({"--user="}), "--user needs a user's name or uid: there is no user ''");
+  EXPECT_EQ(reason({"--container="}), "--container needs a container's name or id");
+  EXPECT_EQ(reason({"--unit", ""}), "--unit needs a unit's name");
+  EXPECT_EQ(reason({"--extended=1"}), "--extended takes no value");
 }
 
 TEST(CommandServeOptions, AddressesPortsAndTheirReasons) {

@@ -49,6 +49,16 @@ qv::Endpoint mapped_peer() {
                    .program = "java"});
 }
 
+// A connection whose owner is known: a user, a unit, an LXC container.
+qv::Endpoint owned_connection() {
+  qv::Endpoint owned = connection();
+  owned.socket.ownerUid = 33;
+  owned.userName = "www\ndata";
+  owned.place = {"nginx.service", "web01", "lxc", ""};
+  owned.containerName = "web01";
+  return owned;
+}
+
 std::string expansion(std::string_view outputTemplate, const qv::Endpoint& endpoint,
                       bool noLeadingZeros = true) {
   std::string out;
@@ -139,6 +149,17 @@ TEST(CommandTemplate, EveryPlaceholderWithTheMetersWidths) {
   inside.socket.netnsName = "web\n";
   EXPECT_EQ(expansion("%nsino %ns %nsx|", inside), "4026532001 web\\n web\\nx|");
   EXPECT_EQ(expansion("%nsino %ns|", connection()), "- -|");
+  // Who owns it: names escaped, a container's id where its runtime gave no name, "-" for none.
+  EXPECT_EQ(expansion("%uid %user %unit %cid %ctr %pod|", owned_connection()),
+            "33 www\\ndata nginx.service web01 web01 -|");
+  qv::Endpoint inContainer = owned_connection();
+  inContainer.place = {"", "3f4e", "docker", "9c1a"};
+  inContainer.userName.reset();
+  inContainer.containerName.reset();
+  EXPECT_EQ(expansion("%user %unit %cid %ctr %pod", inContainer), "33 - 3f4e 3f4e 9c1a");
+  EXPECT_TRUE(qv::template_needs_owners("%lpt %pod"));
+  EXPECT_FALSE(qv::template_needs_owners("%lpt %pid %nm"));
+  EXPECT_FALSE(qv::template_needs_traffic("%uid %user"));
 }
 
 TEST(CommandTemplate, TheMetersRulesWithoutItsCut) {
@@ -220,6 +241,34 @@ TEST(Records, JsonKeysInOrderNullsAndExactNames) {
             R"("state":"Listening","pid":7,)"
             R"("pids":[7,9],"program":"java","deleted":true,"host":null})"
             "\n");
+  // -e: who owns it, after the other fields; null for what is not known.
+  out.clear();
+  qv::append_json_record(out, owned_connection(), {.owners = true});
+  EXPECT_TRUE(
+      out.ends_with(R"("host":"peer\texample","uid":33,"user":"www\ndata",)"
+                    R"("unit":"nginx.service","container":"web01","container_name":"web01",)"
+                    R"("container_runtime":"lxc","pod":null})"
+                    "\n"))
+      << out;
+  out.clear();
+  qv::append_json_record(out, unowned_udp(), {.owners = true});
+  EXPECT_TRUE(out.ends_with(R"("uid":null,"user":null,"unit":null,"container":null,)"
+                            R"("container_name":null,"container_runtime":null,"pod":null})"
+                            "\n"))
+      << out;
+  out.clear();
+  qv::append_csv_header(out, {.owners = true});
+  EXPECT_TRUE(
+      out.ends_with(",host,uid,user,unit,container,container_name,container_runtime,pod\r\n"))
+      << out;
+  // The table gains the user and the unit only.
+  const auto columns = qv::endpoint_columns({.owners = true});
+  ASSERT_EQ(columns.size(), qv::endpoint_columns().size() + 2);
+  EXPECT_EQ(columns[columns.size() - 2].heading, "User");
+  EXPECT_EQ(columns.back().heading, "Unit");
+  out.clear();
+  qv::append_text_row(out, owned_connection(), {.owners = true});
+  EXPECT_TRUE(out.ends_with("\tpeer\\texample\twww\\ndata\tnginx.service\n")) << out;
 }
 
 // A busy connection as --info sees it while watching.

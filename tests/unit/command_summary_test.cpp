@@ -103,6 +103,23 @@ TEST(CommandSummary, Json) {
       << unowned;
   EXPECT_NE(qv::summary_json(qv::summarize(machine())).find("\"program\":\"avahi\\u001b\""),
             std::string::npos);
+  // Counts by container, by the name its runtime gave where it gave one; only when there are any.
+  std::vector<qv::Endpoint> contained = machine();
+  contained[0].place = {"", "3f4e", "docker", ""};
+  contained[0].containerName = "web";
+  contained[1].place = contained[0].place;
+  contained[2].place = {"", "aa11", "podman", ""};
+  const qv::Summary counted = qv::summarize(contained);
+  EXPECT_NE(qv::summary_json(counted).find(
+                R"(,"containers":[{"container":"web","runtime":"docker","endpoints":2},)"
+                R"({"container":"aa11","runtime":"podman","endpoints":1}]})"),
+            std::string::npos)
+      << qv::summary_json(counted);
+  EXPECT_TRUE(
+      qv::summary_text(counted).ends_with("\n\nContainer  Runtime  Endpoints\n"
+                                          "web        docker           2\n"
+                                          "aa11       podman           1\n"))
+      << qv::summary_text(counted);
 }
 
 // Bytes and rates add up over the program's endpoints that have them; a program none of whose

@@ -118,6 +118,7 @@ void add_lines(const std::vector<Line>& lines, int protocol, std::vector<SocketR
                        ? static_cast<TcpState>(linux_net::mib_tcp_state(line.state))
                        : TcpState::none;
     row.identity = line.inode;  // /proc has no cookie
+    row.ownerUid = line.uid;
     inodes.push_back(line.inode);
   }
 }

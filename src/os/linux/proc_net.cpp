@@ -2,6 +2,7 @@
 #include "os/linux/proc_net.hpp"
 
 #include <array>
+#include <cstdint>
 #include <cstring>
 
 namespace os::linux_net {
@@ -93,9 +94,12 @@ bool parse_line(std::string_view text, Line& line) {
   }
   cursor.skip_blanks();
   if (!cursor.hex(2, line.state)) return false;
-  for (int i = 0; i < 5; ++i) {
+  for (int i = 0; i < 3; ++i) {
     if (!cursor.skip_field()) return false;
   }
+  std::uint64_t uid = 0;
+  if (!cursor.decimal(uid) || uid > UINT32_MAX || !cursor.skip_field()) return false;
+  line.uid = static_cast<std::uint32_t>(uid);
   return cursor.decimal(line.inode);
 }
 

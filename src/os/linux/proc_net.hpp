@@ -20,7 +20,8 @@ struct SocketLine {
   std::uint32_t remoteAddress;
   std::uint16_t remotePort;
   unsigned state;
-  std::uint64_t inode;  // 0 for sockets no process holds (TIME_WAIT and the like)
+  std::uint64_t inode;    // 0 for sockets no process holds (TIME_WAIT and the like)
+  std::uint32_t uid = 0;  // the socket's owner
 };
 
 // One line of /proc/net/tcp6 or /proc/net/udp6: the same, with sixteen-byte addresses in network
@@ -32,6 +33,7 @@ struct SocketLine6 {
   std::uint16_t remotePort;
   unsigned state;
   std::uint64_t inode;
+  std::uint32_t uid = 0;
 };
 
 // Every well-formed line after the header, in the file's order; lines that do not parse are left

@@ -93,6 +93,7 @@ bool add_socket(std::span<const std::uint8_t> message, Protocol protocol,
                      : TcpState::none;
   row.recvQueue = body.idiag_rqueue;
   row.sendQueue = body.idiag_wqueue;
+  row.ownerUid = body.idiag_uid;
   // The kernel sends the v6-only flag for listening and unconnected sockets only, the ones it
   // matters to.
   row.ipv6Only = false;

@@ -1,0 +1,26 @@
+// Windows: no container runtime to ask; containers are never named.
+#include "command/container_names.hpp"
+
+namespace qv {
+
+struct ContainerNameBook {};
+
+std::vector<RuntimeSocket> runtime_sockets(const char* /*dockerHost*/,
+                                           const char* /*containerHost*/) {
+  return {};
+}
+
+std::optional<std::vector<std::pair<std::string, std::string>>> read_container_list(
+    std::string_view /*httpAnswer*/) {
+  return std::nullopt;
+}
+
+std::shared_ptr<ContainerNameBook> make_container_name_book(
+    std::vector<RuntimeSocket> /*sockets*/) {
+  return std::make_shared<ContainerNameBook>();
+}
+
+void name_containers(const std::shared_ptr<ContainerNameBook>& /*book*/,
+                     std::vector<Endpoint>& /*endpoints*/, std::uint32_t /*waitMs*/) {}
+
+}  // namespace qv
