@@ -12,6 +12,7 @@
 #include "command/json.hpp"
 #include "command/table.hpp"
 #include "command/vocabulary.hpp"
+#include "common/utf8.hpp"
 
 namespace qv {
 
