@@ -54,6 +54,9 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# --serve loads libmicrohttpd at run time, where dpkg-shlibdeps cannot see it; the version is the
+# one its symbols file gives for the functions --serve calls.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libmicrohttpd12 (>= 0.9.50)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION net)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

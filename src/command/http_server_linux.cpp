@@ -1,7 +1,9 @@
 // The exporter's HTTP server on Linux: libmicrohttpd on a listening socket of our own (so that an
 // address in use is reported as such), bounded in connections, time and request size, and the
-// periodic task on the calling thread until SIGTERM or SIGINT.
+// periodic task on the calling thread until SIGTERM or SIGINT. The library is loaded only here:
+// with it come the TLS libraries, whose loading would slow every other run of the command.
 #include <arpa/inet.h>
+#include <dlfcn.h>
 #include <microhttpd.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -33,6 +35,54 @@ constexpr std::intptr_t kRequestMemoryLimit = std::intptr_t{16} * 1024;
 // a descriptor in the poll, never a thread, so it holds up no other scrape.
 constexpr std::intptr_t kServerThreads = 2;
 constexpr int kListenBacklog = 128;
+
+constexpr const char* kLibraryName = "libmicrohttpd.so.12";
+
+// The library's functions that the server calls, typed from its header so that they cannot drift
+// from what the library exports.
+struct Microhttpd {
+  decltype(&MHD_start_daemon) startDaemon = nullptr;
+  decltype(&MHD_quiesce_daemon) quiesceDaemon = nullptr;
+  decltype(&MHD_stop_daemon) stopDaemon = nullptr;
+  decltype(&MHD_lookup_connection_value) lookupConnectionValue = nullptr;
+  decltype(&MHD_create_response_from_buffer) createResponseFromBuffer = nullptr;
+  decltype(&MHD_add_response_header) addResponseHeader = nullptr;
+  decltype(&MHD_queue_response) queueResponse = nullptr;
+  decltype(&MHD_destroy_response) destroyResponse = nullptr;
+};
+
+// What each request is answered with: the library's functions and the caller's handler.
+struct RequestContext {
+  const Microhttpd& library;
+  const HttpHandler& handler;
+};
+
+template <typename Function>
+bool find_function(void* library, const char* name, Function& function) {
+  function = reinterpret_cast<Function>(dlsym(library, name));
+  return function != nullptr;
+}
+
+// Loads the library into microhttpd; the one-line reason when it cannot. It stays loaded for the
+// rest of the process: the server is the last thing the command does.
+std::optional<std::string> load_microhttpd(Microhttpd& microhttpd) {
+  void* library = dlopen(kLibraryName, RTLD_NOW | RTLD_LOCAL);
+  if (library == nullptr || !find_function(library, "MHD_start_daemon", microhttpd.startDaemon) ||
+      !find_function(library, "MHD_quiesce_daemon", microhttpd.quiesceDaemon) ||
+      !find_function(library, "MHD_stop_daemon", microhttpd.stopDaemon) ||
+      !find_function(library, "MHD_lookup_connection_value", microhttpd.lookupConnectionValue) ||
+      !find_function(library, "MHD_create_response_from_buffer",
+                     microhttpd.createResponseFromBuffer) ||
+      !find_function(library, "MHD_add_response_header", microhttpd.addResponseHeader) ||
+      !find_function(library, "MHD_queue_response", microhttpd.queueResponse) ||
+      !find_function(library, "MHD_destroy_response", microhttpd.destroyResponse)) {
+    // NOLINTNEXTLINE(concurrency-mt-unsafe): glibc keeps the last loading error per thread.
+    const char* error = dlerror();
+    return std::string("--serve needs ") + kLibraryName +
+           " (Debian package libmicrohttpd12): " + (error ? error : "not found");
+  }
+  return std::nullopt;
+}
 
 std::string address_text(const ServeAddress& address) {
   const bool ipv6 = address.host.find(':') != std::string::npos;
@@ -73,18 +123,18 @@ std::optional<std::string> listen_on(const ServeAddress& address,
   return std::nullopt;
 }
 
-MHD_Response* response_for(const HttpReply& reply) {
-  MHD_Response* response = MHD_create_response_from_buffer(
+MHD_Response* response_for(const Microhttpd& library, const HttpReply& reply) {
+  MHD_Response* response = library.createResponseFromBuffer(
       reply.body.size(), const_cast<char*>(reply.body.data()), MHD_RESPMEM_MUST_COPY);
   if (response == nullptr) return nullptr;
-  MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.c_str());
+  library.addResponseHeader(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.contentType.c_str());
   if (reply.status == MHD_HTTP_METHOD_NOT_ALLOWED) {
-    MHD_add_response_header(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
+    library.addResponseHeader(response, MHD_HTTP_HEADER_ALLOW, "GET, HEAD");
   }
   return response;
 }
 
-MHD_Result answer(void* handler, MHD_Connection* connection, const char* url, const char* method,
+MHD_Result answer(void* context, MHD_Connection* connection, const char* url, const char* method,
                   const char* /*version*/, const char* /*uploadData*/, size_t* uploadDataSize,
                   void** requestState) {
   // The answer goes out on the request's first call, before any body; later calls only have a
@@ -95,15 +145,15 @@ MHD_Result answer(void* handler, MHD_Connection* connection, const char* url, co
     return MHD_YES;
   }
   *requestState = &answered;
+  const auto& [library, handler] = *static_cast<const RequestContext*>(context);
   try {
     const char* accept =
-        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT);
-    const HttpReply reply =
-        (*static_cast<const HttpHandler*>(handler))(method, url, accept ? accept : "");
-    MHD_Response* response = response_for(reply);
+        library.lookupConnectionValue(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_ACCEPT);
+    const HttpReply reply = handler(method, url, accept ? accept : "");
+    MHD_Response* response = response_for(library, reply);
     if (response == nullptr) return MHD_NO;
-    const MHD_Result queued = MHD_queue_response(connection, reply.status, response);
-    MHD_destroy_response(response);
+    const MHD_Result queued = library.queueResponse(connection, reply.status, response);
+    library.destroyResponse(response);
     return queued;
   } catch (const std::exception&) {
     // Out of memory while writing the answer: the connection is closed, the server goes on.
@@ -131,6 +181,8 @@ bool stop_signal_before(std::chrono::steady_clock::time_point due, const sigset_
 std::optional<std::string> serve_http(const ServeAddress& address, double intervalSeconds,
                                       const HttpHandler& handler,
                                       const std::function<void()>& tick) {
+  Microhttpd library;
+  if (auto reason = load_microhttpd(library)) return reason;
   std::optional<os::Descriptor> listener;
   if (auto reason = listen_on(address, listener)) return reason;
 
@@ -156,9 +208,10 @@ std::optional<std::string> serve_http(const ServeAddress& address, double interv
       {MHD_OPTION_THREAD_POOL_SIZE, kServerThreads, nullptr},
       {MHD_OPTION_END, 0, nullptr},
   };
-  MHD_Daemon* daemon = MHD_start_daemon(
-      MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr, nullptr, &answer,
-      const_cast<HttpHandler*>(&handler), MHD_OPTION_ARRAY, options, MHD_OPTION_END);
+  RequestContext context{library, handler};
+  MHD_Daemon* daemon =
+      library.startDaemon(MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_EPOLL | MHD_USE_ITC, 0, nullptr,
+                          nullptr, &answer, &context, MHD_OPTION_ARRAY, options, MHD_OPTION_END);
   if (daemon == nullptr) return "cannot start the HTTP server on " + address_text(address);
 
   while (!stop_signal_before(began + interval, stops)) {
@@ -166,8 +219,8 @@ std::optional<std::string> serve_http(const ServeAddress& address, double interv
     tick();
   }
   // The listening socket stays ours to close: the server only stops using it.
-  MHD_quiesce_daemon(daemon);
-  MHD_stop_daemon(daemon);
+  library.quiesceDaemon(daemon);
+  library.stopDaemon(daemon);
   return std::nullopt;
 }
 

@@ -5,8 +5,8 @@ connection show in the byte counters and stay when it closes, and a real Prometh
 scraping the exporter every second agrees with ss on the endpoints by state, sees a listener
 opened between two scrapes, and counts a hundred 100 ms connections opened and closed.
 "http": fifty concurrent scrapes, a scrape while a hundred idle clients hold connections, bad
-requests (a 100 kB header, a wrong method, a path of ../), SIGTERM and SIGINT, and an address
-that is in use, not permitted or not the machine's.
+requests (a 100 kB header, a wrong method, a path of ../), SIGTERM and SIGINT, an address
+that is in use, not permitted or not the machine's, and libmicrohttpd missing.
 Each mode creates the namespace and runs itself again inside it ("inside MODE QUORVANE").
 Usage: exporter.py MODE QUORVANE"""
 import collections
@@ -376,6 +376,23 @@ def http_test(quorvane):
         refused = subprocess.run(args, capture_output=True, text=True, timeout=10)
         check(refused.returncode == 2 and refused.stderr == expected,
               f"{args[-1]}: {refused.returncode} {refused.stderr!r}")
+
+    # Without libmicrohttpd (an empty file over it in a mount namespace of its own) the command
+    # still runs; --serve alone stops, with one line naming the library and status 2.
+    library = next(line.split(" => ")[1] for line in subprocess.run(
+        ["ldconfig", "-p"], capture_output=True, text=True, check=True).stdout.splitlines()
+        if "libmicrohttpd.so.12 " in line)
+    without = ["unshare", "--mount", "sh", "-c",
+               f'mount --bind /dev/null "{library}" && exec "$0" "$@"', quorvane]
+    version = subprocess.run(without + ["--version"], capture_output=True, text=True, timeout=10)
+    check(version.returncode == 0 and version.stdout.startswith("quorvane "),
+          f"--version without the library: {version.returncode} {version.stderr!r}")
+    missing = subprocess.run(without + ["--serve", str(PORT)], capture_output=True, text=True,
+                             timeout=10)
+    check(missing.returncode == 2 and missing.stderr.count("\n") == 1 and
+          missing.stderr.startswith("quorvane: --serve needs libmicrohttpd.so.12 (Debian package "
+                                    "libmicrohttpd12): "),
+          f"--serve without the library: {missing.returncode} {missing.stderr!r}")
 
 
 def main():

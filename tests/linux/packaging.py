@@ -221,7 +221,9 @@ def package_checks(build):
               and fields["Package"] == "quorvane" and fields["Architecture"] == architecture,
               f"package name, version and architecture: {deb.name} {fields}")
         check(re.search(r"\blibc6 \(>= [\d.]+\)", fields["Depends"]) and
-              "libstdc++6" in fields["Depends"], f"Depends from dpkg-shlibdeps: {fields}")
+              "libstdc++6" in fields["Depends"] and
+              re.search(r"\blibmicrohttpd12 \(>= [\d.]+\)", fields["Depends"]),
+              f"Depends from dpkg-shlibdeps, and the library --serve loads: {fields}")
         check(len(fields["Description"].splitlines()) > 3, "a long description")
 
         lintian = run(["lintian", "--fail-on", "error,warning", "--display-info", "--pedantic",
