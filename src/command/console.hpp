@@ -1,6 +1,6 @@
 // The few things the command needs from its platform beyond the OS seam: whether stdout is a
-// terminal and what it can draw, its window's size, interrupts, the settings file's kind, and
-// leaving at once.
+// terminal and what it can draw, its window's size, interrupts, the settings file's kind, the
+// heap's pages, and leaving at once.
 #pragma once
 
 #include <cstddef>
@@ -49,5 +49,10 @@ std::string settings_path(const std::string& file);
 // Flushes the standard streams and ends the process with status at once, without waiting for
 // look-ups still in flight or running destructors.
 [[noreturn]] void exit_now(int status);
+
+// Readies the heap for the tables of a listing, megabytes allocated and filled at once: where the
+// system can, they are backed by huge pages, and memory freed between refreshes stays for the
+// next. Called first thing, before any thread starts.
+void prepare_heap();
 
 }  // namespace qv::console

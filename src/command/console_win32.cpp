@@ -119,6 +119,9 @@ std::string settings_path(const std::string& file) {
   return length > 0 && length < sizeof path ? std::string(path, length) : file;
 }
 
+// Large pages need a privilege that a command run by a user does not hold.
+void prepare_heap() {}
+
 void exit_now(int status) {
   std::fflush(stdout);
   std::fflush(stderr);

@@ -111,10 +111,11 @@ std::optional<std::vector<Endpoint>> collect_endpoints(const CollectRequest& req
   endpoints.reserve(rows->size());
   // A process with many sockets is opened once; its names are copied to each of them.
   std::unordered_map<std::uint32_t, Owner> programs;
-  for (const os::SocketRow& socket : *rows) {
-    if (request.listeningOnly && !listening(socket)) continue;
+  for (os::SocketRow& row : *rows) {
+    if (request.listeningOnly && !listening(row)) continue;
     Endpoint& endpoint = endpoints.emplace_back();
-    endpoint.socket = socket;
+    endpoint.socket = std::move(row);
+    const os::SocketRow& socket = endpoint.socket;
     if (request.owners && socket.ownerUid) endpoint.userName = os::user_name(*socket.ownerUid);
     if (socket.owningPid == 0) continue;
     auto [owner, added] = programs.try_emplace(socket.owningPid);

@@ -14,11 +14,22 @@ void append_unicode_escape(std::string& out, unsigned value) {
   for (int shift = 12; shift >= 0; shift -= 4) out += kHexDigits[(value >> shift) & 0xF];
 }
 
+// Printable ASCII other than the quote and the backslash: written as it stands.
+bool plain_json(char byte) { return byte >= 0x20 && byte < 0x7F && byte != '"' && byte != '\\'; }
+
 }  // namespace
 
 void append_json_string(std::string& out, std::string_view bytes) {
   out += '"';
   for (std::size_t i = 0; i < bytes.size();) {
+    // Keys, addresses and most names are all plain: copied a run at a time.
+    std::size_t plainEnd = i;
+    while (plainEnd < bytes.size() && plain_json(bytes[plainEnd])) ++plainEnd;
+    if (plainEnd > i) {
+      out.append(bytes.substr(i, plainEnd - i));
+      i = plainEnd;
+      continue;
+    }
     const Utf8Char c = read_utf8(bytes.substr(i));
     const auto byte = static_cast<unsigned char>(bytes[i]);
     if (!c.valid) {

@@ -388,6 +388,7 @@ int run(int argc, char** argv) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  qv::console::prepare_heap();
   // Look-ups may still be in flight: nothing is waited for once the listing is out.
   qv::console::exit_now(run(argc, argv));
 }

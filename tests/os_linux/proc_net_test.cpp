@@ -83,6 +83,21 @@ TEST(SocketLines, UdpLinesAndEmptyOrHeaderOnlyTables) {
   }
 }
 
+TEST(SocketLines, SockstatCountsTheTablesAboutToBeRead) {
+  const auto counts = os::linux_net::parse_sockstat(
+      "sockets: used 290\nTCP: inuse 5 orphan 0 tw 12 alloc 7 mem 1\nUDP: inuse 3 mem 2\n"
+      "UDPLITE: inuse 0\n",
+      "TCP6: inuse 4\nUDP6: inuse 2\nUDPLITE6: inuse 9\n");
+  EXPECT_EQ(counts.tcp4, 5U);
+  EXPECT_EQ(counts.tcpTimeWait, 12U);
+  EXPECT_EQ(counts.udp4, 3U);  // not UDPLITE's
+  EXPECT_EQ(counts.tcp6, 4U);
+  EXPECT_EQ(counts.udp6, 2U);
+  // Missing files, lines or keys, and damaged counts, count nothing.
+  const auto none = os::linux_net::parse_sockstat("", "TCP6: inuse x\nUDP6:\n");
+  EXPECT_EQ(none.tcp4 + none.tcp6 + none.tcpTimeWait + none.udp4 + none.udp6, 0U);
+}
+
 TEST(TcpStates, KernelNumbersBecomeMibNumbers) {
   const struct {
     unsigned linuxState;

@@ -8,10 +8,9 @@
 
 namespace os {
 
-bool read_all(int fd, std::string& text, std::size_t limit) {
+bool read_all(int fd, std::string& text, std::size_t limit, std::size_t firstRead) {
   text.clear();
-  constexpr std::size_t kFirstChunk = std::size_t{64} * 1024;
-  std::size_t room = kFirstChunk;
+  std::size_t room = std::max<std::size_t>(firstRead, 1);
   for (;;) {
     const std::size_t used = text.size();
     // One byte beyond the limit is asked for, so that a file of exactly limit bytes still reads.
@@ -30,9 +29,9 @@ bool read_all(int fd, std::string& text, std::size_t limit) {
   }
 }
 
-bool read_file(const char* path, std::string& text) {
+bool read_file(const char* path, std::string& text, std::size_t firstRead) {
   const Descriptor file(::open(path, O_RDONLY | O_CLOEXEC));
-  return file.get() >= 0 && read_all(file.get(), text);
+  return file.get() >= 0 && read_all(file.get(), text, std::string::npos, firstRead);
 }
 
 }  // namespace os

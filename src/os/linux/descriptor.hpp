@@ -28,11 +28,17 @@ class Descriptor {
   int fd_;
 };
 
-// Reads from fd to its end into text, in large reads: the kernel regenerates its /proc tables per
-// read, so small reads cost far more than the copying. False on a read error or when the file
-// holds more than limit bytes; text is then unspecified.
-bool read_all(int fd, std::string& text, std::size_t limit = std::string::npos);
-// The same for the file at path; false also when it cannot be opened.
-bool read_file(const char* path, std::string& text);
+// The first read of a file that may be a whole /proc table: the kernel regenerates its tables per
+// read, so small reads cost far more than the copying.
+inline constexpr std::size_t kTableRead = std::size_t{64} * 1024;
+
+// Reads from fd to its end into text, firstRead bytes at first and more each time after. False on
+// a read error or when the file holds more than limit bytes; text is then unspecified.
+bool read_all(int fd, std::string& text, std::size_t limit = std::string::npos,
+              std::size_t firstRead = kTableRead);
+// The same for the file at path; false also when it cannot be opened. A file known to be a line
+// or two (a process's comm) is read with a firstRead to match: the buffer is zeroed before the
+// read, and a 64 KiB one per process is most of a listing's page faults.
+bool read_file(const char* path, std::string& text, std::size_t firstRead = kTableRead);
 
 }  // namespace os

@@ -62,7 +62,8 @@ std::optional<std::string> process_cgroups(std::uint32_t pid) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/%u/cgroup", pid);
   std::string text;
-  if (!read_file(path, text)) return std::nullopt;
+  constexpr std::size_t kCgroupLines = 4096;  // a line per v1 hierarchy: a page holds them all
+  if (!read_file(path, text, kCgroupLines)) return std::nullopt;
   return text;
 }
 

@@ -68,7 +68,8 @@ std::string process_name(std::uint32_t pid) {
   char path[32];
   std::snprintf(path, sizeof path, "/proc/%u/comm", pid);
   std::string name;
-  if (!read_file(path, name)) return {};
+  constexpr std::size_t kCommBytes = 64;  // TASK_COMM_LEN is 16
+  if (!read_file(path, name, kCommBytes)) return {};
   if (!name.empty() && name.back() == '\n') name.pop_back();
   return name;
 }

@@ -155,6 +155,29 @@ bool read_locked(Source source, int family, int protocol, bool traffic, Buffers&
   return read;
 }
 
+// How many rows a table of the kinds will have in the calling thread's namespace, as the kernel
+// counts its sockets: room made at once spares the growing table its copies and page faults.
+std::size_t expected_rows(SocketKinds kinds) {
+  constexpr std::size_t kStatBytes = 1024;
+  std::string sockstat;
+  std::string sockstat6;
+  if (!read_file("/proc/thread-self/net/sockstat", sockstat, kStatBytes)) sockstat.clear();
+  if (!read_file("/proc/thread-self/net/sockstat6", sockstat6, kStatBytes)) sockstat6.clear();
+  const linux_net::SocketCounts counts = linux_net::parse_sockstat(sockstat, sockstat6);
+  std::size_t rows = 0;
+  if (kinds.tcp) {
+    rows += (kinds.ipv4 ? counts.tcp4 : 0) + (kinds.ipv6 ? counts.tcp6 : 0) + counts.tcpTimeWait;
+  }
+  if (kinds.udp) rows += (kinds.ipv4 ? counts.udp4 : 0) + (kinds.ipv6 ? counts.udp6 : 0);
+  return rows;
+}
+
+// Room for a table that had last rows the time before, or for what the kernel counts now.
+std::size_t room_for_rows(std::size_t last, SocketKinds kinds) {
+  const std::size_t rows = last != 0 ? last : expected_rows(kinds);
+  return rows + rows / 8 + 64;
+}
+
 // Owners remembered from one call to the next.
 struct Owners {
   std::mutex mutex;
@@ -233,7 +256,7 @@ std::optional<std::vector<SocketRow>> table(std::optional<Source> only, SocketKi
   Owners& state = owners();
   std::lock_guard lock(state.mutex);
   std::vector<SocketRow> rows;
-  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
+  rows.reserve(room_for_rows(state.lastRows, kinds));
   state.inodes.clear();
   if (!read_kinds(only, kinds, buffers(), rows, state.inodes)) return std::nullopt;
   name_interfaces(rows);
@@ -268,6 +291,7 @@ void read_entered(NamespaceRead& read, SocketKinds kinds) {
     return;
   }
   Buffers own;
+  read.rows.reserve(room_for_rows(0, kinds));
   read.read = read_kinds(std::nullopt, kinds, own, read.rows, read.inodes);
   if (!read.read) read.error = errno != 0 ? errno : EIO;
   name_interfaces(read.rows);
@@ -333,8 +357,10 @@ std::optional<std::vector<SocketRow>> namespaces_table(SocketKinds kinds,
   }
   for (std::thread& reader : readers) reader.join();
 
+  std::size_t total = 0;
+  for (const NamespaceRead& read : reads) total += read.rows.size();
   std::vector<SocketRow> rows;
-  rows.reserve(state.lastRows + state.lastRows / 8 + 64);
+  rows.reserve(total);
   state.inodes.clear();
   bool any = false;
   for (NamespaceRead& read : reads) {

@@ -1,6 +1,7 @@
 // Parsing of the kernel's socket tables and fd links.
 #include "os/linux/proc_net.hpp"
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -128,6 +129,36 @@ void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& line
 
 void parse_socket_lines(std::string_view fileText, std::vector<SocketLine6>& lines) {
   parse_lines(fileText, lines);
+}
+
+namespace {
+
+// The value of key on the line that starts with prefix ("TCP: inuse 5 orphan 0 tw 2": pairs of a
+// key and its count).
+std::size_t sockstat_count(std::string_view text, std::string_view prefix, std::string_view key) {
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    const std::string_view line = text.substr(at, end - at);
+    at = end + 1;
+    if (!line.starts_with(prefix)) continue;
+    Cursor cursor{line.substr(prefix.size())};
+    for (;;) {
+      cursor.skip_blanks();
+      const std::string_view name = cursor.rest.substr(0, cursor.rest.find_first_of(" \t"));
+      std::uint64_t count = 0;
+      if (!cursor.skip_field() || !cursor.decimal(count)) return 0;
+      if (name == key) return static_cast<std::size_t>(count);
+    }
+  }
+  return 0;
+}
+
+}  // namespace
+
+SocketCounts parse_sockstat(std::string_view sockstat, std::string_view sockstat6) {
+  return {sockstat_count(sockstat, "TCP:", "inuse"), sockstat_count(sockstat6, "TCP6:", "inuse"),
+          sockstat_count(sockstat, "TCP:", "tw"), sockstat_count(sockstat, "UDP:", "inuse"),
+          sockstat_count(sockstat6, "UDP6:", "inuse")};
 }
 
 std::uint32_t mib_tcp_state(unsigned linuxState) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -40,6 +41,17 @@ struct SocketLine6 {
 // out, so a table cut short mid-line loses only that line.
 void parse_socket_lines(std::string_view fileText, std::vector<SocketLine>& lines);
 void parse_socket_lines(std::string_view fileText, std::vector<SocketLine6>& lines);
+
+// The sockets /proc/net/sockstat and sockstat6 count in the namespace: what a dump about to be
+// read will hold, near enough to make room for it at once. Counts the files do not give are 0.
+struct SocketCounts {
+  std::size_t tcp4 = 0;
+  std::size_t tcp6 = 0;
+  std::size_t tcpTimeWait = 0;  // both families
+  std::size_t udp4 = 0;
+  std::size_t udp6 = 0;
+};
+SocketCounts parse_sockstat(std::string_view sockstat, std::string_view sockstat6);
 
 // The kernel's TCP state (1 ESTABLISHED .. 12 NEW_SYN_RECV) as the IP Helper's MIB number
 // (1 Closed, 2 Listen, 3 SynSent, 4 SynRcvd, 5 Established, 6 FinWait1, 7 FinWait2, 8 CloseWait,
