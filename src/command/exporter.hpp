@@ -3,7 +3,6 @@
 // HTTP request.
 #pragma once
 
-#include <compare>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -11,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -44,7 +44,9 @@ struct CounterSeries {
   std::string container{};
   std::string program{};
 
-  auto operator<=>(const CounterSeries&) const = default;
+  friend bool operator<(const CounterSeries& a, const CounterSeries& b) {
+    return std::tie(a.netns, a.container, a.program) < std::tie(b.netns, b.container, b.program);
+  }
 };
 
 // TCP connections (every TCP endpoint but listeners) seen opening and closing over the
