@@ -74,12 +74,26 @@ std::string label_value(std::string_view bytes) {
   return out;
 }
 
+// The series an endpoint is counted and shown under. Its namespace is written as the listing of
+// several namespaces writes one without a container (its name, else "net:[INODE]"), and its
+// container by name where the runtime gave one, else by id.
+CounterSeries counter_series(const Endpoint& endpoint, bool byPlace) {
+  if (!byPlace) return {.program = label_value(endpoint.program)};
+  return {
+      .netns = label_value(place_text({}, endpoint.socket.netnsName, endpoint.socket.netnsInode)),
+      .container = label_value(endpoint.containerName.value_or(endpoint.place.container)),
+      .program = label_value(endpoint.program)};
+}
+
 // Writes one metric family: its comments, then each sample from the rows. Keys are label
 // values already escaped, in the order of names; the map keeps the samples sorted, and labels
 // that came out alike (two names alike after escaping) are one series.
 class FamilyWriter {
  public:
-  FamilyWriter(std::string& out, ExpositionFormat format) : out_(out), format_(format) {}
+  // Without places, the families that describe endpoints leave out their first two labels, netns
+  // and container, whose values are then empty.
+  FamilyWriter(std::string& out, ExpositionFormat format, bool byPlace)
+      : out_(out), format_(format), placeLabels_(byPlace ? 0 : 2) {}
 
   // type: gauge, counter or info; a counter's and an info's samples carry the suffix that the
   // OpenMetrics family name leaves off.
@@ -99,20 +113,34 @@ class FamilyWriter {
   template <std::size_t N>
   void samples(const std::array<std::string_view, N>& names,
                const std::map<std::array<std::string, N>, std::string>& rows) {
+    write(names, rows, 0);
+  }
+
+  // A family that describes endpoints: names starts with netns and container.
+  template <std::size_t N>
+  void placed_samples(const std::array<std::string_view, N>& names,
+                      const std::map<std::array<std::string, N>, std::string>& rows) {
+    write(names, rows, placeLabels_);
+  }
+
+ private:
+  template <std::size_t N>
+  void write(const std::array<std::string_view, N>& names,
+             const std::map<std::array<std::string, N>, std::string>& rows, std::size_t first) {
     for (const auto& [labels, value] : rows) {
       out_ += sampleName_;
-      for (std::size_t i = 0; i < N; ++i) {
-        out_ += i == 0 ? '{' : ',';
+      for (std::size_t i = first; i < N; ++i) {
+        out_ += i == first ? '{' : ',';
         out_ += std::string(names[i]) + "=\"" + labels[i] + '"';
       }
-      if (N > 0) out_ += '}';
+      if (N > first) out_ += '}';
       out_ += ' ' + value + '\n';
     }
   }
 
- private:
   std::string& out_;
   ExpositionFormat format_;
+  std::size_t placeLabels_;
   std::string sampleName_;
 };
 
@@ -225,7 +253,7 @@ std::variant<ServeAddress, std::string> parse_serve_address(std::string_view tex
 void count_connections(ConnectionCounters& counters, std::span<const Endpoint> previous,
                        std::span<const Endpoint> current) {
   const WatchDiff diff = diff_endpoints(previous, current);
-  std::vector<std::string> countedAs(current.size());
+  std::vector<CounterSeries> countedAs(current.size());
   for (std::size_t i = 0; i < current.size(); ++i) {
     if (!is_connection(current[i].socket)) continue;
     const auto before = diff.previousIndex[i];
@@ -235,8 +263,8 @@ void count_connections(ConnectionCounters& counters, std::span<const Endpoint> p
     if (counted) {
       countedAs[i] = std::move(counters.countedAs[*before]);
     } else {
-      countedAs[i] = label_value(current[i].program);
-      ++counters.byProgram[countedAs[i]].opened;
+      countedAs[i] = counter_series(current[i], counters.byPlace);
+      ++counters.bySeries[countedAs[i]].opened;
     }
     const os::SocketRow& socket = current[i].socket;
     if (!socket.traffic) continue;
@@ -244,12 +272,12 @@ void count_connections(ConnectionCounters& counters, std::span<const Endpoint> p
     const os::SocketRow* seen = counted && same_socket(previous[*before].socket, socket)
                                     ? &previous[*before].socket
                                     : nullptr;
-    add_traffic(counters.byProgram[countedAs[i]], seen && seen->traffic ? &*seen->traffic : nullptr,
+    add_traffic(counters.bySeries[countedAs[i]], seen && seen->traffic ? &*seen->traffic : nullptr,
                 *socket.traffic);
   }
   for (const std::size_t gone : diff.vanished) {
     if (gone < counters.countedAs.size() && is_connection(previous[gone].socket)) {
-      ++counters.byProgram[counters.countedAs[gone]].closed;
+      ++counters.bySeries[counters.countedAs[gone]].closed;
     }
   }
   counters.countedAs = std::move(countedAs);
@@ -285,57 +313,64 @@ std::string_view exposition_content_type(ExpositionFormat format) {
 
 std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view version,
                             ExpositionFormat format) {
-  Counts<3> endpoints;
-  Rows<5> listening;
-  Counts<2> connections;
+  Counts<5> endpoints;
+  Rows<7> listening;
+  Counts<4> connections;
   for (const Endpoint& endpoint : snapshot.endpoints) {
     const os::SocketRow& socket = endpoint.socket;
     const std::string protocol(protocol_label(socket));
     const std::string family(family_label(socket));
     const std::string state(state_label(socket));
-    const std::string program = label_value(endpoint.program);
-    ++endpoints[{protocol, family, state}];
+    auto [netns, container, program] = counter_series(endpoint, snapshot.byPlace);
+    ++endpoints[{netns, container, protocol, family, state}];
     if (is_listener(socket)) {
-      listening[{protocol, family, endpoint_address_text(socket, socket.local.address),
+      listening[{netns, container, protocol, family,
+                 endpoint_address_text(socket, socket.local.address),
                  std::to_string(socket.local.port), program}] = "1";
     }
-    if (is_connection(socket)) ++connections[{program, state}];
+    if (is_connection(socket)) {
+      ++connections[{std::move(netns), std::move(container), std::move(program), state}];
+    }
   }
-  Rows<1> opened;
-  Rows<1> closed;
-  Rows<2> traffic;
-  for (const auto& [program, counts] : snapshot.connectionsByProgram) {
-    opened.emplace(std::array{program}, std::to_string(counts.opened));
-    closed.emplace(std::array{program}, std::to_string(counts.closed));
+  Rows<3> opened;
+  Rows<3> closed;
+  Rows<4> traffic;
+  for (const auto& [series, counts] : snapshot.connectionsBySeries) {
+    const auto& [netns, container, program] = series;
+    opened.emplace(std::array{netns, container, program}, std::to_string(counts.opened));
+    closed.emplace(std::array{netns, container, program}, std::to_string(counts.closed));
     if (counts.bytesReceived) {
-      traffic.emplace(std::array{program, std::string("in")},
+      traffic.emplace(std::array{netns, container, program, std::string("in")},
                       std::to_string(*counts.bytesReceived));
     }
     if (counts.bytesSent) {
-      traffic.emplace(std::array{program, std::string("out")}, std::to_string(*counts.bytesSent));
+      traffic.emplace(std::array{netns, container, program, std::string("out")},
+                      std::to_string(*counts.bytesSent));
     }
   }
 
   std::string out;
-  FamilyWriter family(out, format);
+  FamilyWriter family(out, format, snapshot.byPlace);
   family.header("quorvane_endpoints", "gauge", "Endpoints by protocol, address family and state.");
-  family.samples<3>({"protocol", "family", "state"}, as_rows(endpoints));
+  family.placed_samples<5>({"netns", "container", "protocol", "family", "state"},
+                           as_rows(endpoints));
   family.header("quorvane_listening", "gauge",
                 "Listening TCP sockets and unconnected UDP sockets: 1 for each address, port "
                 "and program.");
-  family.samples<5>({"protocol", "family", "address", "port", "program"}, listening);
+  family.placed_samples<7>(
+      {"netns", "container", "protocol", "family", "address", "port", "program"}, listening);
   family.header("quorvane_connections", "gauge", "TCP connections by owning program and state.");
-  family.samples<2>({"program", "state"}, as_rows(connections));
+  family.placed_samples<4>({"netns", "container", "program", "state"}, as_rows(connections));
   family.header("quorvane_connections_opened", "counter",
                 "TCP connections seen opening, by owning program.");
-  family.samples<1>({"program"}, opened);
+  family.placed_samples<3>({"netns", "container", "program"}, opened);
   family.header("quorvane_connections_closed", "counter",
                 "TCP connections seen closing, by the program that owned them when they opened.");
-  family.samples<1>({"program"}, closed);
+  family.placed_samples<3>({"netns", "container", "program"}, closed);
   family.header("quorvane_traffic_bytes", "counter",
                 "Bytes TCP connections received (in) and sent (out), by the program that owned "
                 "them when they opened.");
-  family.samples<2>({"program", "direction"}, traffic);
+  family.placed_samples<4>({"netns", "container", "program", "direction"}, traffic);
   family.header("quorvane_scrape_duration_seconds", "gauge",
                 "Seconds the refresh shown here took to collect the endpoints.");
   family.samples<0>({}, Rows<0>{{{}, seconds_text(snapshot.refreshSeconds)}});

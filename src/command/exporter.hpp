@@ -10,6 +10,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <variant>
 #include <vector>
 
@@ -29,21 +30,38 @@ std::variant<ServeAddress, std::string> parse_serve_address(std::string_view tex
 struct ConnectionCounts {
   std::uint64_t opened = 0;
   std::uint64_t closed = 0;
-  // Bytes the program's connections moved while the exporter watched; nullopt while none of them
+  // Bytes the series' connections moved while the exporter watched; nullopt while none of them
   // had counters.
   std::optional<std::uint64_t> bytesSent = std::nullopt;
   std::optional<std::uint64_t> bytesReceived = std::nullopt;
 };
 
+// The labels one series of connection counters is kept under, escaped as the exposition writes
+// them: where the connection lives (its namespace and container, both empty unless the series are
+// told apart by place) and its owner's program.
+struct CounterSeries {
+  std::string netns{};
+  std::string container{};
+  std::string program{};
+
+  friend bool operator<(const CounterSeries& a, const CounterSeries& b) {
+    return std::tie(a.netns, a.container, a.program) < std::tie(b.netns, b.container, b.program);
+  }
+};
+
 // TCP connections (every TCP endpoint but listeners) seen opening and closing over the
-// exporter's life, and the bytes they moved, by owner's program. A program once counted keeps its
-// counters, so that the series never vanish.
+// exporter's life, and the bytes they moved, by series. A series once counted keeps its counters,
+// so that the series never vanish: a program that exits, or a container whose namespace is gone,
+// keeps its last totals rather than have them fall back to zero should it come again.
 struct ConnectionCounters {
-  std::map<std::string, ConnectionCounts, std::less<>> byProgram;
-  // For each endpoint of the latest refresh, the program its connection is counted under: the
+  // Set before the first count (-A, --netns): the series are told apart by namespace and
+  // container too, so that a program in two containers has two.
+  bool byPlace = false;
+  std::map<CounterSeries, ConnectionCounts> bySeries;
+  // For each endpoint of the latest refresh, the series its connection is counted under: the
   // owner it had when first seen, so that its close lands where its open did even after the owner
   // let it go (a connection in TIME-WAIT has none). Empty for listeners and UDP sockets.
-  std::vector<std::string> countedAs;
+  std::vector<CounterSeries> countedAs;
 };
 
 // Counts the connections that appeared and vanished from previous to current (the endpoints of
@@ -58,7 +76,9 @@ void count_connections(ConnectionCounters& counters, std::span<const Endpoint> p
 // the same endpoints and counters.
 struct ExporterSnapshot {
   std::vector<Endpoint> endpoints;
-  std::map<std::string, ConnectionCounts, std::less<>> connectionsByProgram;
+  std::map<CounterSeries, ConnectionCounts> connectionsBySeries;
+  // Every family that describes endpoints carries netns and container labels (-A, --netns).
+  bool byPlace = false;
   double refreshSeconds = 0;  // how long collecting the endpoints took
 };
 
@@ -70,8 +90,8 @@ ExpositionFormat negotiate_exposition(std::string_view accept);
 
 std::string_view exposition_content_type(ExpositionFormat format);
 
-// The metrics of a snapshot in the format. Labels are bounded by the machine's services: never a
-// remote address or port, an ephemeral port or a pid.
+// The metrics of a snapshot in the format. Labels are bounded by the machine's services,
+// namespaces and containers: never a remote address or port, an ephemeral port or a pid.
 std::string exposition_text(const ExporterSnapshot& snapshot, std::string_view version,
                             ExpositionFormat format);
 

@@ -369,7 +369,6 @@ int run(int argc, char** argv) {
                   "'");
     }
   }
-  if (options.serveAddress) return qv::run_exporter(options, QV_VERSION);
   std::optional<os::NamespaceScope> namespaces;
   if (options.allNamespaces || !options.netns.empty()) {
     // --netns picks among every namespace: with -A or without, the ones it names.
@@ -380,6 +379,12 @@ int run(int argc, char** argv) {
       if (!file) return fail(reason);
       namespaces->files.push_back(*std::move(file));
     }
+  }
+  if (options.serveAddress) {
+    bool shortfallSaid = false;
+    return qv::run_exporter(
+        options, namespaces, QV_VERSION,
+        [&](const os::NamespaceShortfall& shortfall) { say_shortfall(shortfall, shortfallSaid); });
   }
   qv::console::exit_on_interrupt(130);
   qv::InstanceSettings record = load_record(options);

@@ -83,7 +83,8 @@ const char kUsage[] =
     "      --serve [ADDRESS:]PORT\n"
     "                        serve the endpoints' metrics to Prometheus over HTTP at /metrics\n"
     "                        (ADDRESS 127.0.0.1 unless given; 0.0.0.0 or [::] for every\n"
-    "                        interface) until SIGTERM or Ctrl-C; the filters apply\n"
+    "                        interface) until SIGTERM or Ctrl-C; the filters apply, and with\n"
+    "                        -A or --netns the metrics carry netns and container labels\n"
     "      --serve-interval SECONDS\n"
     "                        refresh the metrics every SECONDS (default 1), counting the\n"
     "                        connections opened and closed in between\n"
@@ -309,9 +310,8 @@ std::optional<std::string> conflict_of(const Options& options) {
     return "--log-traffic adds to the connection log: it goes with --watch and --format json, "
            "without --summary";
   }
-  if ((options.allNamespaces || !options.netns.empty()) &&
-      (options.meter || options.serveAddress)) {
-    return "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
+  if ((options.allNamespaces || !options.netns.empty()) && options.meter) {
+    return "-A and --netns list the command's endpoints: they do not go with --meter";
   }
   if (options.serveAddress &&
       (options.watchSeconds || options.meter || options.summary || options.settingsFile ||

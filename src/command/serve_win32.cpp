@@ -5,7 +5,10 @@
 
 namespace qv {
 
-int run_exporter(const Options& /*options*/, std::string_view /*version*/) {
+int run_exporter(const Options& /*options*/,
+                 const std::optional<os::NamespaceScope>& /*namespaces*/,
+                 std::string_view /*version*/,
+                 const std::function<void(const os::NamespaceShortfall&)>& /*sayShortfall*/) {
   std::fputs("quorvane: --serve is available on Linux only\n", stderr);
   return 2;
 }

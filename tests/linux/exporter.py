@@ -3,16 +3,20 @@
 "prometheus": promtool accepts the exposition of a busy namespace, bytes sent through a
 connection show in the byte counters and stay when it closes, and a real Prometheus server
 scraping the exporter every second agrees with ss on the endpoints by state, sees a listener
-opened between two scrapes, and counts a hundred 100 ms connections opened and closed.
+opened between two scrapes, and counts a hundred 100 ms connections opened and closed. With -A,
+two more namespaces (one holder in a Docker-style cgroup, named by an Engine API socket served
+here) are labelled with their netns and container and agree with ss inside each, their counters
+stay when their connections close, and --netns keeps one namespace alone.
 "http": fifty concurrent scrapes, a scrape while a hundred idle clients hold connections, bad
 requests (a 100 kB header, a wrong method, a path of ../), SIGTERM and SIGINT, an address
 that is in use, not permitted or not the machine's, and libmicrohttpd missing.
 Each mode creates the namespace and runs itself again inside it ("inside MODE QUORVANE").
-Usage: exporter.py MODE QUORVANE"""
+Usage: exporter.py MODE QUORVANE SOCKET_HOLDER"""
 import collections
 import http.client
 import json
 import os
+import re
 import socket
 import subprocess
 import sys
@@ -23,10 +27,13 @@ import urllib.parse
 
 from checks import check, finish
 from netns import Namespace
-from ss_listing import records as ss_records
+from quorvane_views import Cgroups, RuntimeApi, container_id
+from ss_listing import program_of, records as ss_records
 
 PORT = 9911
 FILTERED_PORT = 9912  # an exporter of the connections to port 7777 only
+EVERY_PORT = 9913  # exporters of every namespace (-A) and of one (--netns)
+ONE_PORT = 9914
 PROMETHEUS_PORT = 9090
 SCRAPE_SECONDS = 1
 OPENMETRICS = "application/openmetrics-text; version=1.0.0; charset=utf-8"
@@ -48,9 +55,9 @@ def wait_listening(port, process=None, seconds=20):
     return False
 
 
-def serve(quorvane, *options, port=PORT):
+def serve(quorvane, *options, port=PORT, env=None):
     process = subprocess.Popen([quorvane, "--serve", str(port), *options],
-                               stderr=subprocess.PIPE, text=True)
+                               stderr=subprocess.PIPE, text=True, env=env)
     if not wait_listening(port, process):
         raise RuntimeError(f"quorvane --serve did not listen: {process.communicate()[1]}")
     return process
@@ -81,10 +88,10 @@ def raw_request(data, port=PORT):
     return answer.decode(errors="replace")
 
 
-def stop(process, signal_number):
+def stop(process, signal_number, seconds=5):
     process.send_signal(signal_number)
     try:
-        return process.wait(timeout=5)
+        return process.wait(timeout=seconds)
     except subprocess.TimeoutExpired:
         process.kill()
         return "hung"
@@ -118,12 +125,13 @@ def busy_sockets():
     return held
 
 
-def ss_counts():
-    """ss's endpoints by (protocol, family, state), in the exporter's words."""
+def ss_counts(ns=None):
+    """ss's endpoints by (protocol, family, state), in the exporter's words, in the namespace ns
+    (None: this one)."""
     counts = collections.Counter()
     for family in ("4", "6"):
         for protocol in ("t", "u"):
-            for record in ss_records(None, ["-a", f"-{family}", f"-{protocol}"]):
+            for record in ss_records(ns, ["-a", f"-{family}", f"-{protocol}"]):
                 state = SS_STATES[record.word] if protocol == "t" else "none"
                 counts[("tcp" if protocol == "t" else "udp", f"ipv{family}", state)] += 1
     return counts
@@ -254,7 +262,108 @@ def traffic_counters(listener):
           f"during {during}, after {after}")
 
 
-def prometheus_test(quorvane):
+SAMPLE = re.compile(r'(\w+)\{(.*)\} (\S+)$')
+LABEL = re.compile(r'(\w+)="((?:[^"\\]|\\.)*)"')
+
+
+def samples(text, name):
+    """The samples of one metric in an exposition, as (labels, value)."""
+    found = []
+    for line in text.splitlines():
+        match = SAMPLE.match(line)
+        if match and match.group(1) == name:
+            found.append((dict(LABEL.findall(match.group(2))), float(match.group(3))))
+    return found
+
+
+def endpoints_of(text, netns):
+    """quorvane_endpoints of one namespace by (protocol, family, state)."""
+    return collections.Counter({(k["protocol"], k["family"], k["state"]): int(v)
+                                for k, v in samples(text, "quorvane_endpoints")
+                                if k["netns"] == netns})
+
+
+def namespace_labels(quorvane, holder_program):
+    """-A labels each endpoint family with the namespace and container; the counts agree with ss
+    inside each namespace, counters are kept per namespace, container and program and stay when
+    the connections close, and --netns NAME exports that namespace alone."""
+    pid = os.getpid()
+    docker_id = container_id("labels")
+    with tempfile.TemporaryDirectory() as tmp, Namespace("qvlabela") as a, \
+            Namespace("qvlabelb") as b:
+        # ip netns exec gave this process a /sys of its own, without the cgroup hierarchies.
+        os.mkdir(os.path.join(tmp, "pids"))
+        subprocess.run(["mount", "-t", "cgroup", "-o", "pids", "cgroup",
+                        os.path.join(tmp, "pids")], check=True)
+        docker = RuntimeApi(os.path.join(tmp, "docker.sock"), {docker_id: f"web-{pid}"})
+        try:
+            with Cgroups(tmp) as cgroups:
+                for ns, connections in ((a, 1), (b, 2)):
+                    # No TIME-WAIT: a closed connection leaves at once.
+                    ns.run(["sysctl", "-qw", "net.ipv4.tcp_max_tw_buckets=0"], check=True)
+                    connect = "connect 127.0.0.1 127.0.0.1 7400"
+                    ns.holder(holder_program).do("listen 127.0.0.1 7400", *[connect] * connections,
+                                                 "accept", "udp 127.0.0.1 7401")
+                cgroups.place(a.holders[0].pid, "pids", f"docker/{docker_id}")
+                program = program_of(a.holders[0].pid).decode()
+                env = dict(os.environ, DOCKER_HOST=f"unix://{docker.path}")
+                every = serve(quorvane, "-A", "--serve-interval", "0.5", port=EVERY_PORT, env=env)
+                one = serve(quorvane, "--netns", b.name, "--serve-interval", "0.1", port=ONE_PORT)
+                status, _, text = get(port=EVERY_PORT, accept="text/plain;version=0.0.4")
+                lint = subprocess.run(["promtool", "check", "metrics"], input=text,
+                                      capture_output=True, text=True)
+                check(status == 200 and lint.returncode == 0,
+                      f"promtool check metrics with -A: {status} {lint.stdout}{lint.stderr}")
+                for ns in (a, b):
+                    expected = ss_counts(ns)
+                    check(endpoints_of(text, ns.name) == expected,
+                          f"{ns.name}: exported {endpoints_of(text, ns.name)}, ss {expected}")
+                where = {"container": f"web-{pid}", "program": program}
+                for name, wanted in (("quorvane_connections_opened_total", 2),
+                                     ("quorvane_connections_closed_total", 0),
+                                     ("quorvane_connections", 2)):
+                    found = [v for k, v in samples(text, name) if k["netns"] == a.name and
+                             all(k[n] == w for n, w in where.items())]
+                    check(found == [wanted], f"{name} of {a.name} in web-{pid}: {found}")
+                listening = {(k["protocol"], k["port"]): v
+                             for k, v in samples(text, "quorvane_listening")
+                             if k["netns"] == a.name and k["container"] == f"web-{pid}"}
+                check(listening == {("tcp", "7400"): 1, ("udp", "7401"): 1},
+                      f"listeners of {a.name} in web-{pid}: {listening}")
+                containers = {k["container"] for k, _ in samples(text, "quorvane_endpoints")
+                              if k["netns"] in (a.name, b.name)}
+                check(containers == {f"web-{pid}", ""}, f"container labels: {containers}")
+                opened_b = [v for k, v in samples(text, "quorvane_connections_opened_total")
+                            if k["netns"] == b.name]
+                check(opened_b == [4], f"connections opened in {b.name}: {opened_b}")
+
+                _, _, alone = get(port=ONE_PORT)
+                places = {k["netns"] for k, _ in samples(alone, "quorvane_endpoints")}
+                check(places == {b.name} and endpoints_of(alone, b.name) == ss_counts(b),
+                      f"--netns {b.name}: namespaces {places}, {endpoints_of(alone, b.name)}")
+
+                # The holder goes: its connections count as closed where they opened, and the
+                # series stay.
+                a.holders[0].stop()
+                time.sleep(1.5)
+                _, _, text = get(port=EVERY_PORT)
+                counters = {name: [v for k, v in samples(text, name) if k["netns"] == a.name]
+                            for name in ("quorvane_connections_opened_total",
+                                         "quorvane_connections_closed_total")}
+                check(counters == {"quorvane_connections_opened_total": [2],
+                                   "quorvane_connections_closed_total": [2]},
+                      f"{a.name} after its holder went: {counters}")
+                # A refresh of every namespace on a loaded machine may take seconds; the signal
+                # is taken when it ends.
+                statuses = [stop(every, 15, 30), stop(one, 15)]
+                check(statuses == [0, 0], f"SIGTERM stops the -A and --netns exporters with "
+                      f"status 0: {statuses}, {every.stderr.read()!r} {one.stderr.read()!r}")
+        finally:
+            docker.close()
+            subprocess.run(["umount", os.path.join(tmp, "pids")], check=True)
+
+
+def prometheus_test(quorvane, holder_program):
     # Closed connections leave no TIME-WAIT behind, so that ss and a scrape a moment apart see
     # the same endpoints.
     subprocess.run(["sysctl", "-qw", "net.ipv4.tcp_max_tw_buckets=0"], check=True)
@@ -271,6 +380,7 @@ def prometheus_test(quorvane):
     check(status == 200 and kind == OPENMETRICS and text.endswith("\n# EOF\n"),
           f"OpenMetrics scrape: {status} {kind}\n{text[-200:]}")
     traffic_counters(held[0])
+    namespace_labels(quorvane, holder_program)
 
     with tempfile.TemporaryDirectory() as tmp:
         prometheus = Prometheus(tmp)
@@ -315,7 +425,7 @@ def prometheus_test(quorvane):
         sock.close()
 
 
-def http_test(quorvane):
+def http_test(quorvane, _holder_program):
     exporter = serve(quorvane)
     results = []
 
@@ -396,14 +506,14 @@ def http_test(quorvane):
 
 
 def main():
-    mode, quorvane = sys.argv[1:3]
+    mode, quorvane, holder_program = sys.argv[1:4]
     if mode == "inside":
-        inner, quorvane = sys.argv[2:4]
-        {"prometheus": prometheus_test, "http": http_test}[inner](quorvane)
+        inner, quorvane, holder_program = sys.argv[2:5]
+        {"prometheus": prometheus_test, "http": http_test}[inner](quorvane, holder_program)
         finish()
     with Namespace("qvserve") as ns:
-        sys.exit(ns.run([sys.executable, os.path.abspath(__file__), "inside", mode,
-                         quorvane]).returncode)
+        sys.exit(ns.run([sys.executable, os.path.abspath(__file__), "inside", mode, quorvane,
+                         holder_program]).returncode)
 
 
 if __name__ == "__main__":

@@ -474,7 +474,8 @@ class Cgroups:
     """Directories under this test's own root in cgroup hierarchies, processes moved into them;
     on leaving, the processes moved back to each hierarchy's root and the directories removed."""
 
-    def __init__(self):
+    def __init__(self, base=CGROUPS):
+        self.base = base  # where the hierarchies are mounted
         self.root = f"qv{os.getpid()}"
         self.made = []  # (hierarchy, relative path), parents first
         self.pids = []
@@ -485,11 +486,11 @@ class Cgroups:
         relative = top
         for part in [""] + path.split("/"):
             relative = os.path.join(relative, part) if part else relative
-            full = os.path.join(CGROUPS, hierarchy, relative)
+            full = os.path.join(self.base, hierarchy, relative)
             if not os.path.isdir(full):
                 os.mkdir(full)
                 self.made.append((hierarchy, relative))
-        with open(os.path.join(CGROUPS, hierarchy, relative, "cgroup.procs"), "w") as f:
+        with open(os.path.join(self.base, hierarchy, relative, "cgroup.procs"), "w") as f:
             f.write(str(pid))
         self.pids.append((hierarchy, pid))
         return "/" + relative
@@ -500,12 +501,12 @@ class Cgroups:
     def __exit__(self, *exc):
         for hierarchy, pid in self.pids:
             try:
-                with open(os.path.join(CGROUPS, hierarchy, "cgroup.procs"), "w") as f:
+                with open(os.path.join(self.base, hierarchy, "cgroup.procs"), "w") as f:
                     f.write(str(pid))
             except OSError:
                 pass  # the process has gone already
         for hierarchy, relative in reversed(self.made):
-            os.rmdir(os.path.join(CGROUPS, hierarchy, relative))
+            os.rmdir(os.path.join(self.base, hierarchy, relative))
 
 
 def container_id(word):

@@ -140,7 +140,7 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       "--log-traffic adds to the connection log: it goes with --watch and --format json, without "
       "--summary";
   const std::string namespaces =
-      "-A and --netns list the command's endpoints: they do not go with --meter or --serve";
+      "-A and --netns list the command's endpoints: they do not go with --meter";
   const struct {
     std::vector<std::string> arguments;
     std::string reason;
@@ -165,7 +165,7 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
       {{"--summary", "--template", "%lip"}, summary},
       {{"--summary", "--format", "csv"}, summary},
       {{"-A", "--meter"}, namespaces},
-      {{"--netns", "web", "--serve", "9100"}, namespaces},
+      {{"--netns", "web", "--meter"}, namespaces},
       {{"--meter", "-e"}, meterOwners},
       {{"--meter", "--container", "web"}, meterOwners},
       {{"--unit=ssh", "--meter"}, meterOwners},
@@ -175,6 +175,8 @@ TEST(CommandOptions, OptionsThatDoNotGoTogether) {
   EXPECT_TRUE(options({"--meter", "--format", "text", "--template", "%lip", "-4"}).meter);
   EXPECT_TRUE(options({"--summary", "--format", "json", "--state", "listen"}).summary);
   EXPECT_EQ(options({"--watch", "--format=json", "--log-traffic", "2.5"}).logTrafficSeconds, 2.5);
+  // The exporter labels each namespace's and container's metrics.
+  EXPECT_TRUE(options({"-A", "--netns", "web", "--serve", "9100"}).allNamespaces);
   // Help and version show neither listing, so they go with anything.
   EXPECT_TRUE(options({"--help", "--meter", "--format", "json"}).help);
   EXPECT_TRUE(options({"--version", "--summary", "--template", "x"}).version);

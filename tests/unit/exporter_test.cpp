@@ -50,8 +50,9 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
                 .local = {{}, 53},
                 .program = "dnsmasq"}),
   };
-  snapshot.connectionsByProgram["nginx"] = {7, 5, 300, 1200};
-  snapshot.connectionsByProgram["idle"] = {1, 0};  // no counters seen: no traffic series
+  snapshot.connectionsBySeries[{.program = "nginx"}] = {7, 5, 300, 1200};
+  snapshot.connectionsBySeries[{.program = "idle"}] = {1,
+                                                       0};  // no counters seen: no traffic series
   snapshot.refreshSeconds = 0.25;
 
   const std::string om = qv::exposition_text(snapshot, "1.2", ExpositionFormat::openMetrics);
@@ -96,11 +97,12 @@ TEST(ExporterExposition, BoundedLabelsInBothFormats) {
 }
 
 TEST(ExporterCounting, OpensAndClosesByTheProgramThatOpened) {
+  const qv::CounterSeries web{.program = "web"};
   qv::ConnectionCounters counters;
   const std::vector<qv::Endpoint> first = {listener(80, "web"),
                                            tcp(80, 50000, TcpState::established, "web")};
   qv::count_connections(counters, {}, first);
-  EXPECT_EQ(counters.byProgram["web"].opened, 1U);  // open at the start: counted once
+  EXPECT_EQ(counters.bySeries[web].opened, 1U);  // open at the start: counted once
 
   // The connection's owner lets it go (TIME-WAIT), a short one comes and goes unseen, and a new
   // one opens; the listener is never a connection.
@@ -109,15 +111,15 @@ TEST(ExporterCounting, OpensAndClosesByTheProgramThatOpened) {
   qv::count_connections(counters, first, second);
   const std::vector<qv::Endpoint> third = {listener(80, "web")};
   qv::count_connections(counters, second, third);
-  EXPECT_EQ(counters.byProgram["web"].opened, 2U);
-  EXPECT_EQ(counters.byProgram["web"].closed, 2U);
-  EXPECT_EQ(counters.byProgram.count(""), 0U);  // the time-wait end stayed web's
+  EXPECT_EQ(counters.bySeries[web].opened, 2U);
+  EXPECT_EQ(counters.bySeries[web].closed, 2U);
+  EXPECT_EQ(counters.bySeries.count({}), 0U);  // the time-wait end stayed web's
 
   // A program gone keeps its series.
   qv::count_connections(counters, third, {});
-  EXPECT_EQ(counters.byProgram.size(), 1U);
+  EXPECT_EQ(counters.bySeries.size(), 1U);
   EXPECT_TRUE(counters.countedAs.empty());
-  EXPECT_FALSE(counters.byProgram["web"].bytesSent);  // no counters seen: none made up
+  EXPECT_FALSE(counters.bySeries[web].bytesSent);  // no counters seen: none made up
 }
 
 // The byte totals only ever grow: each refresh adds what every connection moved since the one
@@ -131,6 +133,7 @@ TEST(ExporterCounting, TrafficTotalsNeverGoBack) {
     e.socket.identity = identity;
     return e;
   };
+  const qv::CounterSeries curl{.program = "curl"};
   qv::ConnectionCounters counters;
   std::vector<qv::Endpoint> previous;
   std::vector<std::uint64_t> totals;
@@ -144,11 +147,90 @@ TEST(ExporterCounting, TrafficTotalsNeverGoBack) {
        }) {
     qv::count_connections(counters, previous, current);
     previous = current;
-    totals.push_back(*counters.byProgram["curl"].bytesSent);
-    totals.push_back(*counters.byProgram["curl"].bytesReceived);
+    totals.push_back(*counters.bySeries[curl].bytesSent);
+    totals.push_back(*counters.bySeries[curl].bytesReceived);
   }
   EXPECT_EQ(totals,
             (std::vector<std::uint64_t>{100, 1000, 160, 3020, 185, 3027, 185, 3027, 285, 3027}));
+}
+
+// Across namespaces (-A, --netns) every family that describes endpoints says where they live,
+// and the counters are kept per namespace, container and program: a program in two containers
+// has two series, a connection's close lands where its open did, and a namespace that goes keeps
+// its totals.
+TEST(ExporterPlaces, SeriesByNamespaceAndContainer) {
+  const auto placed = [](qv::Endpoint e, std::uint64_t inode, std::string netns,
+                         std::string container, std::optional<std::string> name) {
+    e.socket.netnsInode = inode;
+    e.socket.netnsName = std::move(netns);
+    e.place.container = std::move(container);
+    e.containerName = std::move(name);
+    return e;
+  };
+  const std::string id(64, 'c');
+  // The same addresses in two namespaces are two connections.
+  const auto web = [&](qv::Endpoint e) { return placed(std::move(e), 11, "blue", id, "web"); };
+  const auto anonymous = [&](qv::Endpoint e) {
+    return placed(std::move(e), 12, "", "ab\"12", std::nullopt);
+  };
+  const auto bare = [&](qv::Endpoint e) { return placed(std::move(e), 13, "red", "", ""); };
+  qv::Endpoint sending = web(tcp(80, 50000, TcpState::established, "nginx"));
+  sending.socket.traffic = test_endpoint::traffic(300, 1200);
+  const std::vector<qv::Endpoint> first = {
+      web(listener(80, "nginx")), sending,
+      anonymous(tcp(80, 50000, TcpState::established, "nginx")),
+      bare(tcp(50001, 80, TcpState::established, "curl"))};
+  // The anonymous namespace's connection loses its owner, then goes with the red namespace.
+  const std::vector<qv::Endpoint> second = {
+      first[0], first[1], anonymous(tcp(80, 50000, TcpState::timeWait)), first[3]};
+  const std::vector<qv::Endpoint> third = {first[0], first[1]};
+
+  qv::ConnectionCounters counters;
+  counters.byPlace = true;
+  qv::ConnectionCounters merged;
+  for (const auto& [previous, current] : {std::pair{std::vector<qv::Endpoint>{}, first},
+                                          std::pair{first, second}, std::pair{second, third}}) {
+    qv::count_connections(counters, previous, current);
+    qv::count_connections(merged, previous, current);
+  }
+  const qv::CounterSeries inWeb{"blue", "web", "nginx"};
+  const qv::CounterSeries inAnonymous{"net:[12]", "ab\\\"12", "nginx"};
+  const qv::CounterSeries inRed{"red", "", "curl"};
+  EXPECT_EQ(counters.bySeries.size(), 3U);
+  EXPECT_EQ(counters.bySeries[inWeb].opened, 1U);
+  EXPECT_EQ(counters.bySeries[inWeb].closed, 0U);
+  EXPECT_EQ(counters.bySeries[inAnonymous].opened, 1U);
+  EXPECT_EQ(counters.bySeries[inAnonymous].closed, 1U);
+  EXPECT_EQ(counters.bySeries[inRed].closed, 1U);
+  // Without places, the same refreshes count by program alone, as before.
+  EXPECT_EQ(merged.bySeries.size(), 2U);
+  EXPECT_EQ(merged.bySeries[{.program = "nginx"}].opened, 2U);
+
+  qv::ExporterSnapshot snapshot{
+      .endpoints = second, .connectionsBySeries = counters.bySeries, .byPlace = true};
+  const std::string om = qv::exposition_text(snapshot, "1.2", ExpositionFormat::openMetrics);
+  for (
+      const char* line : {
+          R"(quorvane_endpoints{netns="blue",container="web",protocol="tcp",family="ipv4",state="listen"} 1)",
+          R"(quorvane_endpoints{netns="blue",container="web",protocol="tcp",family="ipv4",state="established"} 1)",
+          R"(quorvane_endpoints{netns="net:[12]",container="ab\"12",protocol="tcp",family="ipv4",state="time-wait"} 1)",
+          R"(quorvane_listening{netns="blue",container="web",protocol="tcp",family="ipv4",address="127.0.0.1",port="80",program="nginx"} 1)",
+          R"(quorvane_connections{netns="red",container="",program="curl",state="established"} 1)",
+          R"(quorvane_connections{netns="net:[12]",container="ab\"12",program="",state="time-wait"} 1)",
+          R"(quorvane_connections_opened_total{netns="blue",container="web",program="nginx"} 1)",
+          R"(quorvane_connections_closed_total{netns="net:[12]",container="ab\"12",program="nginx"} 1)",
+          R"(quorvane_connections_closed_total{netns="red",container="",program="curl"} 1)",
+          R"(quorvane_traffic_bytes_total{netns="blue",container="web",program="nginx",direction="in"} 1200)",
+          "quorvane_scrape_duration_seconds 0",
+          R"(quorvane_build_info{version="1.2"} 1)",
+      }) {
+    EXPECT_TRUE(has_line(om, line)) << line << "\nin:\n" << om;
+  }
+  // A container without a name from its runtime is labelled by its id.
+  snapshot.endpoints = {placed(listener(53, "dns"), 14, "", id, std::nullopt)};
+  EXPECT_NE(qv::exposition_text(snapshot, "1.2", ExpositionFormat::prometheusText)
+                .find("quorvane_listening{netns=\"net:[14]\",container=\"" + id + "\","),
+            std::string::npos);
 }
 
 TEST(ExporterNegotiation, AsTheClientLibrariesChoose) {
