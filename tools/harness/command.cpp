@@ -466,6 +466,11 @@ void check_statistics_case(const StatisticsCase& test, const char* family, Get g
   const std::string what = std::string(family) + ", " + test.what;
   ok(problem == test.after, "%s: problem %d, expected %d", what.c_str(), static_cast<int>(problem),
      static_cast<int>(test.after));
+  // Switched on for good where it could be read, as later listings count from then.
+  const bool switched = test.switching == NO_ERROR;
+  ok(standIn.data.on == (test.alreadyOn || (switched && test.dataAnswer == NO_ERROR)) &&
+         standIn.path.on == (test.alreadyOn || (switched && test.pathAnswer == NO_ERROR)),
+     "%s: collection data %d path %d afterwards", what.c_str(), standIn.data.on, standIn.path.on);
   if (!test.bytesKnown && !test.pathKnown) {
     ok(!traffic, "%s: no statistics, got some", what.c_str());
     return;
@@ -489,11 +494,6 @@ void check_statistics_case(const StatisticsCase& test, const char* family, Get g
   expect("bytes retransmitted", traffic->bytesRetrans, known(test.pathKnown, 4380));
   expect("segments retransmitted", traffic->retransmits, known(test.pathKnown, 3));
   expect("cwnd (not kept here)", traffic->cwnd, std::nullopt);
-  // Switched on for good where it could be read, as later listings count from then.
-  const bool switched = test.switching == NO_ERROR;
-  ok(standIn.data.on == (test.alreadyOn || (switched && test.dataAnswer == NO_ERROR)) &&
-         standIn.path.on == (test.alreadyOn || (switched && test.pathAnswer == NO_ERROR)),
-     "%s: collection data %d path %d afterwards", what.c_str(), standIn.data.on, standIn.path.on);
 }
 
 void check_statistics_reading() {
