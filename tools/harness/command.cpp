@@ -1,19 +1,25 @@
 // Scenario "command": quorvane.exe, run as a user runs it, lists this process's own IPv4 and IPv6
 // endpoints with its pid, with -i their statistics or why there are none, names a program whose
 // file name is not ASCII exactly, in UTF-8, and its --meter view agrees with what the DLL's
-// ListPorts shows for the same settings. Meant for a
+// ListPorts shows for the same settings; and the read of a connection's statistics behind -i,
+// which Wine lacks, against stand-ins that answer as Windows does. Meant for a
 // private network namespace whose DNS server names 127.0.0.1.
 // Usage: harness command QUORVANE.exe
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <climits>
+#include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "harness.hpp"
+#include "os/win32/tcp_statistics.hpp"
 #include "scenarios.hpp"
 #include "sockets.hpp"
 
@@ -269,9 +275,234 @@ void check_info_listing(const std::string& quorvane, int port) {
            said[0].find("statistics") != std::string::npos,
        "-i without statistics: one line saying why, got '%s'", run.errors.c_str());
     ok(json_value(*connection, "rtt_ms").empty(), "-i without statistics: no round trip either");
+    for (const char* key :
+         {"bytes_received", "bytes_retrans", "retransmits", "rtt_var_ms", "min_rtt_ms"}) {
+      ok(json_value(*connection, key).empty(), "-i without statistics: %s is null", key);
+    }
   }
   std::printf("-i: connection statistics %s\n", counted ? "read" : "unavailable");
   if (failures != 0) std::printf("listing:\n%s", run.out.c_str());
+}
+
+// Stand-ins for the statistics functions of the IP Helper, for one connection, answering as
+// Windows documents them: each kind's collection is off until switched on, and only an elevated
+// process may switch it (ERROR_ACCESS_DENIED otherwise); the read-only dynamic record means
+// something only while collection is on; a row that names no connection is ERROR_NOT_FOUND, a
+// version other than 0 ERROR_NOT_SUPPORTED, a buffer too small ERROR_INSUFFICIENT_BUFFER.
+struct StatisticsKind {
+  bool on = false;
+  ULONG answer = NO_ERROR;  // what a read answers besides, as when the connection closes meanwhile
+  std::vector<std::uint8_t> record;
+};
+
+struct StandInConnection {
+  std::vector<std::uint8_t> row;  // the MIB_TCPROW or MIB_TCP6ROW that names it
+  ULONG switching = NO_ERROR;     // what switching collection on answers, the parameters aside
+  StatisticsKind data;
+  StatisticsKind path;
+};
+
+StandInConnection standIn;
+
+// Both kinds' read/write records are EnableCollection alone.
+static_assert(sizeof(TCP_ESTATS_DATA_RW_v0) == 1 && sizeof(TCP_ESTATS_PATH_RW_v0) == 1);
+
+StatisticsKind* stand_in_kind(TCP_ESTATS_TYPE type) {
+  if (type == TcpConnectionEstatsData) return &standIn.data;
+  if (type == TcpConnectionEstatsPath) return &standIn.path;
+  return nullptr;
+}
+
+template <typename Row>
+bool names_stand_in(const Row& row) {
+  return standIn.row.size() == sizeof row && std::memcmp(standIn.row.data(), &row, sizeof row) == 0;
+}
+
+template <typename Row>
+ULONG WINAPI stand_in_get(Row* row, TCP_ESTATS_TYPE type, PUCHAR rw, ULONG rwVersion, ULONG rwSize,
+                          PUCHAR ros, ULONG rosVersion, ULONG rosSize, PUCHAR rod, ULONG rodVersion,
+                          ULONG rodSize) {
+  StatisticsKind* kind = stand_in_kind(type);
+  // Neither kind has a read-only static record.
+  if (row == nullptr || kind == nullptr || ros != nullptr || rosSize != 0) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (rwVersion != 0 || rosVersion != 0 || rodVersion != 0) return ERROR_NOT_SUPPORTED;
+  if ((rw != nullptr && rwSize < 1) || (rod != nullptr && rodSize < kind->record.size())) {
+    return ERROR_INSUFFICIENT_BUFFER;
+  }
+  if (!names_stand_in(*row)) return ERROR_NOT_FOUND;
+  if (kind->answer != NO_ERROR) return kind->answer;
+  if (rw != nullptr) rw[0] = kind->on ? TRUE : FALSE;
+  if (rod != nullptr) {
+    // Junk while off, so that a reader who takes it anyway is caught.
+    if (kind->on) {
+      std::memcpy(rod, kind->record.data(), kind->record.size());
+    } else {
+      std::memset(rod, 0xA5, rodSize);
+    }
+  }
+  return NO_ERROR;
+}
+
+template <typename Row>
+ULONG WINAPI stand_in_set(Row* row, TCP_ESTATS_TYPE type, PUCHAR rw, ULONG rwVersion, ULONG rwSize,
+                          ULONG offset) {
+  StatisticsKind* kind = stand_in_kind(type);
+  if (row == nullptr || kind == nullptr || rw == nullptr || rwSize < 1) {
+    return ERROR_INVALID_PARAMETER;
+  }
+  if (rwVersion != 0 || offset != 0) return ERROR_NOT_SUPPORTED;
+  if (!names_stand_in(*row)) return ERROR_NOT_FOUND;
+  if (standIn.switching != NO_ERROR) return standIn.switching;
+  kind->on = rw[0] != FALSE;
+  return NO_ERROR;
+}
+
+template <typename Record>
+std::vector<std::uint8_t> bytes_of(const Record& record) {
+  std::vector<std::uint8_t> bytes(sizeof record);
+  std::memcpy(bytes.data(), &record, sizeof record);
+  return bytes;
+}
+
+MIB_TCPROW statistics_row(const MIB_TCPROW* /*family*/) {
+  MIB_TCPROW row{};
+  row.dwState = MIB_TCP_STATE_ESTAB;
+  row.dwLocalAddr = htonl(0x7F000001);
+  row.dwLocalPort = htons(50123);
+  row.dwRemoteAddr = htonl(0x7F000002);
+  row.dwRemotePort = htons(8080);
+  return row;
+}
+
+MIB_TCP6ROW statistics_row(const MIB_TCP6ROW* /*family*/) {
+  MIB_TCP6ROW row{};
+  row.State = MIB_TCP_STATE_ESTAB;
+  row.LocalAddr.s6_addr[0] = 0xFD;
+  row.LocalAddr.s6_addr[15] = 1;
+  row.dwLocalScopeId = 3;
+  row.dwLocalPort = htons(50123);
+  row.RemoteAddr.s6_addr[0] = 0xFD;
+  row.RemoteAddr.s6_addr[15] = 2;
+  row.dwRemoteScopeId = 4;
+  row.dwRemotePort = htons(8080);
+  return row;
+}
+
+using os::win32::StatisticsProblem;
+
+// One way a connection's statistics stand; each is played for an IPv4 and an IPv6 connection.
+struct StatisticsCase {
+  const char* what;
+  ULONG switching;
+  bool alreadyOn;  // switched on earlier, by an elevated process
+  ULONG dataAnswer;
+  ULONG pathAnswer;
+  ULONG smoothedRttMs;
+  ULONG minRttMs;
+  StatisticsProblem before;  // what earlier connections left
+  bool bytesKnown;
+  bool pathKnown;
+  StatisticsProblem after;
+};
+
+// Beyond this many milliseconds a round trip has no 32-bit count of microseconds.
+constexpr ULONG kRttMsOutOfRange = UINT32_MAX / 1000 + 1;
+
+constexpr ULONG kElevated = NO_ERROR;
+constexpr ULONG kNotElevated = ERROR_ACCESS_DENIED;
+constexpr StatisticsProblem kNone = StatisticsProblem::none;
+constexpr StatisticsProblem kNotPermitted = StatisticsProblem::notPermitted;
+constexpr StatisticsProblem kMissing = StatisticsProblem::missing;
+
+constexpr StatisticsCase kStatisticsCases[] = {
+    {"not elevated, collection off", kNotElevated, false, NO_ERROR, NO_ERROR, 25, 20, kNone, false,
+     false, kNotPermitted},
+    {"not elevated after a missing function", kNotElevated, false, NO_ERROR, NO_ERROR, 25, 20,
+     kMissing, false, false, kMissing},
+    {"not elevated, collection already on", kNotElevated, true, NO_ERROR, NO_ERROR, 25, 20, kNone,
+     true, true, kNone},
+    {"elevated, collection switched on", kElevated, false, NO_ERROR, NO_ERROR, 25, 20, kNone, true,
+     true, kNone},
+    {"no round-trip sample yet", kElevated, false, NO_ERROR, NO_ERROR, 25, ULONG_MAX, kNone, true,
+     true, kNone},
+    {"a round trip beyond 32-bit microseconds", kElevated, true, NO_ERROR, NO_ERROR,
+     kRttMsOutOfRange, 20, kNone, true, true, kNone},
+    {"data readable, path not", kElevated, false, NO_ERROR, ERROR_NOT_FOUND, 25, 20, kNone, true,
+     false, kNone},
+    {"path readable, data not", kElevated, false, ERROR_NOT_FOUND, NO_ERROR, 25, 20, kNone, false,
+     true, kNone},
+    {"connection closed before the read", kNotElevated, false, ERROR_NOT_FOUND, ERROR_NOT_FOUND, 25,
+     20, kNone, false, false, kNone},
+    {"connection closed before the switch", ERROR_NOT_FOUND, false, NO_ERROR, NO_ERROR, 25, 20,
+     kNone, false, false, kNone},
+};
+
+template <typename T>
+std::string shown(const std::optional<T>& value) {
+  return value ? std::to_string(*value) : std::string("null");
+}
+
+template <typename Row, typename Get, typename Set>
+void check_statistics_case(const StatisticsCase& test, const char* family, Get get, Set set) {
+  const Row row = statistics_row(static_cast<const Row*>(nullptr));
+  TCP_ESTATS_DATA_ROD_v0 data{};
+  data.DataBytesOut = 5'000'000'123;  // beyond 32 bits
+  data.DataBytesIn = 777'000;
+  TCP_ESTATS_PATH_ROD_v0 path{};
+  path.SmoothedRtt = test.smoothedRttMs;
+  path.RttVar = 4;
+  path.MinRtt = test.minRttMs;
+  path.BytesRetrans = 4380;
+  path.PktsRetrans = 3;
+  standIn = {bytes_of(row),
+             test.switching,
+             {test.alreadyOn, test.dataAnswer, bytes_of(data)},
+             {test.alreadyOn, test.pathAnswer, bytes_of(path)}};
+  StatisticsProblem problem = test.before;
+  const std::optional<os::TcpTraffic> traffic =
+      os::win32::connection_traffic(get, set, row, problem);
+  const std::string what = std::string(family) + ", " + test.what;
+  ok(problem == test.after, "%s: problem %d, expected %d", what.c_str(), static_cast<int>(problem),
+     static_cast<int>(test.after));
+  // Switched on for good where it could be read, as later listings count from then.
+  const bool switched = test.switching == NO_ERROR;
+  ok(standIn.data.on == (test.alreadyOn || (switched && test.dataAnswer == NO_ERROR)) &&
+         standIn.path.on == (test.alreadyOn || (switched && test.pathAnswer == NO_ERROR)),
+     "%s: collection data %d path %d afterwards", what.c_str(), standIn.data.on, standIn.path.on);
+  if (!test.bytesKnown && !test.pathKnown) {
+    ok(!traffic, "%s: no statistics, got some", what.c_str());
+    return;
+  }
+  if (!ok(traffic.has_value(), "%s: no statistics", what.c_str())) return;
+  const auto expect = [&](const char* field, const auto& got, std::optional<std::uint64_t> wanted) {
+    const std::optional<std::uint64_t> value =
+        got ? std::optional<std::uint64_t>(*got) : std::nullopt;
+    ok(value == wanted, "%s: %s %s, expected %s", what.c_str(), field, shown(value).c_str(),
+       shown(wanted).c_str());
+  };
+  const auto known = [](bool is, std::uint64_t value) {
+    return is ? std::optional<std::uint64_t>(value) : std::nullopt;
+  };
+  expect("bytes sent", traffic->bytesSent, known(test.bytesKnown, 5'000'000'123));
+  expect("bytes received", traffic->bytesReceived, known(test.bytesKnown, 777'000));
+  const bool rttInRange = test.smoothedRttMs < kRttMsOutOfRange;
+  expect("rtt", traffic->rttUs, known(test.pathKnown && rttInRange, 25'000));
+  expect("rtt variance", traffic->rttVarUs, known(test.pathKnown, 4'000));
+  expect("min rtt", traffic->minRttUs, known(test.pathKnown && test.minRttMs != ULONG_MAX, 20'000));
+  expect("bytes retransmitted", traffic->bytesRetrans, known(test.pathKnown, 4380));
+  expect("segments retransmitted", traffic->retransmits, known(test.pathKnown, 3));
+  expect("cwnd (not kept here)", traffic->cwnd, std::nullopt);
+}
+
+void check_statistics_reading() {
+  for (const StatisticsCase& test : kStatisticsCases) {
+    check_statistics_case<MIB_TCPROW>(test, "IPv4", &stand_in_get<MIB_TCPROW>,
+                                      &stand_in_set<MIB_TCPROW>);
+    check_statistics_case<MIB_TCP6ROW>(test, "IPv6", &stand_in_get<MIB_TCP6ROW>,
+                                       &stand_in_set<MIB_TCP6ROW>);
+  }
 }
 
 // Whether the text holds the field, with blanks or line ends on both sides.
@@ -486,6 +717,7 @@ int command(int argc, char** argv) {
     check_json_listing(argv[0], expected);
     check_text_listing(argv[0], ipv6Port, dualPort);
     check_info_listing(argv[0], ipv4Port);
+    check_statistics_reading();
     check_non_ascii_program(argv[0]);
     check_meter_view(argv[0]);
   }

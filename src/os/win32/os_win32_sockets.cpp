@@ -3,16 +3,18 @@
 // on request each connection's bytes and round trips from its extended statistics.
 #include <algorithm>
 #include <atomic>
-#include <climits>
 #include <cstring>
 #include <set>
 
 #include "os/os.hpp"
 #include "os/win32/ip_helper.hpp"
+#include "os/win32/tcp_statistics.hpp"
 
 namespace os {
 
 namespace {
+
+using win32::StatisticsProblem;
 
 // The port fields carry the port in network order in their first two bytes.
 std::uint16_t host_port(DWORD delivered) {
@@ -82,9 +84,6 @@ void mark_dual_stack(std::vector<SocketRow>& rows, std::size_t firstIpv6) {
   }
 }
 
-// What kept the statistics of the last table's connections from being read, worst last.
-enum class StatisticsProblem { none, notPermitted, missing };
-
 // Written and read by the thread that lists sockets; atomic all the same, since nothing stops
 // a second one.
 std::atomic<StatisticsProblem> lastProblem{StatisticsProblem::none};
@@ -106,59 +105,6 @@ bool has_statistics(TcpState state) {
   }
 }
 
-// One kind of a connection's statistics into rod. Collection is off until someone switches it
-// on, which takes an elevated process; once on, it counts from then.
-template <typename Rw, typename Rod, typename TcpRow, typename Get, typename Set>
-bool read_statistics(Get get, Set set, TcpRow& row, TCP_ESTATS_TYPE type, Rod& rod,
-                     StatisticsProblem& problem) {
-  Rw rw{};
-  const auto read = [&] {
-    return get(&row, type, reinterpret_cast<PUCHAR>(&rw), 0, sizeof rw, nullptr, 0, 0,
-               reinterpret_cast<PUCHAR>(&rod), 0, sizeof rod) == NO_ERROR;
-  };
-  if (!read()) return false;
-  if (rw.EnableCollection) return true;
-  Rw enable{};
-  enable.EnableCollection = TRUE;
-  const ULONG status = set(&row, type, reinterpret_cast<PUCHAR>(&enable), 0, sizeof enable, 0);
-  if (status != NO_ERROR) {
-    if (status == ERROR_ACCESS_DENIED) problem = std::max(problem, StatisticsProblem::notPermitted);
-    return false;
-  }
-  return read() && rw.EnableCollection;
-}
-
-// Bytes from the data statistics and round trips (milliseconds) and retransmissions from the
-// path statistics; nullopt when neither could be read.
-template <typename TcpRow, typename Get, typename Set>
-std::optional<TcpTraffic> connection_traffic(Get get, Set set, TcpRow row,
-                                             StatisticsProblem& problem) {
-  std::optional<TcpTraffic> traffic;
-  TCP_ESTATS_DATA_ROD_v0 data{};
-  if (read_statistics<TCP_ESTATS_DATA_RW_v0>(get, set, row, TcpConnectionEstatsData, data,
-                                             problem)) {
-    traffic.emplace();
-    traffic->bytesSent = data.DataBytesOut;
-    traffic->bytesReceived = data.DataBytesIn;
-  }
-  TCP_ESTATS_PATH_ROD_v0 path{};
-  if (read_statistics<TCP_ESTATS_PATH_RW_v0>(get, set, row, TcpConnectionEstatsPath, path,
-                                             problem)) {
-    if (!traffic) traffic.emplace();
-    // Milliseconds here, microseconds in the row; all ones where there is no sample yet.
-    const auto microseconds = [](ULONG ms) -> std::optional<std::uint32_t> {
-      if (ms == ULONG_MAX || ms > UINT32_MAX / 1000) return std::nullopt;
-      return static_cast<std::uint32_t>(ms * 1000);
-    };
-    traffic->rttUs = microseconds(path.SmoothedRtt);
-    traffic->rttVarUs = microseconds(path.RttVar);
-    traffic->minRttUs = microseconds(path.MinRtt);
-    traffic->bytesRetrans = path.BytesRetrans;
-    traffic->retransmits = path.PktsRetrans;
-  }
-  return traffic;
-}
-
 // Each connection's statistics in rows (those of one table, from first on), with the table's row
 // for the asking; a missing function is said as such.
 template <typename Row, typename Get, typename Set, typename AskingRow>
@@ -171,7 +117,7 @@ void add_traffic(std::vector<SocketRow>& rows, std::size_t first, const std::vec
       problem = StatisticsProblem::missing;
       return;
     }
-    row.traffic = connection_traffic(get, set, asking(table[i]), problem);
+    row.traffic = win32::connection_traffic(get, set, asking(table[i]), problem);
   }
 }
 
