@@ -4,5 +4,5 @@
 foreach(mode prometheus http)
   qv_add_python_test(quorvane_serve_${mode} ${CMAKE_CURRENT_LIST_DIR}/exporter.py
     ARGS ${mode} $<TARGET_FILE:quorvane> $<TARGET_FILE:socket_holder>
-    PROPERTIES LABELS linux-e2e TIMEOUT 180 RUN_SERIAL ON)
+    PROPERTIES LABELS linux-e2e TIMEOUT 300 RUN_SERIAL ON)
 endforeach()

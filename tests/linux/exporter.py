@@ -343,19 +343,21 @@ def namespace_labels(quorvane, holder_program):
                       f"--netns {b.name}: namespaces {places}, {endpoints_of(alone, b.name)}")
 
                 # The holder goes: its connections count as closed where they opened, and the
-                # series stay.
+                # series stay. A refresh of every namespace on a loaded machine may take seconds.
                 a.holders[0].stop()
-                time.sleep(1.5)
-                _, _, text = get(port=EVERY_PORT)
-                counters = {name: [v for k, v in samples(text, name) if k["netns"] == a.name]
-                            for name in ("quorvane_connections_opened_total",
-                                         "quorvane_connections_closed_total")}
-                check(counters == {"quorvane_connections_opened_total": [2],
-                                   "quorvane_connections_closed_total": [2]},
-                      f"{a.name} after its holder went: {counters}")
-                # A refresh of every namespace on a loaded machine may take seconds; the signal
-                # is taken when it ends.
-                statuses = [stop(every, 15, 30), stop(one, 15)]
+                wanted = {"quorvane_connections_opened_total": [2],
+                          "quorvane_connections_closed_total": [2]}
+                deadline = time.monotonic() + 30
+                while time.monotonic() < deadline:
+                    _, _, text = get(port=EVERY_PORT)
+                    counters = {name: [v for k, v in samples(text, name) if k["netns"] == a.name]
+                                for name in wanted}
+                    if counters == wanted:
+                        break
+                    time.sleep(0.5)
+                check(counters == wanted, f"{a.name} after its holder went: {counters}")
+                # The signal is taken when the refresh under way ends.
+                statuses = [stop(every, 15, 60), stop(one, 15)]
                 check(statuses == [0, 0], f"SIGTERM stops the -A and --netns exporters with "
                       f"status 0: {statuses}, {every.stderr.read()!r} {one.stderr.read()!r}")
         finally:
